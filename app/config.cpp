@@ -1,0 +1,95 @@
+#include "app/config.h"
+
+#include <cstdint>
+#include <streambuf>
+
+const ConfigLine kValueLines[kValueLineCount] = {
+    {2, &ConfigValues::host, "host"},
+    {5, &ConfigValues::port, "port"},
+    {8, &ConfigValues::admin_password, "admin_password"},
+    {11, &ConfigValues::lights_message, "lights_message"},
+    {14, &ConfigValues::facebook_name, "facebook_name"},
+    {17, &ConfigValues::web_page, "web_page"},
+    {20, &ConfigValues::welcome_extra, "welcome_extra"},
+    {23, &ConfigValues::rule_1, "rule_1"},
+    {24, &ConfigValues::rule_2, "rule_2"},
+    {25, &ConfigValues::rule_3, "rule_3"},
+    {26, &ConfigValues::rule_4, "rule_4"},
+    {27, &ConfigValues::rule_5, "rule_5"},
+    {30, &ConfigValues::server_name, "server_name"},
+    {33, &ConfigValues::panel_text_1, "panel_text_1"},
+    {36, &ConfigValues::panel_text_2, "panel_text_2"},
+};
+
+void read_config_line(std::istream& in, char (&buffer)[256]) {
+    buffer[0] = '\0';
+    if (!in.good()) {
+        in.setstate(std::ios::failbit);
+        return;
+    }
+    std::streambuf* sb = in.rdbuf();
+    constexpr int kEof = std::char_traits<char>::eof();
+    int stored = 0;
+    bool extracted = false;
+    std::ios::iostate state = std::ios::goodbit;
+
+    for (;;) {
+        const int c = sb->sgetc();
+        if (c == kEof) {
+            state |= extracted ? std::ios::eofbit : std::ios::eofbit | std::ios::failbit;
+            break;
+        }
+        if (c == '\n') {
+            sb->sbumpc();
+            break;
+        }
+        if (c == '\r') {
+            // Only the CR of a CR LF pair ends the line; a lone CR is an ordinary character.
+            sb->sbumpc();
+            if (sb->sgetc() == '\n') {
+                sb->sbumpc();
+                break;
+            }
+            sb->sungetc();
+        }
+        if (stored == kMaxValueLength) {
+            state |= std::ios::failbit;
+            break;
+        }
+        buffer[stored++] = static_cast<char>(sb->sbumpc());
+        extracted = true;
+    }
+    buffer[stored] = '\0';
+    if (state != std::ios::goodbit) in.setstate(state);
+}
+
+void read_config(std::istream& in, ConfigValues& values) {
+    char label[256];
+    int next_value = 0;
+    for (int line = 1; line <= kConfigLines; ++line) {
+        if (next_value < kValueLineCount && kValueLines[next_value].line == line) {
+            read_config_line(in, values.*kValueLines[next_value].field);
+            ++next_value;
+        } else {
+            read_config_line(in, label);
+        }
+    }
+}
+
+std::uint16_t port_from_text(const char* text) {
+    constexpr std::int64_t kMax = 2147483647;
+    constexpr std::int64_t kMin = -kMax - 1;
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    std::int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        // Saturate early; anything beyond the 32-bit range clamps to its limit.
+        if (value <= -kMin) value = value * 10 + (*p - '0');
+    }
+    value = negative ? -value : value;
+    if (value > kMax) value = kMax;
+    if (value < kMin) value = kMin;
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
+}

@@ -1,0 +1,132 @@
+#include "app/handlers.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+
+#include "app/chat_line.h"
+#include "insim/builders.h"
+#include "insim/host_connection.h"
+#include "lights/start_lights.h"
+
+namespace {
+
+// The chat text of the current IS_MSO, never read past the packet or past Msg.
+std::string_view chat_text(const std::uint8_t* packet, std::size_t size) {
+    constexpr std::size_t kMsg = offsetof(insim::IS_MSO, Msg);
+    const std::size_t end = std::min(size, sizeof(insim::IS_MSO));
+    if (end <= kMsg) return {};
+    const std::string_view raw(reinterpret_cast<const char*>(packet) + kMsg, end - kMsg);
+    return raw.substr(0, raw.find('\0'));
+}
+
+void send_chat(HostConnection& connection, const char* text, const char* value) {
+    insim::IS_MST line = make_chat_record();
+    set_chat_line(line, text, value);
+    connection.send_packet(&line);
+}
+
+void show_rules(HostConnection& connection, const ConfigValues& config) {
+    const char* const rules[] = {config.rule_1, config.rule_2, config.rule_3, config.rule_4,
+                                 config.rule_5};
+    insim::IS_BTN Btn_q1 = insim::make_button(0, insim::ISB_LIGHT, 150, 130, 50, 5);
+    for (std::uint8_t row = 0; row < 5; ++row) {
+        Btn_q1.ClickID = static_cast<std::uint8_t>(10 + row);
+        Btn_q1.T = static_cast<std::uint8_t>(130 + 5 * row);
+        insim::set_button_text(Btn_q1, rules[row]);
+        connection.send_packet(&Btn_q1);
+    }
+}
+
+void delete_rules(HostConnection& connection) {
+    insim::IS_BFN Bfn_q0 = insim::make_button_delete();
+    for (std::uint8_t click_id = 10; click_id <= 14; ++click_id) {
+        Bfn_q0.ClickID = click_id;
+        connection.send_packet(&Bfn_q0);
+    }
+}
+
+}  // namespace
+
+void handle_mso(HostConnection& connection, const ConfigValues& config) {
+    const std::uint8_t* packet = connection.packet_data();
+    const std::size_t size = connection.packet_size();
+    if (packet == nullptr || size <= offsetof(insim::IS_MSO, TextStart)) return;
+    if (packet[offsetof(insim::IS_MSO, TextStart)] == 0) return;
+
+    const std::string_view frase = chat_text(packet, size);
+    const std::size_t bang = frase.find('!');
+    const std::size_t mark = frase.find_first_of("^L");
+    // Unsigned on purpose: with neither '^' nor 'L' the sum wraps to 1, so "x!cmd" passes.
+    if (bang != mark + 2) return;
+
+    const std::string_view cmd_ts = frase.substr(bang, 3);
+    const std::string_view cmd_luz = frase.substr(bang, 4);
+    const std::string_view cmd_q1 = frase.substr(bang, 3);
+    const std::string_view cmd_q0 = frase.substr(bang, 3);
+    const std::string_view cmd_site = frase.substr(bang, 5);
+
+    if (cmd_ts == "!fb") {
+        send_chat(connection, "/msg ^3>> ^7Nuestro facebook es: ^7", config.facebook_name);
+    }
+    if (cmd_luz == "!luz") {
+        send_chat(connection, "/msg ", config.lights_message);
+        run_start_lights(connection);
+    }
+    if (cmd_q1 == "!r1") show_rules(connection, config);
+    if (cmd_q0 == "!r0") delete_rules(connection);
+    if (cmd_site == "!web") {
+        send_chat(connection, "/msg ^3>> ^7P\xE1gina web: ^7", config.web_page);
+    }
+}
+
+void handle_ncn(HostConnection& connection, const ConfigValues& config) {
+    const std::uint8_t* packet = connection.packet_data();
+    constexpr std::size_t kPName = offsetof(insim::IS_NCN, PName);
+    // A notice too short to reach PName has no nickname.
+    if (packet == nullptr || connection.packet_size() <= kPName || packet[kPName] == 0) return;
+
+    constexpr std::uint8_t L = insim::ISB_LIGHT;
+    constexpr std::uint8_t D = insim::ISB_DARK;
+    const struct {
+        std::uint8_t click_id, style, left, top, width, height;
+        const char* text;
+        const char* value;
+    } panel[] = {
+        {50, L, 133, 0, 11, 7, "^1 ", ""},  // right box, frame
+        {51, L, 68, 0, 65, 15, "", ""},     // centre box, frame in two layers
+        {52, L, 68, 0, 65, 15, "", ""},
+        {53, D, 69, 1, 63, 13, "", ""},  // centre face, the later layer with the name
+        {54, D, 69, 1, 63, 13, "^7", config.server_name},
+        {55, L, 57, 0, 11, 7, "^1 ", ""},  // left box, frame in two layers
+        {56, L, 57, 0, 11, 7, "^1 ", ""},
+        {57, D, 58, 1, 9, 5, "^7 ", ""},    // left face
+        {58, L, 133, 0, 11, 7, "^1 ", ""},  // right box, frame's second layer
+        {59, D, 58, 1, 9, 5, "^7", config.panel_text_1},
+        {60, D, 134, 1, 9, 5, "^1 ", ""},  // right face
+        {61, D, 134, 1, 9, 5, "^7", config.panel_text_2},
+    };
+    for (const auto& p : panel) {
+        insim::IS_BTN button =
+            insim::make_button(p.click_id, p.style, p.left, p.top, p.width, p.height);
+        insim::set_button_text(button, p.text, p.value);
+        connection.send_packet(&button);
+    }
+
+    insim::IS_MST mst_2 = make_chat_record();
+    const struct {
+        const char* text;
+        const char* value;
+    } lines[] = {
+        {kSeparatorLine, ""},
+        {"/msg ^1>> ^7Bienvenido a ^3", config.server_name},
+        {kCommandsLine, ""},
+        {"/msg ^1>> ^7Nuestro facebook es: ^3", config.facebook_name},
+        {"/msg ^1>> ^7", config.welcome_extra},
+        {kSeparatorLine, ""},
+    };
+    for (const auto& l : lines) {
+        set_chat_line(mst_2, l.text, l.value);
+        connection.send_packet(&mst_2);
+    }
+}

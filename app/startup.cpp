@@ -1,0 +1,66 @@
+#include "app/startup.h"
+
+#include <string_view>
+
+#include "app/chat_line.h"
+#include "app/handlers.h"
+#include "insim/host_connection.h"
+
+int connect_to_host(HostConnection& connection, const ConfigValues& config,
+                    insim::IS_VER& verPack) {
+    return connection.connect_host(config.host, port_from_text(config.port), kInsimName,
+                                   config.admin_password, &verPack, '!', insim::ISF_MCI, 1000, 0);
+}
+
+void print_banner(std::ostream& out, const insim::IS_VER& verPack) {
+    const std::string_view version(verPack.Version, sizeof verPack.Version);
+    out << '*' << kAppName << " creado por " << kAuthorName << " V3.0" << std::endl;
+    out << std::endl;
+    out << std::endl;
+    out << std::endl;
+    out << "*Facebook: " << kAuthorName << std::endl;
+    out << std::endl;
+    out << "*Facebook del Team: " << kTeamName << std::endl;
+    out << std::endl;
+    out << "*Conectado a LFS version: " << version.substr(0, version.find('\0'))
+        << ", InSim creado con la version: " << verPack.InSimVer.get() << std::endl;
+}
+
+void send_greeting(HostConnection& connection, const ConfigValues& config) {
+    static constexpr char kActivation[] = "/msg ^1>> ^7Travo by ^3Travo Project ^7est\xE1 activado";
+    static_assert(sizeof kActivation - 1 <= 63, "the activation line must fit one chat line");
+
+    const struct {
+        const char* text;
+        const char* value;
+    } lines[] = {
+        {kSeparatorLine, ""},
+        {kActivation, ""},
+        {kCommandsLine, ""},
+        {"/msg ^1>> ^7Nuestro facebook es: ^7", config.facebook_name},
+        {"/msg ^1>> ^7P\xE1gina web: ^3", config.web_page},
+        {kSeparatorLine, ""},
+    };
+    insim::IS_MST mst_inicio = make_chat_record();
+    for (const auto& l : lines) {
+        set_chat_line(mst_inicio, l.text, l.value);
+        connection.send_packet(&mst_inicio);
+    }
+}
+
+int run_packet_loop(HostConnection& connection, const ConfigValues& config) {
+    for (;;) {
+        const int result = connection.receive_packet();
+        if (result < 0) return result;
+        switch (connection.packet_type()) {
+            case insim::ISP_MSO:
+                handle_mso(connection, config);
+                break;
+            case insim::ISP_NCN:
+                handle_ncn(connection, config);
+                break;
+            default:
+                break;  // IS_MCI every second and everything else: not ours
+        }
+    }
+}

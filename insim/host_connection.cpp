@@ -1,0 +1,216 @@
+#include "insim/host_connection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+
+using insim::StreamFramer;
+using platform::WaitResult;
+
+namespace {
+
+void critical(std::ostream& out, const char* what) {
+    out << "(HostConnection)Critical: " << what << std::endl;
+}
+
+// Copies at most `limit` bytes of a zero-terminated text; the field was zeroed before.
+void copy_bounded(char* field, const char* text, std::size_t limit) {
+    if (text == nullptr) return;
+    for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) field[i] = text[i];
+}
+
+// Length of a text inside a fixed field, never looking past the field.
+std::size_t bounded_length(const std::uint8_t* field, std::size_t field_size) {
+    const auto* end = std::find(field, field + field_size, std::uint8_t{0});
+    return static_cast<std::size_t>(end - field);
+}
+
+}  // namespace
+
+HostConnection::HostConnection() = default;
+
+// Sockets are left to the end of the process, as the program never closes them explicitly.
+HostConnection::~HostConnection() = default;
+
+void HostConnection::close_sockets() {
+    if (udp_open) platform::close_socket(udp_socket);
+    platform::close_socket(tcp_socket);
+    platform::socket_layer_stop();
+}
+
+int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const char* app_name,
+                                 const char* admin_password, insim::IS_VER* version,
+                                 std::uint8_t prefix, std::uint16_t flags,
+                                 std::uint16_t interval_ms, std::uint16_t udp_port) {
+    if (platform::socket_layer_start() != 0) {
+        critical(std::cout, "Cannot create socket");
+        platform::socket_layer_stop();
+        return -1;
+    }
+
+    tcp_socket = platform::open_tcp_socket();
+    if (tcp_socket == platform::kNoSocket) {
+        platform::socket_layer_stop();
+        critical(std::cerr, "Cannot get socket handle");
+        return -1;
+    }
+
+    std::uint32_t address = 0;
+    if (!platform::lookup_ipv4(host, &address) ||
+        platform::connect_ipv4(tcp_socket, address, tcp_port) != 0) {
+        platform::close_socket(tcp_socket);
+        platform::socket_layer_stop();
+        critical(std::cerr, "Cannot connect");
+        return -1;
+    }
+
+    if (udp_port != 0) {
+        std::cout << "Trying to use UDP" << std::endl;
+        udp_socket = platform::open_udp_socket();
+        if (udp_socket == platform::kNoSocket) {
+            platform::close_socket(tcp_socket);
+            platform::socket_layer_stop();
+            return -1;
+        }
+        platform::bind_any_ipv4(udp_socket, udp_port);
+        std::uint32_t udp_address = 0;
+        if (!platform::lookup_ipv4(host, &udp_address) ||
+            platform::connect_ipv4(udp_socket, udp_address, tcp_port) != 0) {
+            platform::close_socket(udp_socket);
+            platform::close_socket(tcp_socket);
+            platform::socket_layer_stop();
+            return -1;
+        }
+        udp_open = 1;
+    }
+
+    insim::IS_ISI isi_p{};
+    isi_p.Size = sizeof isi_p;
+    isi_p.Type = insim::ISP_ISI;
+    isi_p.ReqI = version != nullptr ? 1 : 0;
+    isi_p.UDPPort.set(udp_port);
+    isi_p.Flags.set(flags);
+    isi_p.Prefix = prefix;
+    isi_p.Interval.set(interval_ms);
+    copy_bounded(isi_p.Admin, admin_password, sizeof isi_p.Admin);
+    copy_bounded(isi_p.IName, app_name, sizeof isi_p.IName - 1);
+    if (send_packet(&isi_p) < 0) {
+        close_sockets();
+        return -1;
+    }
+
+    wait_seconds = 5;
+    if (version == nullptr) return 0;
+
+    if (receive_packet() < 0 || packet_type() != insim::ISP_VER) {
+        if (close_connection() < 0) close_sockets();
+        return -1;
+    }
+    // A short answer leaves the fields it does not reach empty rather than stale.
+    std::memset(version, 0, sizeof *version);
+    std::memcpy(version, current_packet.data(), std::min(current_size, sizeof *version));
+    return 0;
+}
+
+int HostConnection::close_connection() {
+    insim::IS_TINY cl_packet{sizeof(insim::IS_TINY), insim::ISP_TINY, 0, insim::TINY_CLOSE};
+    if (send_packet(&cl_packet) < 0) return -1;
+    close_sockets();
+    return 0;
+}
+
+int HostConnection::receive_packet() {
+    for (;;) {
+        framer.drop_front();
+        for (;;) {
+            const StreamFramer::State state = framer.state();
+            if (state == StreamFramer::State::kPacketReady) break;
+            if (state == StreamFramer::State::kZeroSize) return -1;
+            switch (platform::wait_readable(tcp_socket, wait_seconds, 0)) {
+                case WaitResult::kTimeout:
+                    continue;
+                case WaitResult::kReadable: {
+                    const long got = platform::receive_bytes(tcp_socket, framer.write_position(),
+                                                             framer.write_room());
+                    if (got == 0) return -2;
+                    if (got < 0) return -1;
+                    framer.commit(static_cast<std::size_t>(got));
+                    continue;
+                }
+                case WaitResult::kException:
+                case WaitResult::kFailed:
+                    return -1;
+            }
+        }
+
+        current_size = framer.front_size();
+        std::memcpy(current_packet.data(), framer.front(), current_size);
+
+        if (current_size >= sizeof(insim::IS_TINY) && current_packet[1] == insim::ISP_TINY &&
+            current_packet[3] == insim::TINY_NONE) {
+            insim::IS_TINY keepalive{sizeof(insim::IS_TINY), insim::ISP_TINY, 0, insim::TINY_NONE};
+            if (send_packet(&keepalive) < 0) return -1;
+            continue;
+        }
+        return 0;
+    }
+}
+
+std::int8_t HostConnection::packet_type() const {
+    return current_size >= 2 ? static_cast<std::int8_t>(current_packet[1]) : 0;
+}
+
+const std::uint8_t* HostConnection::packet_data() const {
+    return packet_type() != 0 ? current_packet.data() : nullptr;
+}
+
+int HostConnection::send_packet(void* packet) {
+    auto* bytes = static_cast<std::uint8_t*>(packet);
+    std::lock_guard<platform::Mutex> hold(send_lock);
+
+    if (bytes[1] == insim::ISP_MTC) {
+        constexpr std::size_t kField = sizeof(insim::IS_MTC::Text);
+        const std::size_t n = bounded_length(bytes + offsetof(insim::IS_MTC, Text), kField);
+        // A full field has no room left for the terminating zero that the text area needs.
+        if (n >= kField) return -1;
+        bytes[0] = static_cast<std::uint8_t>(n + 4 - n % 4 + 8);
+    } else if (bytes[1] == insim::ISP_BTN) {
+        constexpr std::size_t kField = sizeof(insim::IS_BTN::Text);
+        const std::size_t n = bounded_length(bytes + offsetof(insim::IS_BTN, Text), kField);
+        bytes[0] = static_cast<std::uint8_t>((n + 3) / 4 * 4 + 12);
+    }
+
+    return platform::send_bytes(tcp_socket, bytes, bytes[0]) < 0 ? -1 : 0;
+}
+
+int HostConnection::receive_udp_packet() {
+    udp_buffer.fill(0);
+    udp_buffer_len = 0;
+    while (udp_buffer_len < 1) {
+        switch (platform::wait_readable(udp_socket, wait_seconds, 0)) {
+            case WaitResult::kTimeout:
+                continue;
+            case WaitResult::kReadable: {
+                const long got = platform::receive_bytes(
+                    udp_socket, udp_buffer.data() + udp_buffer_len, 512 - udp_buffer_len);
+                if (got < 0) return -1;
+                udp_buffer_len += static_cast<std::uint32_t>(got);
+                continue;
+            }
+            case WaitResult::kException:
+            case WaitResult::kFailed:
+                return -1;
+        }
+    }
+    std::memcpy(current_udp_packet.data(), udp_buffer.data(), udp_buffer[0]);
+    return 0;
+}
+
+std::int8_t HostConnection::udp_packet_type() const {
+    return static_cast<std::int8_t>(current_udp_packet[1]);
+}
+
+const std::uint8_t* HostConnection::udp_packet_data() const {
+    return current_udp_packet.data();
+}

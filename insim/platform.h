@@ -1,0 +1,66 @@
+// Thin layer over the operating system's sockets, mutex and sleep. One implementation file per
+// platform; nothing above this header includes a system networking header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <pthread.h>
+
+namespace platform {
+
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+#else
+using SocketHandle = int;
+#endif
+
+inline constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(-1);
+
+// Start and stop of the socket layer (WSAStartup 2.2 / WSACleanup; nothing on POSIX).
+int socket_layer_start();
+void socket_layer_stop();
+
+SocketHandle open_tcp_socket();
+SocketHandle open_udp_socket();
+void close_socket(SocketHandle s);
+
+// IPv4 address in network byte order: host name lookup first, dotted address as fall-back.
+bool lookup_ipv4(const char* host, std::uint32_t* address_be);
+
+int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port);
+int bind_any_ipv4(SocketHandle s, std::uint16_t port);
+
+enum class WaitResult { kTimeout, kReadable, kException, kFailed };
+
+// One select() on a single socket with read and exception sets; the limit starts afresh each call.
+WaitResult wait_readable(SocketHandle s, long seconds, long microseconds);
+
+// recv/send; negative on failure. A send on a closed peer never raises a signal.
+long receive_bytes(SocketHandle s, void* buffer, std::size_t length);
+long send_bytes(SocketHandle s, const void* data, std::size_t length);
+
+// Host side of a loopback connection, for the virtual host and the tests' fake host.
+SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port);
+SocketHandle accept_client(SocketHandle listener);
+// Makes the next close send a reset instead of an orderly shutdown.
+void set_reset_on_close(SocketHandle s);
+void set_no_delay(SocketHandle s);
+
+void sleep_ms(unsigned long milliseconds);
+
+// The send lock: a POSIX threads mutex with default attributes (winpthreads on MinGW).
+class Mutex {
+  public:
+    Mutex() { pthread_mutex_init(&mutex_, nullptr); }
+    ~Mutex() { pthread_mutex_destroy(&mutex_); }
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void lock() { pthread_mutex_lock(&mutex_); }
+    void unlock() { pthread_mutex_unlock(&mutex_); }
+
+  private:
+    pthread_mutex_t mutex_;
+};
+
+}  // namespace platform

@@ -1,0 +1,144 @@
+#include "insim/platform.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace platform {
+
+int socket_layer_start() {
+    return 0;
+}
+void socket_layer_stop() {}
+
+SocketHandle open_tcp_socket() {
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
+SocketHandle open_udp_socket() {
+    return ::socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+void close_socket(SocketHandle s) {
+    if (s >= 0) ::close(s);
+}
+
+bool lookup_ipv4(const char* host, std::uint32_t* address_be) {
+    // gethostbyname is what the host tools on both platforms understand; it also takes dotted
+    // addresses, and inet_addr remains the fall-back when the resolver fails outright.
+    if (const hostent* he = ::gethostbyname(host);
+        he != nullptr && he->h_addrtype == AF_INET && he->h_addr_list[0] != nullptr) {
+        std::memcpy(address_be, he->h_addr_list[0], 4);
+        return true;
+    }
+    const in_addr_t a = ::inet_addr(host);
+    if (a == INADDR_NONE) return false;
+    *address_be = a;
+    return true;
+}
+
+static sockaddr_in ipv4(std::uint32_t address_be, std::uint16_t port) {
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = address_be;
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) {
+    const sockaddr_in sa = ipv4(address_be, port);
+    int r;
+    do {
+        r = ::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? -1 : 0;
+}
+
+int bind_any_ipv4(SocketHandle s, std::uint16_t port) {
+    const sockaddr_in sa = ipv4(htonl(INADDR_ANY), port);
+    return ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 ? -1 : 0;
+}
+
+WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) {
+    if (s < 0 || s >= FD_SETSIZE) return WaitResult::kFailed;
+    fd_set read_set;
+    fd_set error_set;
+    FD_ZERO(&read_set);
+    FD_ZERO(&error_set);
+    FD_SET(s, &read_set);
+    FD_SET(s, &error_set);
+    timeval limit{seconds, microseconds};
+    const int r = ::select(s + 1, &read_set, nullptr, &error_set, &limit);
+    if (r == 0) return WaitResult::kTimeout;
+    if (r < 0) return errno == EINTR ? WaitResult::kTimeout : WaitResult::kFailed;
+    if (FD_ISSET(s, &read_set)) return WaitResult::kReadable;
+    if (FD_ISSET(s, &error_set)) return WaitResult::kException;
+    return WaitResult::kTimeout;
+}
+
+long receive_bytes(SocketHandle s, void* buffer, std::size_t length) {
+    ssize_t r;
+    do {
+        r = ::recv(s, buffer, length, 0);
+    } while (r < 0 && errno == EINTR);
+    return static_cast<long>(r);
+}
+
+long send_bytes(SocketHandle s, const void* data, std::size_t length) {
+    ssize_t r;
+    do {
+        r = ::send(s, data, length, MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    return static_cast<long>(r);
+}
+
+SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
+    const SocketHandle s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return kNoSocket;
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa = ipv4(htonl(INADDR_LOOPBACK), port);
+    socklen_t len = sizeof sa;
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(s, 4) < 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
+        ::close(s);
+        return kNoSocket;
+    }
+    if (bound_port != nullptr) *bound_port = ntohs(sa.sin_port);
+    return s;
+}
+
+SocketHandle accept_client(SocketHandle listener) {
+    int r;
+    do {
+        r = ::accept(listener, nullptr, nullptr);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? kNoSocket : r;
+}
+
+void set_reset_on_close(SocketHandle s) {
+    linger l{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+void set_no_delay(SocketHandle s) {
+    const int on = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void sleep_ms(unsigned long milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,110 @@
+#include "lights/start_lights.h"
+
+#include "insim/builders.h"
+#include "insim/host_connection.h"
+#include "insim/platform.h"
+
+namespace {
+
+SleepFunction sleep_function = platform::sleep_ms;
+std::uint32_t random_state = 1;
+
+// Lamp texts: a colour code and the Windows-1252 bullet.
+constexpr const char* kUnlit = "^0\x95";
+constexpr const char* kRed = "^1\x95";
+constexpr const char* kGreen = "^2\x95";
+constexpr const char* kYellow = "^3\x95";
+constexpr const char* kPattern = "^3\x95 \x95 \x95 ^2\x95";
+
+// Housing anchor: top left corner of the light.
+constexpr int kLeft = 178;
+constexpr int kTop = 55;
+
+struct Piece {
+    std::uint8_t click_id;
+    int left, top, width, height;
+    std::uint8_t style;
+};
+
+constexpr Piece kPieces[] = {
+    {2, kLeft, kTop + 65, 10, 5, insim::ISB_LIGHT},  // pattern strip under the housing
+    {3, kLeft, kTop, 10, 65, insim::ISB_LIGHT},      // housing, two layers
+    {4, kLeft, kTop, 10, 65, insim::ISB_LIGHT},
+    {5, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},  // inner panel, two layers
+    {6, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},
+    {7, kLeft - 14, kTop - 10, 38, 38, 0},  // lamps 1 to 4, overhanging the grid's edge
+    {8, kLeft - 14, kTop + 4, 38, 38, 0},
+    {9, kLeft - 14, kTop + 18, 38, 38, 0},
+    {10, kLeft - 14, kTop + 35, 38, 38, 0},
+};
+
+void send_piece(HostConnection& connection, const Piece& p, const char* text) {
+    insim::IS_BTN b = insim::make_button(
+        p.click_id, p.style, static_cast<std::uint8_t>(p.left), static_cast<std::uint8_t>(p.top),
+        static_cast<std::uint8_t>(p.width), static_cast<std::uint8_t>(p.height));
+    insim::set_button_text(b, text);
+    connection.send_packet(&b);
+}
+
+const char* piece_text(std::uint8_t click_id, int phase) {
+    switch (click_id) {
+        case 2:
+            return kPattern;
+        case 7:
+        case 8:
+        case 9:
+            return phase == 0 ? kUnlit : kYellow;
+        case 10:
+            return phase == 0 ? kRed : kGreen;
+        default:
+            return "";
+    }
+}
+
+// Wait that follows each lamp of the countdown.
+unsigned long wait_after(std::uint8_t click_id) {
+    switch (click_id) {
+        case 7:
+        case 8:
+            return 1000;
+        case 9:
+            return 3300 + static_cast<unsigned long>(random_between(1, 1700));
+        default:
+            return 5000;
+    }
+}
+
+}  // namespace
+
+int random_between(int min, int max) {
+    random_state = random_state * 214013u + 2531011u;
+    const int r = static_cast<int>((random_state >> 16) & 0x7FFF);
+    return min + r % (max - min + 1);
+}
+
+void set_sleep_function(SleepFunction sleep) {
+    sleep_function = sleep != nullptr ? sleep : platform::sleep_ms;
+}
+
+void set_random_state(std::uint32_t state) {
+    random_state = state;
+}
+
+int run_start_lights(HostConnection& connection) {
+    // First pass: the display with unlit lamps and a red fourth lamp.
+    for (const Piece& p : kPieces) send_piece(connection, p, piece_text(p.click_id, 0));
+
+    // Second pass: the housing again, then the countdown lamp by lamp.
+    for (const Piece& p : kPieces) {
+        if (p.click_id == 7) sleep_function(7000);
+        send_piece(connection, p, piece_text(p.click_id, 1));
+        if (p.click_id >= 7) sleep_function(wait_after(p.click_id));
+    }
+
+    insim::IS_BFN Bfn_base = insim::make_button_delete();
+    for (const Piece& p : kPieces) {
+        Bfn_base.ClickID = p.click_id;
+        connection.send_packet(&Bfn_base);
+    }
+    return 0;
+}

@@ -1,0 +1,19 @@
+// The start light: four lamps drawn with buttons on every screen, a countdown, then removal.
+#pragma once
+
+#include <cstdint>
+
+class HostConnection;
+
+// Draws the light, counts down and deletes it; blocks for 17.301 s to 19.000 s. Returns 0.
+int run_start_lights(HostConnection& connection);
+
+// min + (next draw mod (max - min + 1)); the caller passes min <= max.
+int random_between(int min, int max);
+
+// The blocking millisecond sleep used between the lamps; tests put a recorder in its place.
+using SleepFunction = void (*)(unsigned long milliseconds);
+void set_sleep_function(SleepFunction sleep);  // nullptr restores the platform's sleep
+
+// The random source starts at state 1 in every run of the program; tests rewind it.
+void set_random_state(std::uint32_t state);

@@ -1,0 +1,193 @@
+#include "tools/host_side/fake_host.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace hostside {
+
+FakeHost::~FakeHost() {
+    platform::close_socket(client_);
+    platform::close_socket(listener_);
+}
+
+bool FakeHost::listen(std::uint16_t port) {
+    listener_ = platform::listen_loopback(port, &port_);
+    return listener_ != platform::kNoSocket;
+}
+
+bool FakeHost::accept(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        const auto r = platform::wait_readable(listener_, static_cast<long>(left.count() / 1000000),
+                                               static_cast<long>(left.count() % 1000000));
+        if (r == platform::WaitResult::kReadable) {
+            client_ = platform::accept_client(listener_);
+            if (client_ == platform::kNoSocket) return false;
+            platform::set_no_delay(client_);
+            pending_.clear();
+            client_gone_ = false;
+            return true;
+        }
+        if (r == platform::WaitResult::kFailed) return false;
+    }
+    return false;
+}
+
+bool FakeHost::send_raw(const void* data, std::size_t length) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (length > 0) {
+        const long n = platform::send_bytes(client_, p, length);
+        if (n <= 0) return false;
+        p += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool FakeHost::fill(Clock::time_point deadline) {
+    if (client_gone_ || client_ == platform::kNoSocket) return false;
+    const auto now = Clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::max(deadline - now, Clock::duration::zero()));
+    const auto r = platform::wait_readable(client_, static_cast<long>(left.count() / 1000000),
+                                           static_cast<long>(left.count() % 1000000));
+    if (r != platform::WaitResult::kReadable) {
+        if (r == platform::WaitResult::kException || r == platform::WaitResult::kFailed)
+            client_gone_ = true;
+        return false;
+    }
+    std::uint8_t chunk[4096];
+    const long n = platform::receive_bytes(client_, chunk, sizeof chunk);
+    if (n <= 0) {
+        client_gone_ = true;
+        return false;
+    }
+    pending_.insert(pending_.end(), chunk, chunk + n);
+    return true;
+}
+
+std::optional<ReceivedPacket> FakeHost::next_packet(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (!pending_.empty()) {
+            const std::size_t size = pending_[0] == 0 ? 1 : pending_[0];
+            if (pending_.size() >= size) {
+                ReceivedPacket p{Bytes(pending_.begin(), pending_.begin() + size), Clock::now()};
+                pending_.erase(pending_.begin(), pending_.begin() + size);
+                received_.push_back(p);
+                return p;
+            }
+        }
+        if (Clock::now() >= deadline && !pending_.empty()) return std::nullopt;
+        if (!fill(deadline)) {
+            if (Clock::now() >= deadline || client_gone_) return std::nullopt;
+        }
+    }
+}
+
+std::optional<ReceivedPacket> FakeHost::next_packet_of_type(std::uint8_t type,
+                                                            std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        auto p = next_packet(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+        if (!p) return std::nullopt;
+        if (p->type() == type) return p;
+    }
+    return std::nullopt;
+}
+
+std::optional<insim::IS_ISI> FakeHost::handshake(std::string_view version,
+                                                 std::uint16_t insim_version,
+                                                 std::chrono::milliseconds timeout) {
+    auto p = next_packet(timeout);
+    if (!p || p->bytes.size() != sizeof(insim::IS_ISI) || p->type() != insim::ISP_ISI)
+        return std::nullopt;
+    insim::IS_ISI isi;
+    std::memcpy(&isi, p->bytes.data(), sizeof isi);
+    if (isi.ReqI != 0 && !send_raw(version_packet(version, insim_version, isi.ReqI)))
+        return std::nullopt;
+    return isi;
+}
+
+bool FakeHost::client_closed(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!client_gone_ && Clock::now() < deadline) {
+        if (!fill(deadline) && client_gone_) break;
+    }
+    // Whole packets that came before the close are still recorded.
+    while (!pending_.empty() && pending_.size() >= std::max<std::size_t>(1, pending_[0]))
+        next_packet(std::chrono::milliseconds(0));
+    return client_gone_;
+}
+
+void FakeHost::close() {
+    platform::close_socket(client_);
+    client_ = platform::kNoSocket;
+}
+
+void FakeHost::reset() {
+    platform::set_reset_on_close(client_);
+    close();
+}
+
+Bytes version_packet(std::string_view version, std::uint16_t insim_version, std::uint8_t reqi) {
+    insim::IS_VER v{};
+    v.Size = sizeof v;
+    v.Type = insim::ISP_VER;
+    v.ReqI = reqi;
+    std::memcpy(v.Version, version.data(), std::min(version.size(), sizeof v.Version));
+    std::memcpy(v.Product, "S3", 2);
+    v.InSimVer.set(insim_version);
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&v);
+    return Bytes(b, b + sizeof v);
+}
+
+Bytes tiny_packet(std::uint8_t subtype, std::uint8_t reqi) {
+    return Bytes{4, insim::ISP_TINY, reqi, subtype};
+}
+
+Bytes mso_packet(std::uint8_t text_start, std::string_view text) {
+    const std::size_t msg = std::min<std::size_t>(text.size(), 127);
+    const std::size_t size = 8 + (msg + 4) / 4 * 4;  // text, its zero, padded to 4
+    Bytes b(size, 0);
+    b[0] = static_cast<std::uint8_t>(size);
+    b[1] = insim::ISP_MSO;
+    b[4] = 1;  // UCID
+    b[6] = 1;  // user message
+    b[7] = text_start;
+    std::memcpy(b.data() + 8, text.data(), msg);
+    return b;
+}
+
+Bytes ncn_packet(std::string_view player_name, std::uint8_t ucid) {
+    insim::IS_NCN n{};
+    n.Size = sizeof n;
+    n.Type = insim::ISP_NCN;
+    n.UCID = ucid;
+    std::memcpy(n.UName, "player", 6);
+    std::memcpy(n.PName, player_name.data(), std::min<std::size_t>(player_name.size(), 23));
+    n.Total = 2;
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&n);
+    return Bytes(b, b + sizeof n);
+}
+
+Bytes mci_packet(std::uint8_t cars) {
+    const std::size_t size = 4 + 28 * static_cast<std::size_t>(std::min<std::uint8_t>(cars, 8));
+    Bytes b(size, 0);
+    b[0] = static_cast<std::uint8_t>(size);
+    b[1] = insim::ISP_MCI;
+    b[3] = static_cast<std::uint8_t>((size - 4) / 28);
+    return b;
+}
+
+std::string_view chat_text(const ReceivedPacket& mst) {
+    if (mst.bytes.size() <= 4) return {};
+    const std::string_view msg(reinterpret_cast<const char*>(mst.bytes.data()) + 4,
+                               mst.bytes.size() - 4);
+    return msg.substr(0, msg.find('\0'));
+}
+
+}  // namespace hostside

@@ -1,0 +1,93 @@
+// The host's side of an InSim connection on 127.0.0.1: accepts one client, answers the handshake,
+// sends whatever bytes it is told to, and records every packet the client sends with its time.
+// The tests drive it directly; the virtual host builds on it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "insim/platform.h"
+#include "insim/records.h"
+
+namespace hostside {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+struct ReceivedPacket {
+    Bytes bytes;
+    Clock::time_point at;
+
+    std::uint8_t type() const { return bytes.size() > 1 ? bytes[1] : 0; }
+};
+
+class FakeHost {
+  public:
+    FakeHost() = default;
+    ~FakeHost();
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    // Listens on 127.0.0.1; port 0 picks a free one.
+    bool listen(std::uint16_t port = 0);
+    std::uint16_t port() const { return port_; }
+
+    // Waits for the client to connect.
+    bool accept(std::chrono::milliseconds timeout);
+    bool connected() const { return client_ != platform::kNoSocket; }
+
+    bool send_raw(const void* data, std::size_t length);
+    bool send_raw(const Bytes& bytes) { return send_raw(bytes.data(), bytes.size()); }
+
+    // The next whole packet from the client, cut by its Size byte; nothing on time-out or when
+    // the client has gone. A Size of 0 comes back as a one-byte packet: a fault of the client.
+    std::optional<ReceivedPacket> next_packet(std::chrono::milliseconds timeout);
+
+    // Reads packets until one of `type` comes; the ones before it stay in received().
+    std::optional<ReceivedPacket> next_packet_of_type(std::uint8_t type,
+                                                      std::chrono::milliseconds timeout);
+
+    // Reads the client's IS_ISI and, when it asks for one, answers with IS_VER.
+    std::optional<insim::IS_ISI> handshake(
+        std::string_view version = "0.7F", std::uint16_t insim_version = 9,
+        std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    // True once the client has closed its end (and everything it sent has been read).
+    bool client_closed(std::chrono::milliseconds timeout);
+
+    void close();  // orderly close of the client connection
+    void reset();  // close with a reset
+
+    // Every packet read so far, in order.
+    const std::vector<ReceivedPacket>& received() const { return received_; }
+    void clear_received() { received_.clear(); }
+
+  private:
+    bool fill(Clock::time_point deadline);
+
+    platform::SocketHandle listener_ = platform::kNoSocket;
+    platform::SocketHandle client_ = platform::kNoSocket;
+    std::uint16_t port_ = 0;
+    Bytes pending_;
+    bool client_gone_ = false;
+    std::vector<ReceivedPacket> received_;
+};
+
+// Packets as the host sends them.
+Bytes version_packet(std::string_view version, std::uint16_t insim_version, std::uint8_t reqi = 1);
+Bytes tiny_packet(std::uint8_t subtype, std::uint8_t reqi = 0);
+// A chat line: Msg holds `text` and its zero, the record cut to a multiple of 4 bytes.
+Bytes mso_packet(std::uint8_t text_start, std::string_view text);
+// A new connection with the given nickname.
+Bytes ncn_packet(std::string_view player_name, std::uint8_t ucid = 1);
+// A multi-car packet of `cars` car records (28 bytes each).
+Bytes mci_packet(std::uint8_t cars);
+
+// Helpers for reading what the client sent.
+std::string_view chat_text(const ReceivedPacket& mst);  // Msg of an IS_MST up to its zero
+
+}  // namespace hostside
