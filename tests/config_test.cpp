@@ -1,1 +1,143 @@
-// placeholder
+#include "app/config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// Line n holds "L<n>" unless replaced, so every value shows which line it came from.
+std::string numbered_lines(int count, const std::map<int, std::string>& replaced = {},
+                           const std::string& eol = "\n", bool final_eol = true) {
+    std::string text;
+    for (int n = 1; n <= count; ++n) {
+        const auto it = replaced.find(n);
+        text += it != replaced.end() ? it->second : "L" + std::to_string(n);
+        if (n < count || final_eol) text += eol;
+    }
+    return text;
+}
+
+// Every field starts as garbage, so an empty value proves its terminator was written.
+ConfigValues read_from(std::istream& in) {
+    ConfigValues values;
+    std::memset(&values, '#', sizeof values);
+    read_config(in, values);
+    return values;
+}
+
+ConfigValues read_text(const std::string& text) {
+    std::istringstream in(text);
+    return read_from(in);
+}
+
+std::string value_at(const ConfigValues& values, int line) {
+    for (const ConfigLine& l : kValueLines)
+        if (l.line == line) return config_field(values, l);
+    ADD_FAILURE() << "line " << line << " holds no value";
+    return {};
+}
+
+// Each value line holds "L<line>" when `filled_up_to` reaches it, else is empty.
+void expect_numbered(const ConfigValues& values, int filled_up_to, int skip_line = 0) {
+    for (const ConfigLine& l : kValueLines) {
+        if (l.line == skip_line) continue;
+        const std::string expected = l.line <= filled_up_to ? "L" + std::to_string(l.line) : "";
+        EXPECT_EQ(config_field(values, l), expected) << l.name;
+    }
+}
+
+TEST(ConfigFile, CrLfAndLfGiveTheSameValues) {
+    const ConfigValues lf = read_text(numbered_lines(36));
+    const ConfigValues crlf = read_text(numbered_lines(36, {}, "\r\n"));
+    expect_numbered(lf, 36);
+    expect_numbered(crlf, 36);
+}
+
+struct LongLineCase {
+    const char* what;
+    int line;
+    std::size_t length;
+    const char* eol;
+    bool later_values_kept;
+};
+
+TEST(ConfigFile, LongLines) {
+    const LongLineCase cases[] = {
+        {"value of 99", 14, 99, "\n", true},
+        {"value of 99 before CR LF", 14, 99, "\r\n", true},
+        {"value of 100", 14, 100, "\n", false},
+        {"value of 100 before CR LF", 14, 100, "\r\n", false},
+        {"label of 100", 13, 100, "\n", false},
+        {"label of 300", 13, 300, "\n", false},
+    };
+    for (const LongLineCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string long_line(c.length, 'v');
+        const ConfigValues v = read_text(numbered_lines(36, {{c.line, long_line}}, c.eol));
+        expect_numbered(v, c.later_values_kept ? 36 : c.line - 1, c.line);
+        if (c.line == 14) {
+            EXPECT_EQ(value_at(v, 14), long_line.substr(0, 99));
+        }
+    }
+}
+
+TEST(ConfigFile, LineCount) {
+    struct {
+        int lines;
+        bool final_eol;
+        int filled_up_to;
+    } const cases[] = {{35, true, 35}, {40, true, 36}, {36, false, 36}, {1, false, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.lines << " lines, final LF " << c.final_eol);
+        expect_numbered(read_text(numbered_lines(c.lines, {}, "\n", c.final_eol)), c.filled_up_to);
+    }
+}
+
+TEST(ConfigFile, ValueBytesAreKeptAsTheyStand) {
+    const std::string values[] = {"a\rb", "a\r", "\r", "  P\xE1gina \x95 ^3%s  ", ""};
+    for (const std::string& value : values) {
+        SCOPED_TRACE(testing::PrintToString(value));
+        const ConfigValues v = read_text(numbered_lines(36, {{2, value}}, "\r\n"));
+        EXPECT_EQ(std::string(v.host), value);
+        expect_numbered(v, 36, 2);
+    }
+}
+
+TEST(ConfigFile, EmptyOrMissingFileGivesEmptyValues) {
+    expect_numbered(read_text(""), 0);
+    std::ifstream missing("no such directory/quintaro.travo");
+    expect_numbered(read_from(missing), 0);
+}
+
+TEST(ConfigFile, ReadsARealFile) {
+    const std::string path = testing::TempDir() + "config_test_quintaro.travo";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << numbered_lines(36, {{5, "29999"}}, "\r\n");
+    }
+    std::ifstream in(path);
+    const ConfigValues v = read_from(in);
+    std::remove(path.c_str());
+    expect_numbered(v, 36, 5);
+    EXPECT_STREQ(v.port, "29999");
+}
+
+TEST(PortFromText, FollowsStrtolThenKeepsLow16Bits) {
+    struct {
+        const char* text;
+        std::uint16_t port;
+    } const cases[] = {
+        {"29999", 29999},       {"  123abc", 123},   {"+5", 5},       {"abc", 0},    {"", 0},
+        {"65535", 65535},       {"65536", 0},        {"70000", 4464}, {"-1", 65535}, {"0", 0},
+        {"99999999999", 65535}, {"-99999999999", 0}, {"\t42", 42},    {"- 1", 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(port_from_text(c.text), c.port) << '"' << c.text << '"';
+}
+
+}  // namespace
