@@ -1,1 +1,152 @@
-// placeholder
+#include "lights/start_lights.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "insim/host_connection.h"
+#include "insim/records.h"
+#include "tools/host_side/fake_host.h"
+
+namespace {
+
+using hostside::Bytes;
+using namespace std::chrono_literals;
+
+constexpr std::uint8_t kWaitMarker = 200;
+constexpr std::uint8_t kEndMarker = 99;
+const Bytes kWait{4, insim::ISP_TINY, 0, kWaitMarker};
+const Bytes kEnd{4, insim::ISP_TINY, 0, kEndMarker};
+
+HostConnection* marker_connection = nullptr;
+std::vector<unsigned long> sleeps;
+
+// Stands in for the sleep: notes the wait and marks its place among the packets sent.
+void record_sleep(unsigned long milliseconds) {
+    sleeps.push_back(milliseconds);
+    if (marker_connection == nullptr) return;
+    insim::IS_TINY marker{4, insim::ISP_TINY, 0, kWaitMarker};
+    marker_connection->send_packet(&marker);
+}
+
+Bytes button(std::uint8_t size, std::uint8_t click_id, std::uint8_t style, std::uint8_t left,
+             std::uint8_t top, std::uint8_t width, std::uint8_t height, std::string_view text) {
+    Bytes b{size, insim::ISP_BTN, 1, 255, click_id, 0, style, 0, left, top, width, height};
+    b.insert(b.end(), text.begin(), text.end());
+    b.resize(size, 0);
+    return b;
+}
+
+Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
+    return button(16, click_id, 0, 164, top, 38, 38, text);
+}
+
+class StartLightTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sleeps.clear();
+        set_sleep_function(record_sleep);
+        set_random_state(1);
+    }
+    void TearDown() override {
+        set_sleep_function(nullptr);
+        marker_connection = nullptr;
+    }
+};
+
+TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
+    hostside::FakeHost fake;
+    HostConnection conn;
+    ASSERT_TRUE(fake.listen());
+    ASSERT_EQ(conn.connect_host("127.0.0.1", fake.port(), "t", "", nullptr, '!', 32, 1000, 0), 0);
+    ASSERT_TRUE(fake.accept(2s));
+    ASSERT_TRUE(fake.next_packet(2s));  // IS_ISI
+    marker_connection = &conn;
+
+    EXPECT_EQ(run_start_lights(conn), 0);
+    insim::IS_TINY end{4, insim::ISP_TINY, 0, kEndMarker};
+    conn.send_packet(&end);
+
+    std::vector<Bytes> got;
+    for (;;) {
+        auto p = fake.next_packet(2s);
+        ASSERT_TRUE(p) << "end marker never arrived";
+        if (p->bytes == kEnd) break;
+        got.push_back(p->bytes);
+    }
+    conn.close_connection();
+
+    const std::string_view unlit = "^0\x95", red = "^1\x95", green = "^2\x95", yellow = "^3\x95";
+    const std::vector<Bytes> housing{
+        button(24, 2, insim::ISB_LIGHT, 178, 120, 10, 5, "^3\x95 \x95 \x95 ^2\x95"),
+        button(12, 3, insim::ISB_LIGHT, 178, 55, 10, 65, ""),
+        button(12, 4, insim::ISB_LIGHT, 178, 55, 10, 65, ""),
+        button(12, 5, insim::ISB_DARK, 179, 56, 8, 63, ""),
+        button(12, 6, insim::ISB_DARK, 179, 56, 8, 63, ""),
+    };
+    std::vector<Bytes> want = housing;
+    for (const Bytes& b :
+         {lamp(7, 45, unlit), lamp(8, 59, unlit), lamp(9, 73, unlit), lamp(10, 90, red)})
+        want.push_back(b);
+    want.insert(want.end(), housing.begin(), housing.end());
+    for (const Bytes& b : {kWait, lamp(7, 45, yellow), kWait, lamp(8, 59, yellow), kWait,
+                           lamp(9, 73, yellow), kWait, lamp(10, 90, green), kWait})
+        want.push_back(b);
+    for (std::uint8_t id = 2; id <= 10; ++id) want.push_back(Bytes{8, 42, 1, 0, 255, id, 0, 0});
+
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "packet " << i;
+    EXPECT_EQ(sleeps, (std::vector<unsigned long>{7000, 1000, 1000, 3342, 5000}));
+}
+
+TEST_F(StartLightTest, RandomPauseRepeatsFromRunToRunAndFailedSendsChangeNothing) {
+    HostConnection unconnected;  // every send fails
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(run_start_lights(unconnected), 0);
+    EXPECT_EQ(sleeps, (std::vector<unsigned long>{7000, 1000, 1000, 3342, 5000,  //
+                                                  7000, 1000, 1000, 4768, 5000,  //
+                                                  7000, 1000, 1000, 4535, 5000}));
+}
+
+TEST(RandomBetween, EveryDrawMapsIntoOneTo1700WithTheRemainderBias) {
+    constexpr std::uint32_t kMul = 214013u, kAdd = 2531011u;
+    // Inverse of the odd multiplier modulo 2^32: Newton's step doubles the correct low bits.
+    std::uint32_t inverse = kMul;
+    for (int i = 0; i < 5; ++i) inverse *= 2u - kMul * inverse;
+    ASSERT_EQ(kMul * inverse, 1u);
+
+    std::vector<int> tally(1701, 0);
+    int outside = 0;
+    std::vector<std::uint32_t> wrong_draws;
+    for (std::uint32_t r = 0; r < 32768; ++r) {
+        // A state whose next step holds r in bits 16..30; the ignored bits vary with r.
+        const std::uint32_t next = (r << 16) | (r % 2 == 1 ? 0x8000FFFFu : 0u);
+        const std::uint32_t state = (next - kAdd) * inverse;
+        set_random_state(state);
+        if (random_between(0, 32767) != static_cast<int>(r)) wrong_draws.push_back(r);
+        set_random_state(state);
+        const int v = random_between(1, 1700);
+        if (v < 1 || v > 1700) {
+            ++outside;
+        } else {
+            ++tally[static_cast<std::size_t>(v)];
+        }
+    }
+    EXPECT_TRUE(wrong_draws.empty())
+        << wrong_draws.size() << " draws differ, first r " << wrong_draws.front();
+    EXPECT_EQ(outside, 0);
+
+    std::vector<int> uneven;
+    for (int v = 1; v <= 1700; ++v) {
+        if (tally[static_cast<std::size_t>(v)] != (v <= 468 ? 20 : 19)) uneven.push_back(v);
+    }
+    EXPECT_TRUE(uneven.empty()) << uneven.size() << " results drawn wrongly often, first "
+                                << uneven.front();
+    EXPECT_GT(tally[1], 0);
+    EXPECT_GT(tally[1700], 0);
+}
+
+}  // namespace
