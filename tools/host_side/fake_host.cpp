@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace hostside {
 
@@ -160,6 +161,13 @@ Bytes mso_packet(std::uint8_t text_start, std::string_view text) {
     b[7] = text_start;
     std::memcpy(b.data() + 8, text.data(), msg);
     return b;
+}
+
+Bytes say_packet(std::string_view name, std::string_view text) {
+    std::string msg(name);
+    msg += " ^8";
+    msg += text;
+    return mso_packet(static_cast<std::uint8_t>(std::min<std::size_t>(name.size() + 1, 127)), msg);
 }
 
 Bytes ncn_packet(std::string_view player_name, std::uint8_t ucid) {

@@ -82,6 +82,9 @@ Bytes version_packet(std::string_view version, std::uint16_t insim_version, std:
 Bytes tiny_packet(std::uint8_t subtype, std::uint8_t reqi = 0);
 // A chat line: Msg holds `text` and its zero, the record cut to a multiple of 4 bytes.
 Bytes mso_packet(std::uint8_t text_start, std::string_view text);
+// A player's chat line as the host reports it: Msg = NAME + " ^8" + TEXT, TextStart just past
+// the name and its blank.
+Bytes say_packet(std::string_view name, std::string_view text);
 // A new connection with the given nickname.
 Bytes ncn_packet(std::string_view player_name, std::uint8_t ucid = 1);
 // A multi-car packet of `cars` car records (28 bytes each).

@@ -1,0 +1,215 @@
+#include "tools/host_side/screen.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "insim/records.h"
+#include "tools/host_side/text.h"
+
+namespace hostside {
+
+namespace {
+
+constexpr std::uint8_t kStyleBackground = insim::ISB_LIGHT | insim::ISB_DARK;
+
+// Button text as sent: up to its zero or the end of the packet.
+std::string button_text(const Bytes& p) {
+    constexpr std::size_t kText = offsetof(insim::IS_BTN, Text);
+    if (p.size() <= kText) return {};
+    const std::string_view area(reinterpret_cast<const char*>(p.data()) + kText, p.size() - kText);
+    return std::string(area.substr(0, area.find('\0')));
+}
+
+std::string xml_escape(std::string_view s) {
+    std::string out;
+    for (const char c : s) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// Splits UTF-8 text into the characters that take one terminal cell each.
+std::vector<std::string> glyphs(const std::string& utf8) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::size_t n = 1;
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b >= 0xF0)
+            n = 4;
+        else if (b >= 0xE0)
+            n = 3;
+        else if (b >= 0xC0)
+            n = 2;
+        out.push_back(utf8.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool ScreenModel::apply(const Bytes& p) {
+    if (p.size() < 8) return false;
+    if (p[1] == insim::ISP_BTN && p.size() >= offsetof(insim::IS_BTN, Text)) {
+        ScreenButton b;
+        b.click_id = p[4];
+        b.style = p[6];
+        b.left = p[8];
+        b.top = p[9];
+        b.width = p[10];
+        b.height = p[11];
+        b.text = button_text(p);
+        buttons_[b.click_id] = b;
+        return true;
+    }
+    if (p[1] == insim::ISP_BFN) {
+        if (p[3] == insim::BFN_DEL_BTN) return buttons_.erase(p[5]) > 0;
+        if (p[3] == 1) {  // clear all
+            const bool had = !buttons_.empty();
+            buttons_.clear();
+            return had;
+        }
+    }
+    return false;
+}
+
+std::string ScreenModel::render_terminal(bool ansi) const {
+    // Room for buttons that overhang the grid's right and bottom edges a little.
+    constexpr int kCols = 106;
+    constexpr int kRows = 52;
+    struct Cell {
+        std::string glyph = " ";
+        bool text = false;
+        int colour = 8;
+        int background = 0;  // 0 none, 1 light, 2 dark
+    };
+    std::vector<Cell> cells(kCols * kRows);
+    auto at = [&](int x, int y) -> Cell* {
+        return x >= 0 && y >= 0 && x < kCols && y < kRows ? &cells[y * kCols + x] : nullptr;
+    };
+
+    for (const auto& [id, b] : buttons_) {
+        const int x0 = b.left / 2, y0 = b.top / 4;
+        const int x1 = std::max(x0 + 1, (b.left + b.width) / 2);
+        const int y1 = std::max(y0 + 1, (b.top + b.height) / 4);
+        const int bg = (b.style & kStyleBackground) == insim::ISB_DARK    ? 2
+                       : (b.style & kStyleBackground) == insim::ISB_LIGHT ? 1
+                                                                          : 0;
+        if (bg != 0) {
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x)
+                    if (Cell* c = at(x, y)) *c = Cell{" ", false, 8, bg};
+        }
+        std::vector<std::pair<std::string, int>> text;
+        for (const ColouredRun& run : colour_runs(b.text))
+            for (std::string& g : glyphs(run.utf8)) text.emplace_back(std::move(g), run.colour);
+        const int width = x1 - x0;
+        const int shown = std::min<int>(width, static_cast<int>(text.size()));
+        const int start = x0 + (width - shown) / 2;
+        const int row = (y0 + y1 - 1) / 2;
+        for (int i = 0; i < shown; ++i) {
+            if (Cell* c = at(start + i, row)) {
+                c->glyph = text[i].first;
+                c->text = true;
+                c->colour = text[i].second;
+            }
+        }
+    }
+
+    static constexpr const char* kFg[10] = {"90", "91", "92", "93", "94",
+                                            "95", "96", "97", "39", "39"};
+    int used_rows = kGrid / 4;
+    for (const auto& [id, b] : buttons_)
+        used_rows = std::max(used_rows, (b.top + b.height + 3) / 4);
+    used_rows = std::min(used_rows, kRows);
+
+    std::ostringstream out;
+    const std::string ruler = "+" + std::string(kGrid / 2, '-') + "+";
+    out << ruler << '\n';
+    for (int y = 0; y < used_rows; ++y) {
+        std::string row;
+        row += (y < kGrid / 4 ? '|' : ' ');
+        for (int x = 0; x < kCols; ++x) {
+            const Cell& c = cells[y * kCols + x];
+            if (ansi) {
+                row += "\x1b[";
+                row += kFg[c.colour];
+                row += c.background == 1 ? ";47m" : c.background == 2 ? ";100m" : ";49m";
+                row += c.glyph;
+            } else {
+                row += c.text ? c.glyph : c.background == 1 ? "." : c.background == 2 ? ":" : " ";
+            }
+            if (x == kGrid / 2 - 1) {
+                if (ansi) row += "\x1b[0m";
+                row += (y < kGrid / 4 ? '|' : ' ');
+            }
+        }
+        if (ansi) row += "\x1b[0m";
+        if (!ansi) row.erase(row.find_last_not_of(' ') + 1);
+        out << row << '\n';
+        if (y == kGrid / 4 - 1) out << ruler << '\n';
+    }
+    return out.str();
+}
+
+std::string ScreenModel::svg() const {
+    constexpr int kScale = 4;
+    constexpr int kMargin = 20;
+    constexpr int kExtent = 210;  // the grid plus the overhang of the start light
+    const int size = kExtent * kScale + 2 * kMargin;
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << size << "\" height=\"" << size
+        << "\" viewBox=\"0 0 " << size << ' ' << size << "\">\n"
+        << "<rect x=\"0\" y=\"0\" width=\"" << size << "\" height=\"" << size
+        << "\" fill=\"#3b4654\"/>\n"
+        << "<rect id=\"grid\" x=\"" << kMargin << "\" y=\"" << kMargin << "\" width=\""
+        << kGrid * kScale << "\" height=\"" << kGrid * kScale
+        << "\" fill=\"none\" stroke=\"#8899aa\" stroke-dasharray=\"6 4\"/>\n";
+    for (const auto& [id, b] : buttons_) {
+        const int x = kMargin + b.left * kScale, y = kMargin + b.top * kScale;
+        const int w = b.width * kScale, h = b.height * kScale;
+        out << "<g class=\"button\" data-click-id=\"" << int{id} << "\">\n";
+        if ((b.style & kStyleBackground) == insim::ISB_LIGHT) {
+            out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h
+                << "\" fill=\"#c0c4c8\" fill-opacity=\"0.6\"/>\n";
+        } else if ((b.style & kStyleBackground) == insim::ISB_DARK) {
+            out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h
+                << "\" fill=\"#101418\" fill-opacity=\"0.75\"/>\n";
+        }
+        const auto runs = colour_runs(b.text);
+        if (!runs.empty()) {
+            // The simulator scales a button's text with the button's height.
+            out << "<text x=\"" << x + w / 2 << "\" y=\"" << y + h / 2
+                << "\" text-anchor=\"middle\" dominant-baseline=\"central\" "
+                   "font-family=\"sans-serif\""
+                << " font-size=\"" << std::max(4, h * 3 / 4) << "\">";
+            for (const ColouredRun& r : runs)
+                out << "<tspan fill=\"" << colour_rgb(r.colour) << "\">" << xml_escape(r.utf8)
+                    << "</tspan>";
+            out << "</text>\n";
+        }
+        out << "</g>\n";
+    }
+    out << "</svg>\n";
+    return out.str();
+}
+
+}  // namespace hostside

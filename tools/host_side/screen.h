@@ -1,0 +1,40 @@
+// A model of the buttons on a player's screen, fed with the packets the client sends.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "tools/host_side/fake_host.h"
+
+namespace hostside {
+
+struct ScreenButton {
+    std::uint8_t click_id = 0;
+    std::uint8_t style = 0;
+    std::uint8_t left = 0, top = 0, width = 0, height = 0;
+    std::string text;  // Windows-1252, colour codes kept
+};
+
+class ScreenModel {
+  public:
+    // The button grid is 200 by 200 units; buttons may reach past it.
+    static constexpr int kGrid = 200;
+
+    // IS_BTN adds or replaces the button of its ClickID, IS_BFN deletes; true if anything changed.
+    bool apply(const Bytes& packet);
+
+    const std::map<std::uint8_t, ScreenButton>& buttons() const { return buttons_; }
+    void clear() { buttons_.clear(); }
+
+    // The screen drawn with characters, two grid units a column and four a row.
+    std::string render_terminal(bool ansi) const;
+
+    // The screen as an SVG picture: one <g> per button, in ClickID order.
+    std::string svg() const;
+
+  private:
+    std::map<std::uint8_t, ScreenButton> buttons_;
+};
+
+}  // namespace hostside
