@@ -1,0 +1,439 @@
+#include "tools/check/checker.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <system_error>
+#include <utility>
+
+#include "app/config.h"
+#include "insim/records.h"
+
+namespace travo_check {
+namespace {
+
+using Field = char (ConfigValues::*)[256];
+
+// snprintf keeps the last byte of a text field for the terminating zero.
+constexpr std::size_t kChatRoom = sizeof(insim::IS_MST::Msg) - 1;
+constexpr std::size_t kButtonRoom = sizeof(insim::IS_BTN::Text) - 1;
+// The admin field needs no terminator: all 16 bytes carry the password.
+constexpr std::size_t kAdminRoom = sizeof(insim::IS_ISI::Admin);
+
+struct ValueInfo {
+    Field field;
+    const char* label;    // inside sentences
+    const char* meaning;  // in the list of values
+};
+
+const ValueInfo kValueInfo[] = {
+    {&ConfigValues::host, "host", "simulator host, name or IPv4 address"},
+    {&ConfigValues::port, "port", "InSim TCP port of the host"},
+    {&ConfigValues::admin_password, "admin password", "InSim admin password of the host"},
+    {&ConfigValues::lights_message, "lights message", "chat line of \"!luz\", before the lights"},
+    {&ConfigValues::facebook_name, "Facebook page name",
+     "Facebook page (greeting, \"!fb\", welcome)"},
+    {&ConfigValues::web_page, "web page", "web page (greeting, \"!web\")"},
+    {&ConfigValues::welcome_extra, "extra welcome line", "extra welcome chat line"},
+    {&ConfigValues::rule_1, "first rule", "rules panel (\"!r1\"), line 1"},
+    {&ConfigValues::rule_2, "second rule", "rules panel (\"!r1\"), line 2"},
+    {&ConfigValues::rule_3, "third rule", "rules panel (\"!r1\"), line 3"},
+    {&ConfigValues::rule_4, "fourth rule", "rules panel (\"!r1\"), line 4"},
+    {&ConfigValues::rule_5, "fifth rule", "rules panel (\"!r1\"), line 5"},
+    {&ConfigValues::server_name, "server name", "server name (welcome panel and welcome line)"},
+    {&ConfigValues::panel_text_1, "left panel text", "welcome panel, left box"},
+    {&ConfigValues::panel_text_2, "right panel text", "welcome panel, right box"},
+};
+
+// Every text a value is put into, with what travo writes in front of it.
+struct Target {
+    Field field;
+    const char* where;
+    const char* prefix;
+    std::size_t room;
+};
+
+const Target kTargets[] = {
+    {&ConfigValues::lights_message, "the \"!luz\" chat line", "/msg ", kChatRoom},
+    {&ConfigValues::facebook_name, "start-up greeting line 4",
+     "/msg ^1>> ^7Nuestro facebook es: ^7", kChatRoom},
+    {&ConfigValues::facebook_name, "the \"!fb\" chat line", "/msg ^3>> ^7Nuestro facebook es: ^7",
+     kChatRoom},
+    {&ConfigValues::facebook_name, "join welcome line 4", "/msg ^1>> ^7Nuestro facebook es: ^3",
+     kChatRoom},
+    {&ConfigValues::web_page, "start-up greeting line 5", "/msg ^1>> ^7P\xE1gina web: ^3",
+     kChatRoom},
+    {&ConfigValues::web_page, "the \"!web\" chat line", "/msg ^3>> ^7P\xE1gina web: ^7", kChatRoom},
+    {&ConfigValues::welcome_extra, "join welcome line 5", "/msg ^1>> ^7", kChatRoom},
+    {&ConfigValues::rule_1, "rules button 1", "", kButtonRoom},
+    {&ConfigValues::rule_2, "rules button 2", "", kButtonRoom},
+    {&ConfigValues::rule_3, "rules button 3", "", kButtonRoom},
+    {&ConfigValues::rule_4, "rules button 4", "", kButtonRoom},
+    {&ConfigValues::rule_5, "rules button 5", "", kButtonRoom},
+    {&ConfigValues::server_name, "join welcome line 2", "/msg ^1>> ^7Bienvenido a ^3", kChatRoom},
+    {&ConfigValues::server_name, "the welcome panel's centre box", "^7", kButtonRoom},
+    {&ConfigValues::panel_text_1, "the welcome panel's left box", "^7", kButtonRoom},
+    {&ConfigValues::panel_text_2, "the welcome panel's right box", "^7", kButtonRoom},
+};
+
+const ValueInfo& info_of(Field field) {
+    for (const ValueInfo& v : kValueInfo) {
+        if (v.field == field) return v;
+    }
+    return kValueInfo[0];
+}
+
+const ConfigLine* value_line_at(int line) {
+    for (const ConfigLine& l : kValueLines) {
+        if (l.line == line) return &l;
+    }
+    return nullptr;
+}
+
+std::string hex_byte(unsigned char c) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string("\\x") + kDigits[c >> 4] + kDigits[c & 0xF];
+}
+
+// Quoted, with every byte outside printable ASCII as \xNN, so blanks and encodings show.
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c >= 0x7F) {
+            out += hex_byte(c);
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string join(const std::vector<std::string>& parts) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) out += i + 1 == parts.size() ? " and " : ", ";
+        out += parts[i];
+    }
+    return out;
+}
+
+std::string value_list(const std::vector<int>& lines) {
+    std::vector<std::string> parts;
+    for (const int line : lines) {
+        parts.push_back("the " + std::string(info_of(value_line_at(line)->field).label) +
+                        " (line " + std::to_string(line) + ")");
+    }
+    return join(parts);
+}
+
+// Lengths of the lines as the line reader counts them: LF ends a line, the CR of a CR LF pair
+// is not counted, and a last line without LF still counts.
+std::vector<std::size_t> line_lengths(std::string_view bytes) {
+    std::vector<std::size_t> lengths;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t lf = bytes.find('\n', start);
+        const std::size_t end = lf == std::string_view::npos ? bytes.size() : lf;
+        std::size_t length = end - start;
+        if (lf != std::string_view::npos && length > 0 && bytes[end - 1] == '\r') --length;
+        lengths.push_back(length);
+        if (lf == std::string_view::npos) break;
+        start = lf + 1;
+    }
+    return lengths;
+}
+
+// Length of a well-formed multi-byte UTF-8 sequence starting at `i`, or 0.
+std::size_t utf8_sequence(std::string_view s, std::size_t i) {
+    const auto at = [&](std::size_t k) -> unsigned {
+        return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u;
+    };
+    const auto cont = [&](std::size_t k) { return (at(k) & 0xC0u) == 0x80u; };
+    const unsigned lead = at(0);
+    if (lead >= 0xC2 && lead <= 0xDF) return cont(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        // Second-byte ranges exclude overlong forms and surrogates.
+        const unsigned lo = lead == 0xE0 ? 0xA0u : 0x80u;
+        const unsigned hi = lead == 0xED ? 0x9Fu : 0xBFu;
+        return at(1) >= lo && at(1) <= hi && cont(2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned lo = lead == 0xF0 ? 0x90u : 0x80u;
+        const unsigned hi = lead == 0xF4 ? 0x8Fu : 0xBFu;
+        return at(1) >= lo && at(1) <= hi && cont(2) && cont(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& findings) {
+    const int lines = static_cast<int>(lengths.size());
+    const int read = std::min(lines, kConfigLines);
+    int first_long = 0;
+    for (int line = 1; line <= read; ++line) {
+        const std::size_t length = lengths[static_cast<std::size_t>(line - 1)];
+        if (length <= static_cast<std::size_t>(kMaxValueLength)) continue;
+        const ConfigLine* own = value_line_at(line);
+        Finding f{Issue::long_line, line, static_cast<int>(length) - kMaxValueLength, {}, {}, {}};
+        f.message = "this line has " + std::to_string(length) +
+                    " characters; travo reads at most " + std::to_string(kMaxValueLength) +
+                    " from a line";
+        if (first_long == 0) {
+            first_long = line;
+            for (const ConfigLine& l : kValueLines) {
+                if (l.line > line && l.line <= read) f.emptied.push_back(l.line);
+            }
+            if (own != nullptr) {
+                f.message += ", keeps the first " + std::to_string(kMaxValueLength) + " of the " +
+                             info_of(own->field).label + " (" +
+                             plural(static_cast<std::size_t>(f.count), "character", "characters") +
+                             " lost)";
+            }
+            f.message += f.emptied.empty()
+                             ? " and stops reading there"
+                             : " and stops reading there, so " + value_list(f.emptied) +
+                                   (f.emptied.size() == 1 ? " comes" : " come") + " out empty";
+        } else {
+            f.message += "; reading already stops at line " + std::to_string(first_long) +
+                         ", and this line would stop it too";
+        }
+        f.fix = own != nullptr
+                    ? "shorten the " + std::string(info_of(own->field).label) + " to at most " +
+                          std::to_string(kMaxValueLength) + " characters"
+                    : "shorten this caption to at most " + std::to_string(kMaxValueLength) +
+                          " characters (travo never shows it; it may also be empty)";
+        findings.push_back(std::move(f));
+    }
+
+    if (lines < kConfigLines) {
+        Finding f{Issue::short_file, lines + 1, lines, {}, {}, {}};
+        for (const ConfigLine& l : kValueLines) {
+            if (l.line > lines) f.emptied.push_back(l.line);
+        }
+        f.message = (lines == 0 ? std::string("the file is empty")
+                                : "the file ends after line " + std::to_string(lines)) +
+                    ", but travo reads " + std::to_string(kConfigLines) + " lines, so " +
+                    value_list(f.emptied) + (f.emptied.size() == 1 ? " comes" : " come") +
+                    " out empty";
+        f.fix =
+            "add the missing lines: values go on lines 2, 5, 8, 11, 14, 17, 20, 23 to 27, 30, 33 "
+            "and 36, a caption or an empty line on every other line (see "
+            "examples/quintaro.travo)";
+        findings.push_back(std::move(f));
+    }
+}
+
+void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
+    const std::string_view text = values.port;
+    bool whole = !text.empty();
+    long long number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            whole = false;
+            break;
+        }
+        number = std::min(number * 10 + (c - '0'), 1000000LL);
+    }
+    if (whole && number >= 1 && number <= 65535) return;
+
+    const std::uint16_t used = port_from_text(values.port);
+    Finding f{Issue::port, 5, used, {}, {}, {}};
+    f.message = text.empty()
+                    ? std::string("the port is empty")
+                    : "the port " + quoted(text) + " is not a whole number from 1 to 65535";
+    f.message += "; travo would connect to port " + std::to_string(used);
+    if (used == 0) f.message += ", which always fails";
+    f.fix =
+        "write the InSim port that the host opened (its /insim command), digits only, e.g. 29999";
+    findings.push_back(std::move(f));
+}
+
+void check_password(const ConfigValues& values, std::vector<Finding>& findings) {
+    const std::size_t length = std::strlen(values.admin_password);
+    if (length <= kAdminRoom) return;
+    Finding f{Issue::long_password, 8, static_cast<int>(length - kAdminRoom), {}, {}, {}};
+    f.message = "the admin password has " + std::to_string(length) +
+                " bytes; the InSim admin field holds " + std::to_string(kAdminRoom) +
+                ", so travo sends only its first " + std::to_string(kAdminRoom) +
+                " and the host refuses the connection unless its password is exactly those " +
+                std::to_string(kAdminRoom) + " bytes";
+    f.fix = "use an admin password of at most " + std::to_string(kAdminRoom) +
+            " bytes, here and on the host";
+    findings.push_back(std::move(f));
+}
+
+void check_overflow(const ConfigValues& values, std::vector<Finding>& findings) {
+    for (const ConfigLine& l : kValueLines) {
+        const std::size_t length = std::strlen(config_field(values, l));
+        std::size_t most = kMaxValueLength;
+        // Texts of one kind that lose the same characters share a finding.
+        std::map<std::pair<std::size_t, std::size_t>, std::vector<const Target*>> by_loss;
+        for (const Target& t : kTargets) {
+            if (t.field != l.field) continue;
+            const std::size_t prefix = std::strlen(t.prefix);
+            most = std::min(most, t.room - prefix);
+            if (prefix + length > t.room) by_loss[{t.room, prefix + length - t.room}].push_back(&t);
+        }
+        for (const auto& [key, targets] : by_loss) {
+            const std::size_t lost = key.second;
+            std::vector<std::string> where;
+            for (const Target* t : targets) where.emplace_back(t->where);
+            const bool chat = targets.front()->room == kChatRoom;
+            Finding f{Issue::overflow, l.line, static_cast<int>(lost), {}, {}, {}};
+            f.message = "the " + std::string(info_of(l.field).label) + " has " +
+                        std::to_string(length) + " characters, too many for " + join(where) + ": " +
+                        (targets.size() == 1 ? "it loses" : "each loses") + " its last " +
+                        plural(lost, "character", "characters") + " (" +
+                        (chat ? "a chat line" : "a button text") + " holds " +
+                        std::to_string(targets.front()->room) + ")";
+            f.fix = "shorten the " + std::string(info_of(l.field).label) + " to at most " +
+                    std::to_string(most) + " characters";
+            findings.push_back(std::move(f));
+        }
+    }
+}
+
+void check_encoding(const ConfigValues& values, std::vector<Finding>& findings) {
+    for (const ConfigLine& l : kValueLines) {
+        const std::string_view text = config_field(values, l);
+        std::vector<std::string> shown;
+        int sequences = 0;
+        for (std::size_t i = 0; i < text.size();) {
+            const std::size_t n = utf8_sequence(text, i);
+            if (n == 0) {
+                ++i;
+                continue;
+            }
+            ++sequences;
+            if (shown.size() < 3) {
+                std::string bytes;
+                for (std::size_t k = 0; k < n; ++k)
+                    bytes += hex_byte(static_cast<unsigned char>(text[i + k]));
+                shown.push_back(bytes + " at column " + std::to_string(i + 1));
+            }
+            i += n;
+        }
+        if (sequences == 0) continue;
+        const bool secret = l.field == &ConfigValues::admin_password;
+        Finding f{Issue::utf8, l.line, sequences, {}, {}, {}};
+        f.message = "the " + std::string(info_of(l.field).label) + " holds " +
+                    plural(static_cast<std::size_t>(sequences), "byte sequence", "byte sequences") +
+                    (sequences == 1 ? " that looks like UTF-8" : " that look like UTF-8");
+        if (!secret) {
+            f.message += " (" + join(shown) +
+                         (static_cast<std::size_t>(sequences) > shown.size() ? ", ..." : "") + ")";
+        }
+        f.message +=
+            "; travo passes bytes on unchanged and the simulator reads them as Windows-1252, so "
+            "players see two or more wrong characters for each";
+        f.fix = "save the file in Windows-1252 (\"ANSI\") rather than UTF-8";
+        findings.push_back(std::move(f));
+    }
+}
+
+std::string shown_value(const ConfigValues& values, const ConfigLine& l) {
+    const std::string_view text = config_field(values, l);
+    if (l.field != &ConfigValues::admin_password) return quoted(text);
+    if (text.empty()) return "(empty)";
+    return "(set, " + plural(text.size(), "byte", "bytes") + ")";
+}
+
+std::string warnings_text(const std::vector<Finding>& findings) {
+    std::ostringstream out;
+    out << plural(findings.size(), "warning", "warnings") << ":\n";
+    for (const Finding& f : findings) {
+        out << "  line " << f.line << ": " << f.message << ".\n";
+        out << "    fix: " << f.fix << ".\n";
+    }
+    return out.str();
+}
+
+Report analyse(std::string_view name, const ConfigValues& values, std::string_view raw) {
+    Report report{{}, {}, 0};
+    const std::vector<std::size_t> lengths = line_lengths(raw);
+    check_lines(lengths, report.findings);
+    check_port(values, report.findings);
+    check_password(values, report.findings);
+    check_overflow(values, report.findings);
+    check_encoding(values, report.findings);
+    std::stable_sort(report.findings.begin(), report.findings.end(),
+                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
+    report.exit_code = report.findings.empty() ? 0 : 1;
+
+    std::ostringstream out;
+    out << "travo-check: " << name << ", " << plural(lengths.size(), "line", "lines");
+    if (lengths.size() > static_cast<std::size_t>(kConfigLines)) {
+        out << " (lines " << kConfigLines + 1 << " and later are not read)";
+    }
+    out << "\n\nValues as travo reads them (bytes outside printable ASCII as \\xNN):\n";
+    for (const ConfigLine& l : kValueLines) {
+        out << "  line " << (l.line < 10 ? " " : "") << l.line << "  " << info_of(l.field).meaning
+            << ": " << shown_value(values, l) << "\n";
+    }
+    out << "\n";
+    if (report.findings.empty()) {
+        out << "No problems found.\n";
+    } else {
+        out << warnings_text(report.findings);
+    }
+    report.text = out.str();
+    return report;
+}
+
+Report unreadable(const std::string& path, const std::string& why) {
+    Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
+    for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
+    f.message = "cannot read " + path + ": " + why +
+                "; travo would run with every value empty and fail to connect";
+    f.fix = "put the configuration file \"" + std::string(kConfigFileName) +
+            "\" in the directory travo is started from (examples/quintaro.travo is a template)";
+    Report report{{}, {}, 2};
+    report.text = "travo-check: " + f.message + ".\n  fix: " + f.fix + ".\n";
+    report.findings.push_back(std::move(f));
+    return report;
+}
+
+}  // namespace
+
+Report check_file(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return unreadable(path, "the file does not exist");
+    }
+    if (error) return unreadable(path, error.message());
+    if (std::filesystem::is_directory(status)) return unreadable(path, "it is a directory");
+
+    // Opened and read as travo does it.
+    std::ifstream file(path, std::ios::in | std::ios::binary);
+    if (!file.is_open()) return unreadable(path, "the file cannot be opened");
+    ConfigValues values{};
+    read_config(file, values);
+
+    std::ifstream again(path, std::ios::in | std::ios::binary);
+    const std::string raw{std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>()};
+    if (!again.is_open() || again.bad()) return unreadable(path, "reading the file failed");
+    return analyse(path, values, raw);
+}
+
+Report check_contents(std::string_view contents, std::string_view name) {
+    std::istringstream in{std::string(contents), std::ios::in | std::ios::binary};
+    ConfigValues values{};
+    read_config(in, values);
+    return analyse(name, values, contents);
+}
+
+}  // namespace travo_check

@@ -1,0 +1,43 @@
+// travo-check: reads a configuration file the way travo does and says what travo will make of it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace travo_check {
+
+enum class Issue {
+    unreadable,     // the file is missing or cannot be read
+    short_file,     // fewer than 36 lines
+    long_line,      // a line of 100 or more characters
+    port,           // not a whole number from 1 to 65535
+    long_password,  // more than the 16 bytes of the InSim admin field
+    overflow,       // a chat line or button text longer than its field
+    utf8,           // byte sequences that look like UTF-8
+};
+
+struct Finding {
+    Issue issue;
+    int line;  // 1-based; 0 for the file as a whole
+    // unreadable: 0; short_file: lines present; long_line: characters beyond 99; port: the port
+    // travo would use; long_password: bytes cut; overflow: characters cut; utf8: sequences found.
+    int count;
+    std::vector<int> emptied;  // value lines that come out empty because of this finding
+    std::string message;
+    std::string fix;
+};
+
+struct Report {
+    std::vector<Finding> findings;
+    std::string text;  // what travo-check prints
+    int exit_code;     // 0 clean, 1 warnings, 2 unreadable
+};
+
+// Opens `path` as travo opens its configuration file and checks it.
+Report check_file(const std::string& path);
+
+// Checks file contents already in memory; `name` is what the report calls the file.
+Report check_contents(std::string_view contents, std::string_view name);
+
+}  // namespace travo_check
