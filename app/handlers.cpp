@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/chat_line.h"
+#include "app/chat_texts.h"
 #include "insim/builders.h"
 #include "insim/host_connection.h"
 #include "lights/start_lights.h"
@@ -67,16 +68,16 @@ void handle_mso(HostConnection& connection, const ConfigValues& config) {
     const std::string_view cmd_site = frase.substr(bang, 5);
 
     if (cmd_ts == "!fb") {
-        send_chat(connection, "/msg ^3>> ^7Nuestro facebook es: ^7", config.facebook_name);
+        send_chat(connection, kFacebookAnswer, config.facebook_name);
     }
     if (cmd_luz == "!luz") {
-        send_chat(connection, "/msg ", config.lights_message);
+        send_chat(connection, kLightsAnswer, config.lights_message);
         run_start_lights(connection);
     }
     if (cmd_q1 == "!r1") show_rules(connection, config);
     if (cmd_q0 == "!r0") delete_rules(connection);
     if (cmd_site == "!web") {
-        send_chat(connection, "/msg ^3>> ^7P\xE1gina web: ^7", config.web_page);
+        send_chat(connection, kWebAnswer, config.web_page);
     }
 }
 
@@ -97,14 +98,14 @@ void handle_ncn(HostConnection& connection, const ConfigValues& config) {
         {51, L, 68, 0, 65, 15, "", ""},     // centre box, frame in two layers
         {52, L, 68, 0, 65, 15, "", ""},
         {53, D, 69, 1, 63, 13, "", ""},  // centre face, the later layer with the name
-        {54, D, 69, 1, 63, 13, "^7", config.server_name},
+        {54, D, 69, 1, 63, 13, kPanelValuePrefix, config.server_name},
         {55, L, 57, 0, 11, 7, "^1 ", ""},  // left box, frame in two layers
         {56, L, 57, 0, 11, 7, "^1 ", ""},
         {57, D, 58, 1, 9, 5, "^7 ", ""},    // left face
         {58, L, 133, 0, 11, 7, "^1 ", ""},  // right box, frame's second layer
-        {59, D, 58, 1, 9, 5, "^7", config.panel_text_1},
+        {59, D, 58, 1, 9, 5, kPanelValuePrefix, config.panel_text_1},
         {60, D, 134, 1, 9, 5, "^1 ", ""},  // right face
-        {61, D, 134, 1, 9, 5, "^7", config.panel_text_2},
+        {61, D, 134, 1, 9, 5, kPanelValuePrefix, config.panel_text_2},
     };
     for (const auto& p : panel) {
         insim::IS_BTN button =
@@ -119,10 +120,10 @@ void handle_ncn(HostConnection& connection, const ConfigValues& config) {
         const char* value;
     } lines[] = {
         {kSeparatorLine, ""},
-        {"/msg ^1>> ^7Bienvenido a ^3", config.server_name},
+        {kWelcomeServer, config.server_name},
         {kCommandsLine, ""},
-        {"/msg ^1>> ^7Nuestro facebook es: ^3", config.facebook_name},
-        {"/msg ^1>> ^7", config.welcome_extra},
+        {kWelcomeFacebook, config.facebook_name},
+        {kWelcomeExtra, config.welcome_extra},
         {kSeparatorLine, ""},
     };
     for (const auto& l : lines) {

@@ -10,9 +10,3 @@ void handle_mso(HostConnection& connection, const ConfigValues& config);
 
 // The current packet is an IS_NCN: the welcome panel and the six welcome lines.
 void handle_ncn(HostConnection& connection, const ConfigValues& config);
-
-// Chat lines shared by the greeting and the welcome.
-inline constexpr const char* kSeparatorLine =
-    "/msg ^3>>^7-----------------------------------------^3<<";
-inline constexpr const char* kCommandsLine =
-    "/msg ^1>> ^7Comandos disponibles: ^3!fb !web !luz !r1 !r0";

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/chat_line.h"
+#include "app/chat_texts.h"
 #include "app/handlers.h"
 #include "insim/host_connection.h"
 
@@ -27,18 +28,15 @@ void print_banner(std::ostream& out, const insim::IS_VER& verPack) {
 }
 
 void send_greeting(HostConnection& connection, const ConfigValues& config) {
-    static constexpr char kActivation[] = "/msg ^1>> ^7Travo by ^3Travo Project ^7est\xE1 activado";
-    static_assert(sizeof kActivation - 1 <= 63, "the activation line must fit one chat line");
-
     const struct {
         const char* text;
         const char* value;
     } lines[] = {
         {kSeparatorLine, ""},
-        {kActivation, ""},
+        {kActivationLine, ""},
         {kCommandsLine, ""},
-        {"/msg ^1>> ^7Nuestro facebook es: ^7", config.facebook_name},
-        {"/msg ^1>> ^7P\xE1gina web: ^3", config.web_page},
+        {kGreetingFacebook, config.facebook_name},
+        {kGreetingWeb, config.web_page},
         {kSeparatorLine, ""},
     };
     insim::IS_MST mst_inicio = make_chat_record();

@@ -1,5 +1,7 @@
 #include "tools/check/checker.h"
 
+#include "app/chat_texts.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -60,26 +62,22 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {&ConfigValues::lights_message, "the \"!luz\" chat line", "/msg ", kChatRoom},
-    {&ConfigValues::facebook_name, "start-up greeting line 4",
-     "/msg ^1>> ^7Nuestro facebook es: ^7", kChatRoom},
-    {&ConfigValues::facebook_name, "the \"!fb\" chat line", "/msg ^3>> ^7Nuestro facebook es: ^7",
-     kChatRoom},
-    {&ConfigValues::facebook_name, "join welcome line 4", "/msg ^1>> ^7Nuestro facebook es: ^3",
-     kChatRoom},
-    {&ConfigValues::web_page, "start-up greeting line 5", "/msg ^1>> ^7P\xE1gina web: ^3",
-     kChatRoom},
-    {&ConfigValues::web_page, "the \"!web\" chat line", "/msg ^3>> ^7P\xE1gina web: ^7", kChatRoom},
-    {&ConfigValues::welcome_extra, "join welcome line 5", "/msg ^1>> ^7", kChatRoom},
+    {&ConfigValues::lights_message, "the \"!luz\" chat line", kLightsAnswer, kChatRoom},
+    {&ConfigValues::facebook_name, "start-up greeting line 4", kGreetingFacebook, kChatRoom},
+    {&ConfigValues::facebook_name, "the \"!fb\" chat line", kFacebookAnswer, kChatRoom},
+    {&ConfigValues::facebook_name, "join welcome line 4", kWelcomeFacebook, kChatRoom},
+    {&ConfigValues::web_page, "start-up greeting line 5", kGreetingWeb, kChatRoom},
+    {&ConfigValues::web_page, "the \"!web\" chat line", kWebAnswer, kChatRoom},
+    {&ConfigValues::welcome_extra, "join welcome line 5", kWelcomeExtra, kChatRoom},
     {&ConfigValues::rule_1, "rules button 1", "", kButtonRoom},
     {&ConfigValues::rule_2, "rules button 2", "", kButtonRoom},
     {&ConfigValues::rule_3, "rules button 3", "", kButtonRoom},
     {&ConfigValues::rule_4, "rules button 4", "", kButtonRoom},
     {&ConfigValues::rule_5, "rules button 5", "", kButtonRoom},
-    {&ConfigValues::server_name, "join welcome line 2", "/msg ^1>> ^7Bienvenido a ^3", kChatRoom},
-    {&ConfigValues::server_name, "the welcome panel's centre box", "^7", kButtonRoom},
-    {&ConfigValues::panel_text_1, "the welcome panel's left box", "^7", kButtonRoom},
-    {&ConfigValues::panel_text_2, "the welcome panel's right box", "^7", kButtonRoom},
+    {&ConfigValues::server_name, "join welcome line 2", kWelcomeServer, kChatRoom},
+    {&ConfigValues::server_name, "the welcome panel's centre box", kPanelValuePrefix, kButtonRoom},
+    {&ConfigValues::panel_text_1, "the welcome panel's left box", kPanelValuePrefix, kButtonRoom},
+    {&ConfigValues::panel_text_2, "the welcome panel's right box", kPanelValuePrefix, kButtonRoom},
 };
 
 const ValueInfo& info_of(Field field) {
