@@ -119,9 +119,9 @@ TEST(Text, ColourCodesAndWindows1252) {
         const char* plain;
     } cases[] = {
         {"^1>> ^7P\xE1gina", ">> P\xC3\xA1gina"},
-        {"^^7x", "^x"},        // only ^ followed by a digit is a colour code
-        {"^", "^"},            // a lone caret at the end stays
-        {"a^Lb", "a^Lb"},      // other caret sequences are text
+        {"^^7x", "^x"},                            // only ^ followed by a digit is a colour code
+        {"^", "^"},                                // a lone caret at the end stays
+        {"a^Lb", "a^Lb"},                          // other caret sequences are text
         {"\x80\x81", "\xE2\x82\xAC\xEF\xBF\xBD"},  // euro sign; unassigned byte
         {"a\x01z", "a\xEF\xBF\xBDz"},              // control bytes never reach the terminal
     };
