@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,13 @@
 #include "insim/builders.h"
 #include "insim/platform.h"
 #include "tools/host_side/fake_host.h"
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -292,7 +300,7 @@ TEST_F(HostConnectionTest, SendSetsSizeFromTextOrRefuses) {
             EXPECT_EQ(Bytes(p->bytes.begin() + 1, p->bytes.begin() + text_at),
                       Bytes(head.begin() + 1, head.end()));
             Bytes text(c.size - text_at, 0);
-            std::memset(text.data(), 'x', c.text_length);
+            std::fill_n(text.begin(), c.text_length, std::uint8_t{'x'});
             EXPECT_EQ(Bytes(p->bytes.begin() + text_at, p->bytes.end()), text);
         }
         const auto after = fake.next_packet(kLimit);
@@ -309,3 +317,56 @@ TEST_F(HostConnectionTest, SendAfterHostClosedFailsWithoutSignal) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+sockaddr_in loopback(std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+TEST_F(HostConnectionTest, UdpPacketsArriveOnTheSocketBoundToTheRequestedPort) {
+    // The host sends its datagrams from the InSim port to the port the client asked for.
+    const int host_udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in host_addr = loopback(fake.port());
+    ASSERT_EQ(::bind(host_udp, reinterpret_cast<sockaddr*>(&host_addr), sizeof host_addr), 0);
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in probe_addr = loopback(0);
+    socklen_t len = sizeof probe_addr;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&probe_addr), sizeof probe_addr);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&probe_addr), &len);
+    const std::uint16_t udp_port = ntohs(probe_addr.sin_port);
+    ::close(probe);
+
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(conn.connect_host("127.0.0.1", fake.port(), "test", "", nullptr, '!', 0, 0, udp_port),
+              0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Trying to use UDP\n");
+    ASSERT_TRUE(fake.accept(kLimit));
+    const auto isi = fake.next_packet(kLimit);
+    ASSERT_TRUE(isi);
+    EXPECT_EQ(isi->bytes[4] | (isi->bytes[5] << 8), udp_port);
+
+    const std::uint8_t datagram[] = {8, insim::ISP_MCI, 0, 1, 9, 9, 9, 9};
+    const sockaddr_in client = loopback(udp_port);
+    ASSERT_EQ(::sendto(host_udp, datagram, sizeof datagram, 0,
+                       reinterpret_cast<const sockaddr*>(&client), sizeof client),
+              static_cast<ssize_t>(sizeof datagram));
+    ASSERT_EQ(conn.receive_udp_packet(), 0);
+    EXPECT_EQ(conn.udp_packet_type(), insim::ISP_MCI);
+    EXPECT_EQ(std::memcmp(conn.udp_packet_data(), datagram, sizeof datagram), 0);
+
+    // Packets still go out over TCP.
+    insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 7};
+    ASSERT_EQ(conn.send_packet(&tiny), 0);
+    const auto sent = fake.next_packet(kLimit);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->bytes, (Bytes{4, 3, 0, 7}));
+    ::close(host_udp);
+}
+}  // namespace
+#endif
