@@ -1,0 +1,108 @@
+// Arbitrary configuration file bytes: the reader against a plain reference reader of the same
+// line rules, and the port conversion against strtol.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "app/config.h"
+
+namespace {
+
+// The line read: at most 99 characters; LF ends a line; the CR of CR LF is dropped and not
+// counted, a lone CR is a character; a 100th character or the end of the input ends every
+// later read with an empty value.
+class ReferenceReader {
+  public:
+    explicit ReferenceReader(std::string_view in) : in_(in) {}
+
+    std::string read() {
+        std::string value;
+        if (failed_) return value;
+        for (;;) {
+            if (pos_ == in_.size()) {
+                failed_ = true;
+                return value;
+            }
+            if (in_[pos_] == '\n') {
+                ++pos_;
+                return value;
+            }
+            if (in_[pos_] == '\r' && pos_ + 1 < in_.size() && in_[pos_ + 1] == '\n') {
+                pos_ += 2;
+                return value;
+            }
+            if (value.size() == 99) {
+                failed_ = true;
+                return value;
+            }
+            value.push_back(in_[pos_++]);
+        }
+    }
+
+  private:
+    std::string_view in_;
+    std::size_t pos_ = 0;
+    bool failed_ = false;
+};
+
+struct ValueLine {
+    int line;
+    char (ConfigValues::*field)[256];
+};
+
+// Written out here rather than taken from the reader's own table, so a wrong line shows.
+constexpr ValueLine kExpectedLines[] = {
+    {2, &ConfigValues::host},           {5, &ConfigValues::port},
+    {8, &ConfigValues::admin_password}, {11, &ConfigValues::lights_message},
+    {14, &ConfigValues::facebook_name}, {17, &ConfigValues::web_page},
+    {20, &ConfigValues::welcome_extra}, {23, &ConfigValues::rule_1},
+    {24, &ConfigValues::rule_2},        {25, &ConfigValues::rule_3},
+    {26, &ConfigValues::rule_4},        {27, &ConfigValues::rule_5},
+    {30, &ConfigValues::server_name},   {33, &ConfigValues::panel_text_1},
+    {36, &ConfigValues::panel_text_2},
+};
+static_assert(sizeof kExpectedLines / sizeof kExpectedLines[0] == 15);
+
+[[noreturn]] void fail(const char* what, int line) {
+    std::fprintf(stderr, "fuzz_config: %s (line %d)\n", what, line);
+    std::abort();
+}
+
+std::uint16_t reference_port(const char* text) {
+    long v = std::strtol(text, nullptr, 10);
+    if (v > 2147483647L) v = 2147483647L;
+    if (v < -2147483647L - 1) v = -2147483647L - 1;
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) & 0xFFFFu);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::istringstream in(bytes);
+    ConfigValues values;
+    // Garbage everywhere first: a value without its terminator shows.
+    std::memset(&values, 0xA5, sizeof values);
+    read_config(in, values);
+
+    ReferenceReader reference(bytes);
+    std::size_t next = 0;
+    for (int line = 1; line <= 36; ++line) {
+        std::string expected = reference.read();
+        // A zero byte is stored like any other and ends the value as a text.
+        expected = expected.substr(0, expected.find('\0'));
+        if (next == 15 || kExpectedLines[next].line != line) continue;
+        const char* value = values.*kExpectedLines[next].field;
+        ++next;
+        const std::size_t length = strnlen(value, 256);
+        if (length > 99) fail("value longer than 99 characters or not terminated", line);
+        if (std::string_view(value, length) != expected) fail("value differs from reference", line);
+        if (port_from_text(value) != reference_port(value)) fail("port differs from strtol", line);
+    }
+    return 0;
+}

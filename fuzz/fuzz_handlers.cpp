@@ -1,0 +1,267 @@
+// Arbitrary IS_MSO and IS_NCN records through the real connection into the two handlers; every
+// record they send must be well formed and the answers must follow the recognition rule.
+// Input: byte 0 picks the record type (bit 0) and the configuration (bit 1), byte 1 fills a
+// 255-byte packet delivered just before, so a read past Size would see it; the rest follows the
+// Type byte of the record, whose Size is its real length.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/chat_texts.h"
+#include "app/config.h"
+#include "app/handlers.h"
+#include "insim/host_connection.h"
+#include "insim/platform.h"
+#include "lights/start_lights.h"
+#include "loopback.h"
+
+namespace {
+
+using fuzzhost::Bytes;
+
+[[noreturn]] void fail(const char* what, std::size_t index) {
+    std::fprintf(stderr, "fuzz_handlers: %s (sent record %zu)\n", what, index);
+    std::abort();
+}
+
+void no_sleep(unsigned long /*milliseconds*/) {}
+
+// One connection for the whole run: the host end is read after every handler call.
+struct Session {
+    HostConnection connection;
+    platform::SocketHandle host = platform::kNoSocket;
+
+    Session() {
+        std::uint16_t port = 0;
+        const platform::SocketHandle listener = platform::listen_loopback(0, &port);
+        if (listener == platform::kNoSocket) fail("cannot listen", 0);
+        host = fuzzhost::connect(connection, listener, port).host;
+        platform::close_socket(listener);
+        set_sleep_function(no_sleep);
+    }
+};
+
+void set(char (&field)[256], const std::string& value) {
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, value.data(), std::min<std::size_t>(value.size(), 99));
+}
+
+// Values at their 99-character limit, with format directives and Windows-1252 bytes in them.
+ConfigValues long_config() {
+    ConfigValues c{};
+    const std::string filler = "%s%n%x\xE1\x95^L!fb ";
+    auto value = [&filler](char tag) {
+        std::string v(1, tag);
+        while (v.size() < 99) v += filler;
+        return v.substr(0, 99);
+    };
+    char(ConfigValues::*fields[])[256] = {
+        &ConfigValues::lights_message, &ConfigValues::facebook_name, &ConfigValues::web_page,
+        &ConfigValues::welcome_extra,  &ConfigValues::rule_1,        &ConfigValues::rule_2,
+        &ConfigValues::rule_3,         &ConfigValues::rule_4,        &ConfigValues::rule_5,
+        &ConfigValues::server_name,    &ConfigValues::panel_text_1,  &ConfigValues::panel_text_2};
+    char tag = 'a';
+    for (auto field : fields) set(c.*field, value(tag++));
+    return c;
+}
+
+// Short values, some empty.
+ConfigValues short_config() {
+    ConfigValues c{};
+    set(c.lights_message, "go");
+    set(c.facebook_name, "fb");
+    set(c.rule_1, "r1");
+    set(c.rule_3, "%s");
+    set(c.server_name, "S");
+    set(c.panel_text_2, "p2");
+    return c;
+}
+
+// Cuts the sent bytes into records and checks the form of each.
+std::vector<Bytes> records(const Bytes& sent) {
+    std::vector<Bytes> out;
+    for (std::size_t at = 0; at < sent.size();) {
+        const std::size_t size = sent[at];
+        if (size == 0 || at + size > sent.size()) fail("partial record", out.size());
+        Bytes r(sent.begin() + static_cast<long>(at), sent.begin() + static_cast<long>(at + size));
+        at += size;
+        switch (r.size() >= 2 ? r[1] : 0) {
+            case 13:  // IS_MST
+                if (size != 68 || r[67] != 0) fail("malformed IS_MST", out.size());
+                break;
+            case 45: {  // IS_BTN
+                if (size < 12 || size > 252) fail("IS_BTN size out of range", out.size());
+                const auto text_end = std::find(r.begin() + 12, r.end(), std::uint8_t{0});
+                const std::size_t n = static_cast<std::size_t>(text_end - (r.begin() + 12));
+                if (size != 12 + (n + 3) / 4 * 4)
+                    fail("IS_BTN size not fitted to text", out.size());
+                break;
+            }
+            case 42:  // IS_BFN
+                if (size != 8) fail("malformed IS_BFN", out.size());
+                break;
+            default:
+                fail("unexpected record type", out.size());
+        }
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::string_view text_of(const Bytes& r, std::size_t offset) {
+    const std::string_view all(reinterpret_cast<const char*>(r.data()) + offset, r.size() - offset);
+    return all.substr(0, all.find('\0'));
+}
+
+std::string chat(const char* text, const char* value) {
+    return (std::string(text) + value).substr(0, 63);
+}
+
+// What one answer looks like: a chat line, or a button or deletion with its ClickID (and text
+// when given).
+struct Expected {
+    std::uint8_t type;
+    std::uint8_t click_id;
+    std::string text;
+    bool check_text;
+    bool fresh = false;  // a record of its own: nothing behind the text's terminator
+};
+
+Expected line(std::string text, bool fresh) {
+    return {13, 0, std::move(text), true, fresh};
+}
+Expected button(std::uint8_t id) {
+    return {45, id, {}, false};
+}
+Expected button(std::uint8_t id, std::string text) {
+    return {45, id, std::move(text), true};
+}
+Expected deletion(std::uint8_t id) {
+    return {42, id, {}, false};
+}
+
+// The recognition rule of the chat commands, straight from its description.
+std::vector<Expected> expected_mso(const Bytes& p, const ConfigValues& c) {
+    std::vector<Expected> out;
+    if (p.size() < 8 || p[7] == 0) return out;  // TextStart missing or 0
+    const std::string_view msg(reinterpret_cast<const char*>(p.data()) + 8,
+                               std::min<std::size_t>(p.size(), 136) - 8);
+    const std::string frase(msg.substr(0, msg.find('\0')));
+    const std::size_t bang = frase.find('!');
+    std::size_t mark = std::string::npos;
+    for (std::size_t i = 0; i < frase.size(); ++i) {
+        if (frase[i] == '^' || frase[i] == 'L') {
+            mark = i;
+            break;
+        }
+    }
+    if (bang != mark + 2) return out;
+    auto word = [&](std::size_t n) { return frase.substr(bang, n); };
+    if (word(3) == "!fb") out.push_back(line(chat(kFacebookAnswer, c.facebook_name), true));
+    if (word(4) == "!luz") {
+        out.push_back(line(chat(kLightsAnswer, c.lights_message), true));
+        for (std::uint8_t id = 2; id <= 10; ++id) out.push_back(button(id));
+        for (std::uint8_t id = 2; id <= 10; ++id) out.push_back(button(id));
+        for (std::uint8_t id = 2; id <= 10; ++id) out.push_back(deletion(id));
+    }
+    if (word(3) == "!r1") {
+        const char* rules[] = {c.rule_1, c.rule_2, c.rule_3, c.rule_4, c.rule_5};
+        for (std::uint8_t i = 0; i < 5; ++i)
+            out.push_back(button(static_cast<std::uint8_t>(10 + i), rules[i]));
+    }
+    if (word(3) == "!r0")
+        for (std::uint8_t id = 10; id <= 14; ++id) out.push_back(deletion(id));
+    if (word(5) == "!web") out.push_back(line(chat(kWebAnswer, c.web_page), true));
+    return out;
+}
+
+std::vector<Expected> expected_ncn(const Bytes& p, const ConfigValues& c) {
+    std::vector<Expected> out;
+    if (p.size() <= 28 || p[28] == 0) return out;  // PName missing or empty
+    for (std::uint8_t id = 50; id <= 61; ++id) {
+        const char* value = id == 54 ? c.server_name : id == 59 ? c.panel_text_1 : c.panel_text_2;
+        if (id == 54 || id == 59 || id == 61)
+            out.push_back(button(id, std::string(kPanelValuePrefix) + value));
+        else
+            out.push_back(button(id));
+    }
+    out.push_back(line(chat(kSeparatorLine, ""), false));
+    out.push_back(line(chat(kWelcomeServer, c.server_name), false));
+    out.push_back(line(chat(kCommandsLine, ""), false));
+    out.push_back(line(chat(kWelcomeFacebook, c.facebook_name), false));
+    out.push_back(line(chat(kWelcomeExtra, c.welcome_extra), false));
+    out.push_back(line(chat(kSeparatorLine, ""), false));
+    return out;
+}
+
+void compare(const std::vector<Bytes>& sent, const std::vector<Expected>& expected) {
+    if (sent.size() != expected.size()) fail("answer count differs from the model", sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const Bytes& r = sent[i];
+        const Expected& e = expected[i];
+        if (r[1] != e.type) fail("answer type differs from the model", i);
+        if (e.type == 13) {
+            if (r[2] != 0 || r[3] != 0) fail("IS_MST header not zero", i);
+            if (text_of(r, 4) != e.text) fail("chat line differs from the model", i);
+            if (!e.fresh) continue;
+            const std::size_t end = 4 + text_of(r, 4).size();
+            if (!std::all_of(r.begin() + static_cast<long>(end), r.end(),
+                             [](std::uint8_t b) { return b == 0; }))
+                fail("IS_MST bytes behind the text", i);
+            continue;
+        }
+        const std::size_t click_at = e.type == 45 ? 4 : 5;
+        if (r[2] != 1 || r[click_at] != e.click_id) fail("ReqI or ClickID differs", i);
+        if (e.type == 42 && r != Bytes{8, 42, 1, 0, 255, e.click_id, 0, 0})
+            fail("IS_BFN differs", i);
+        if (e.type == 45 && r[3] != 255) fail("IS_BTN not for every connection", i);
+        if (e.type == 45 && e.check_text && text_of(r, 12) != e.text)
+            fail("button text differs from the model", i);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return -1;
+    static Session session;
+    static const ConfigValues long_values = long_config();
+    static const ConfigValues short_values = short_config();
+
+    const bool is_mso = (data[0] & 1) == 0;
+    const ConfigValues& config = (data[0] & 2) != 0 ? long_values : short_values;
+    const std::size_t body = std::min<std::size_t>(size - 2, 253);
+    Bytes record(2 + body);
+    record[0] = static_cast<std::uint8_t>(record.size());
+    record[1] = is_mso ? 11 : 18;
+    std::copy_n(data + 2, body, record.begin() + 2);
+
+    Bytes wire(255, data[1]);
+    wire[0] = 255;
+    wire[1] = 200;
+    wire.insert(wire.end(), record.begin(), record.end());
+    fuzzhost::write_all(session.host, wire.data(), wire.size());
+
+    HostConnection& c = session.connection;
+    if (c.receive_packet() != 0 || c.packet_size() != 255) fail("filler packet not delivered", 0);
+    if (c.receive_packet() != 0 || c.packet_size() != record.size() ||
+        c.packet_type() != static_cast<std::int8_t>(record[1]))
+        fail("record not delivered", 0);
+
+    if (is_mso) {
+        handle_mso(c, config);
+        compare(records(fuzzhost::sent_before_marker(c, session.host)),
+                expected_mso(record, config));
+    } else {
+        handle_ncn(c, config);
+        compare(records(fuzzhost::sent_before_marker(c, session.host)),
+                expected_ncn(record, config));
+    }
+    return 0;
+}
