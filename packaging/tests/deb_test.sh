@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds the .deb and the .tar.gz from the build folder, checks what they hold, installs the
+# .deb into an empty root with dpkg and runs the programs from there, and runs the maintainer
+# scripts against stand-ins for the system tools.
+# Usage: deb_test.sh BUILD_DIR VERSION
+source "$(dirname "$0")/lib.sh"
+build="$1" version="$2"
+command -v dpkg-deb > /dev/null || skip "no dpkg-deb"
+
+out="$scratch/out"
+cpack --config "$build/CPackConfig.cmake" -G 'DEB;TGZ' -B "$out" > "$scratch/cpack.log" 2>&1 ||
+    fail "cpack failed: $(cat "$scratch/cpack.log")"
+debs=("$out"/travo_"$version"-1_*.deb)
+[ -f "${debs[0]}" ] || fail "no travo_$version-1_*.deb in: $(ls "$out")"
+deb="${debs[0]}"
+tgz="$out/travo-$version-Linux.tar.gz"
+[ -f "$tgz" ] || fail "no $(basename "$tgz") in: $(ls "$out")"
+
+# --- control fields: the version comes from the project, the user needs adduser ---
+[ "$(dpkg-deb -f "$deb" Package)" = travo ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] ||
+    fail "version $(dpkg-deb -f "$deb" Version), want $version-1"
+dpkg-deb -f "$deb" Depends | grep -qw adduser || fail "does not depend on adduser"
+dpkg-deb -f "$deb" Depends | grep -qw libc6 || fail "no library dependencies"
+
+# --- contents ---
+dpkg-deb --contents "$deb" | awk '{print $NF}' > "$scratch/contents"
+for f in "${installed_files[@]}"; do
+    grep -qx "./usr/$f" "$scratch/contents" || fail "the .deb lacks /usr/$f"
+done
+grep -v '^\./usr/' "$scratch/contents" && fail "the .deb installs outside /usr"
+tar -tzf "$tgz" > "$scratch/tgz-contents"
+for f in "${installed_files[@]}"; do
+    grep -qx "travo-$version-Linux/$f" "$scratch/tgz-contents" || fail "the .tar.gz lacks $f"
+done
+# The archive is unpacked into /usr/local, so its units start the program there.
+tar -xzOf "$tgz" "travo-$version-Linux/lib/systemd/system/travo@.service" |
+    grep -qx 'ExecStart=/usr/local/bin/travo' || fail "the .tar.gz units do not start /usr/local/bin/travo"
+
+# --- dpkg into an empty root (unpack only: the maintainer scripts would run chrooted there) ---
+root="$scratch/root"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+dpkg --root="$root" --force-depends --force-not-root --unpack "$deb" > "$scratch/dpkg.log" 2>&1 ||
+    fail "dpkg --unpack failed: $(cat "$scratch/dpkg.log")"
+dpkg --root="$root" -s travo | grep -qx 'Status: install ok unpacked' ||
+    fail "dpkg does not know the package: $(dpkg --root="$root" -s travo 2>&1)"
+for f in "${installed_files[@]}"; do
+    [ -f "$root/usr/$f" ] || fail "dpkg did not install /usr/$f"
+done
+for u in travo.service travo@.service; do
+    grep -qx 'ExecStart=/usr/bin/travo' "$root/usr/lib/systemd/system/$u" ||
+        fail "$u in the .deb does not start /usr/bin/travo"
+done
+"$root/usr/bin/travo-check" "$root/usr/share/travo/examples/quintaro.travo" > /dev/null ||
+    fail "the packaged travo-check finds fault with the packaged example"
+demo "$root/usr/bin" "$root/usr/share/travo/examples/quintaro.travo"
+
+# --- maintainer scripts, with the system tools replaced by stand-ins that log their calls ---
+ctl="$scratch/control"
+dpkg-deb -e "$deb" "$ctl"
+for s in postinst prerm postrm; do
+    [ -x "$ctl/$s" ] || fail "$s missing or not executable"
+    sh -n "$ctl/$s" || fail "$s: syntax"
+done
+stubs="$scratch/stubs" state="$scratch/state"
+mkdir -p "$stubs" "$state"
+cat > "$stubs/getent" << 'STUB'
+#!/bin/sh
+grep -qx "$1:$2" "$STATE/accounts"
+STUB
+cat > "$stubs/addgroup" << 'STUB'
+#!/bin/sh
+echo "addgroup $*" >> "$STATE/log"
+for a; do last="$a"; done
+echo "group:$last" >> "$STATE/accounts"
+STUB
+cat > "$stubs/adduser" << 'STUB'
+#!/bin/sh
+echo "adduser $*" >> "$STATE/log"
+for a; do last="$a"; done
+echo "passwd:$last" >> "$STATE/accounts"
+STUB
+for t in install systemctl; do
+    printf '#!/bin/sh\necho "%s $*" >> "$STATE/log"\n' "$t" > "$stubs/$t"
+done
+chmod +x "$stubs"/*
+touch "$state/accounts"
+posix_sh="$(command -v dash || command -v sh)"
+run_script() { STATE="$state" PATH="$stubs:$PATH" "$posix_sh" "$ctl/$1" "${@:2}"; }
+
+run_script postinst configure '' || fail "postinst failed on a fresh system"
+grep -q '^addgroup --system .*travo$' "$state/log" || fail "no system group: $(cat "$state/log")"
+grep -q '^adduser --system .*--ingroup travo .*--shell /usr/sbin/nologin .*travo$' "$state/log" ||
+    fail "no system user without login: $(cat "$state/log")"
+if [ ! -d /etc/travo ]; then
+    grep -qx 'install -d -o root -g travo -m 0750 /etc/travo' "$state/log" ||
+        fail "no private /etc/travo: $(cat "$state/log")"
+fi
+: > "$state/log"
+run_script postinst configure "$version-1" || fail "postinst failed when run again"
+grep -q 'add' "$state/log" && fail "postinst created the user again: $(cat "$state/log")"
+run_script prerm remove || fail "prerm failed"
+run_script postrm remove || fail "postrm remove failed"
+echo "deb: ok"

@@ -1,0 +1,63 @@
+# Shared by the packaging tests: a scratch folder that goes away, and failing with a reason.
+set -euo pipefail
+
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/travo-pkg.XXXXXX")"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    [ -n "${KEEP:-}" ] || rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+
+# Files every Linux installation has, relative to the prefix.
+installed_files=(
+    bin/travo
+    bin/travo-sim
+    bin/travo-check
+    share/travo/examples/quintaro.travo
+    share/doc/travo/README.md
+    share/doc/travo/operations.md
+    lib/systemd/system/travo.service
+    lib/systemd/system/travo@.service
+)
+
+# Runs the installed travo against the installed travo-sim: join, "!fb", then the virtual host
+# closes the connection. Usage: demo BINDIR EXAMPLE
+demo() {
+    local bin="$1" example="$2" run="$scratch/run"
+    mkdir -p "$run"
+    printf '%s\n' 'wait 0.3' 'join ^7Racer' 'wait 0.5' 'say Racer !fb' 'wait 1' > "$run/short.script"
+    (cd "$run" && exec "$bin/travo-sim" --plain --port 0 --script short.script \
+        --ready-file ready > sim.out 2> sim.err) &
+    local sim=$!
+    pids+=("$sim")
+    for _ in $(seq 100); do [ -s "$run/ready" ] && break; sleep 0.1; done
+    [ -s "$run/ready" ] || fail "travo-sim did not start: $(cat "$run/sim.err")"
+
+    sed "5s/.*/$(cat "$run/ready")/" "$example" > "$run/quintaro.travo"
+    local status=0
+    (cd "$run" && exec timeout 30 "$bin/travo" > travo.out 2> travo.err) || status=$?
+    wait "$sim" || fail "travo-sim failed: $(cat "$run/sim.err")"
+
+    [ "$status" -eq 255 ] || fail "travo ended with status $status, not 255"
+    grep -q ' V3.0$' "$run/travo.out" || fail "no banner: $(cat "$run/travo.out")"
+    grep -qx '\*Conectado a LFS version: 0.7F, InSim creado con la version: 9' "$run/travo.out" ||
+        fail "no version line: $(cat "$run/travo.out")"
+    [ "$(cat "$run/travo.err")" = "*Error al recibir los paquetes de Live For Speed" ] ||
+        fail "unexpected standard error: $(cat "$run/travo.err")"
+    # The example's values reach the host: in the greeting, the welcome lines and the answer to
+    # "!fb", and in the welcome panel.
+    [ "$(grep -c 'Nuestro facebook es: Travo Racing$' "$run/sim.out")" -eq 3 ] ||
+        fail "not greeted, welcomed and answered: $(cat "$run/sim.out")"
+    grep -q 'Bienvenido' "$run/sim.out" || fail "no welcome panel: $(cat "$run/sim.out")"
+}

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Windows build: builds the .zip, checks what it holds, and runs its travo-forever.cmd under
+# Wine against the packaged travo-sim.exe: travo runs, the virtual host goes away, and the
+# .cmd starts travo again after its pause, and again.
+# Usage: windows_test.sh BUILD_DIR VERSION EMULATOR...
+source "$(dirname "$0")/lib.sh"
+build="$1" version="$2"
+shift 2
+emu=("$@")
+[ ${#emu[@]} -gt 0 ] || skip "no emulator to run Windows programs"
+
+out="$scratch/out"
+cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$out" > "$scratch/cpack.log" 2>&1 ||
+    fail "cpack failed: $(cat "$scratch/cpack.log")"
+zip="$out/travo-$version-win64.zip"
+[ -f "$zip" ] || fail "no $(basename "$zip") in: $(ls "$out")"
+(cd "$scratch" && cmake -E tar xf "$zip") || fail "cannot unpack $zip"
+top="$scratch/travo-$version-win64"
+for f in bin/travo.exe bin/travo-sim.exe bin/travo-check.exe bin/travo-forever.cmd \
+    share/travo/examples/quintaro.travo share/doc/travo/README.md share/doc/travo/operations.md; do
+    [ -f "$top/$f" ] || fail "the .zip lacks $f"
+done
+[ -e "$top/lib/systemd" ] && fail "the .zip holds systemd units"
+# cmd.exe can lose its way to a label in a batch file with bare LF line ends.
+grep -qv $'\r$' "$top/bin/travo-forever.cmd" && fail "travo-forever.cmd has lines without CR LF"
+
+win() { local p; p="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; echo "Z:${p//\//\\}"; }
+forever="$(win "$top/bin/travo-forever.cmd")"
+
+# A folder that does not exist is refused at once instead of failing every 5 seconds.
+status=0
+"${emu[@]}" cmd /c "$forever" "$(win "$scratch")\\absent" > /dev/null 2>&1 < /dev/null || status=$?
+[ "$status" -eq 2 ] || fail "travo-forever.cmd with a missing folder ended with $status, not 2"
+
+host="$scratch/host"
+mkdir -p "$host"
+printf '%s\r\n' 'wait 0.3' 'join ^7Racer' 'wait 0.5' 'say Racer !fb' 'wait 1' > "$host/short.script"
+(cd "$host" && exec "${emu[@]}" "$top/bin/travo-sim.exe" --plain --port 0 --script short.script \
+    --ready-file ready > sim.out 2>&1 < /dev/null) &
+pids+=($!)
+for _ in $(seq 300); do [ -s "$host/ready" ] && break; sleep 0.1; done
+[ -s "$host/ready" ] || fail "travo-sim.exe did not start: $(cat "$host/sim.out")"
+port="$(tr -d '\r\n' < "$host/ready")"
+sed "5s/.*/$port/" "$top/share/travo/examples/quintaro.travo" > "$host/quintaro.travo"
+
+# Every line of standard error with the time it came.
+stamp() { while IFS= read -r line; do printf '%s %s\n' "$(date +%s.%N)" "${line%$'\r'}"; done; }
+touch "$host/forever.err"
+"${emu[@]}" cmd /c "$forever" "$(win "$host")" > "$host/forever.out" \
+    2> >(stamp >> "$host/forever.err") < /dev/null &
+forever_pid=$!
+pids+=("$forever_pid")
+for _ in $(seq 400); do
+    [ "$(grep -c 'travo-forever: travo ended' "$host/forever.err")" -ge 2 ] && break
+    sleep 0.1
+done
+kill "$forever_pid" 2> /dev/null || true
+err="$(cat "$host/forever.err")"
+
+tr -d '\r' < "$host/forever.out" | grep -q ' V3.0$' || fail "no banner: $(cat "$host/forever.out")"
+# Run 1 loses its host, run 2 finds none: the lines come in this order.
+awk '{ $1 = ""; print substr($0, 2) }' "$host/forever.err" | grep -v '^(HostConnection)' |
+    head -n 4 > "$scratch/lines"
+printf '%s\n' '*Error al recibir los paquetes de Live For Speed' \
+    'travo-forever: travo ended with status -1, starting it again in 5 seconds' \
+    '*Error al conectar a Live For Speed' \
+    'travo-forever: travo ended with status -1, starting it again in 5 seconds' > "$scratch/want"
+diff "$scratch/want" "$scratch/lines" > /dev/null || fail "unexpected standard error: $err"
+# The pause: from the first exit to the second run's failure.
+t1="$(grep -m1 'travo-forever: travo ended' "$host/forever.err" | cut -d' ' -f1)"
+t2="$(grep -m1 'Error al conectar' "$host/forever.err" | cut -d' ' -f1)"
+awk -v a="$t1" -v b="$t2" 'BEGIN { exit !(b - a >= 4.5 && b - a < 15) }' ||
+    fail "travo was started again $(awk -v a="$t1" -v b="$t2" 'BEGIN { print b - a }') s after it ended"
+echo "windows: ok"
