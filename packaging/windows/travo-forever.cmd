@@ -7,16 +7,16 @@ setlocal
 set "TRAVO=%~dp0travo.exe"
 if not "%~1"=="" (
     if not exist "%~1\" (
-        echo travo-forever: there is no folder "%~1" 1>&2
+        >&2 echo travo-forever: there is no folder "%~1"
         exit /b 2
     )
     cd /d "%~1"
 )
-if not exist "quintaro.travo" echo travo-forever: there is no quintaro.travo in "%CD%" 1>&2
+if not exist "quintaro.travo" >&2 echo travo-forever: there is no quintaro.travo in "%CD%"
 
 :again
 "%TRAVO%"
-echo travo-forever: travo ended with status %ERRORLEVEL%, starting it again in 5 seconds 1>&2
+>&2 echo travo-forever: travo ended with status %ERRORLEVEL%, starting it again in 5 seconds
 rem timeout refuses redirected input (as under a task scheduler); ping waits there instead.
 timeout /t 5 /nobreak >nul 2>&1 || ping -n 6 127.0.0.1 >nul
 goto again
