@@ -28,7 +28,10 @@ unsigned byte(const Bytes& p, std::size_t offset) {
 }
 
 std::string quoted(std::string_view text) {
-    return "\"" + cp1252_to_utf8(text) + "\"";
+    std::string out(1, '"');
+    out += cp1252_to_utf8(text);
+    out += '"';
+    return out;
 }
 
 std::size_t expected_size(std::uint8_t type, const Bytes& p) {
