@@ -69,7 +69,7 @@ constexpr ValueLine kExpectedLines[] = {
 static_assert(sizeof kExpectedLines / sizeof kExpectedLines[0] == 15);
 
 [[noreturn]] void fail(const char* what, int line) {
-    std::fprintf(stderr, "fuzz_config: %s (line %d)\n", what, line);
+    (void)std::fprintf(stderr, "fuzz_config: %s (line %d)\n", what, line);
     std::abort();
 }
 
@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int line = 1; line <= 36; ++line) {
         std::string expected = reference.read();
         // A zero byte is stored like any other and ends the value as a text.
-        expected = expected.substr(0, expected.find('\0'));
+        if (const std::size_t zero = expected.find('\0'); zero != std::string::npos)
+            expected.resize(zero);
         if (next == 15 || kExpectedLines[next].line != line) continue;
         const char* value = values.*kExpectedLines[next].field;
         ++next;

@@ -26,7 +26,7 @@ namespace {
 using fuzzhost::Bytes;
 
 [[noreturn]] void fail(const char* what, std::size_t index) {
-    std::fprintf(stderr, "fuzz_handlers: %s (sent record %zu)\n", what, index);
+    (void)std::fprintf(stderr, "fuzz_handlers: %s (sent record %zu)\n", what, index);
     std::abort();
 }
 

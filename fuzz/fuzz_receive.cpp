@@ -19,7 +19,7 @@
 namespace {
 
 [[noreturn]] void fail(const char* what, std::size_t at) {
-    std::fprintf(stderr, "fuzz_receive: %s (stream offset %zu)\n", what, at);
+    (void)std::fprintf(stderr, "fuzz_receive: %s (stream offset %zu)\n", what, at);
     std::abort();
 }
 

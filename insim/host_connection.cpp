@@ -28,7 +28,7 @@ std::size_t bounded_length(const std::uint8_t* field, std::size_t field_size) {
 
 }  // namespace
 
-HostConnection::HostConnection() = default;
+HostConnection::HostConnection() noexcept = default;
 
 // Sockets are left to the end of the process, as the program never closes them explicitly.
 HostConnection::~HostConnection() = default;
@@ -158,7 +158,7 @@ int HostConnection::receive_packet() {
 }
 
 std::int8_t HostConnection::packet_type() const {
-    return current_size >= 2 ? static_cast<std::int8_t>(current_packet[1]) : 0;
+    return current_size >= 2 ? static_cast<std::int8_t>(current_packet[1]) : std::int8_t{0};
 }
 
 const std::uint8_t* HostConnection::packet_data() const {

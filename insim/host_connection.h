@@ -12,7 +12,7 @@
 
 class HostConnection {
   public:
-    HostConnection();
+    HostConnection() noexcept;
     ~HostConnection();
     HostConnection(const HostConnection&) = delete;
     HostConnection& operator=(const HostConnection&) = delete;

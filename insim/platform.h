@@ -52,7 +52,7 @@ void sleep_ms(unsigned long milliseconds);
 // The send lock: a POSIX threads mutex with default attributes (winpthreads on MinGW).
 class Mutex {
   public:
-    Mutex() { pthread_mutex_init(&mutex_, nullptr); }
+    Mutex() noexcept { pthread_mutex_init(&mutex_, nullptr); }
     ~Mutex() { pthread_mutex_destroy(&mutex_); }
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;

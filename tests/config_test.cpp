@@ -123,7 +123,7 @@ TEST(ConfigFile, ReadsARealFile) {
     }
     std::ifstream in(path);
     const ConfigValues v = read_from(in);
-    std::remove(path.c_str());
+    EXPECT_EQ(std::remove(path.c_str()), 0);
     expect_numbered(v, 36, 5);
     EXPECT_STREQ(v.port, "29999");
 }

@@ -337,8 +337,8 @@ TEST_F(HostConnectionTest, UdpPacketsArriveOnTheSocketBoundToTheRequestedPort) {
     const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in probe_addr = loopback(0);
     socklen_t len = sizeof probe_addr;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&probe_addr), sizeof probe_addr);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&probe_addr), &len);
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&probe_addr), sizeof probe_addr), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&probe_addr), &len), 0);
     const std::uint16_t udp_port = ntohs(probe_addr.sin_port);
     ::close(probe);
 

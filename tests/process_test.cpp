@@ -60,7 +60,7 @@ std::string hex(const Bytes& bytes) {
     std::string s;
     char cell[4];
     for (std::uint8_t b : bytes) {
-        std::snprintf(cell, sizeof cell, "%02X ", b);
+        (void)std::snprintf(cell, sizeof cell, "%02X ", b);
         s += cell;
     }
     return s;

@@ -75,8 +75,9 @@ std::optional<ReceivedPacket> FakeHost::next_packet(std::chrono::milliseconds ti
         if (!pending_.empty()) {
             const std::size_t size = pending_[0] == 0 ? 1 : pending_[0];
             if (pending_.size() >= size) {
-                ReceivedPacket p{Bytes(pending_.begin(), pending_.begin() + size), Clock::now()};
-                pending_.erase(pending_.begin(), pending_.begin() + size);
+                const auto end = pending_.begin() + static_cast<std::ptrdiff_t>(size);
+                ReceivedPacket p{Bytes(pending_.begin(), end), Clock::now()};
+                pending_.erase(pending_.begin(), end);
                 received_.push_back(p);
                 return p;
             }

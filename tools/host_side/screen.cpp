@@ -100,7 +100,7 @@ std::string ScreenModel::render_terminal(bool ansi) const {
         int colour = 8;
         int background = 0;  // 0 none, 1 light, 2 dark
     };
-    std::vector<Cell> cells(kCols * kRows);
+    std::vector<Cell> cells(static_cast<std::size_t>(kCols) * kRows);
     auto at = [&](int x, int y) -> Cell* {
         return x >= 0 && y >= 0 && x < kCols && y < kRows ? &cells[y * kCols + x] : nullptr;
     };

@@ -67,6 +67,11 @@ Exit status: 0 when the commands ran to their end, 1 with a one-line reason othe
 2 for a usage error.
 )";
 
+// Changes closer together than this are drawn once.
+constexpr std::chrono::milliseconds kRedrawPause(150);
+// A keep-alive not answered within this is reported.
+constexpr std::chrono::seconds kKeepAliveAnswerLimit(2);
+
 struct Options {
     std::uint16_t port = 29999;
     std::string version = "0.7F";
@@ -232,7 +237,7 @@ class VirtualHost {
             if (host_.connected() && !client_gone_) timers(now);
             if (now >= until) break;
             auto next = until;
-            if (dirty_) next = std::min(next, last_change_ + 150ms);
+            if (dirty_) next = std::min(next, last_change_ + kRedrawPause);
             if (host_.connected() && !client_gone_) {
                 auto p = host_.next_packet(std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::max(next - now, Clock::duration(1ms))));
@@ -258,7 +263,7 @@ class VirtualHost {
             awaiting_keepalive_ = true;
             next_keepalive_ = now + seconds(opt_.keepalive);
         }
-        if (awaiting_keepalive_ && now - keepalive_sent_ > 2s) {
+        if (awaiting_keepalive_ && now - keepalive_sent_ > kKeepAliveAnswerLimit) {
             say("the client did not answer the keep-alive within 2 s");
             awaiting_keepalive_ = false;
         }
@@ -309,7 +314,7 @@ class VirtualHost {
     }
 
     void draw_if_changed(bool now) {
-        if (!dirty_ || (!now && Clock::now() - last_change_ < 150ms)) return;
+        if (!dirty_ || (!now && Clock::now() - last_change_ < kRedrawPause)) return;
         dirty_ = false;
         draw();
     }
