@@ -1,0 +1,153 @@
+#include "insim/platform.h"
+
+#include <winsock2.h>
+
+// After winsock2.h: on its own, windows.h would pull in the old winsock.h.
+#include <windows.h>
+
+#include <climits>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+SOCKET native(SocketHandle s) {
+    return static_cast<SOCKET>(s);
+}
+
+SocketHandle handle(SOCKET s) {
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+int clamp_length(std::size_t length) {
+    return length > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+}
+
+sockaddr_in ipv4(std::uint32_t address_be, std::uint16_t port) {
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = address_be;
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+}  // namespace
+
+int socket_layer_start() {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0 ? 0 : -1;
+}
+
+void socket_layer_stop() {
+    ::WSACleanup();
+}
+
+SocketHandle open_tcp_socket() {
+    return handle(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+}
+
+SocketHandle open_udp_socket() {
+    return handle(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+}
+
+void close_socket(SocketHandle s) {
+    if (s != kNoSocket) ::closesocket(native(s));
+}
+
+bool lookup_ipv4(const char* host, std::uint32_t* address_be) {
+    if (const hostent* he = ::gethostbyname(host);
+        he != nullptr && he->h_addrtype == AF_INET && he->h_addr_list[0] != nullptr) {
+        std::memcpy(address_be, he->h_addr_list[0], 4);
+        return true;
+    }
+    const unsigned long a = ::inet_addr(host);
+    if (a == INADDR_NONE) return false;
+    *address_be = static_cast<std::uint32_t>(a);
+    return true;
+}
+
+int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) {
+    const sockaddr_in sa = ipv4(address_be, port);
+    const int r = ::connect(native(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    return r == SOCKET_ERROR ? -1 : 0;
+}
+
+int bind_any_ipv4(SocketHandle s, std::uint16_t port) {
+    const sockaddr_in sa = ipv4(htonl(INADDR_ANY), port);
+    const int r = ::bind(native(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    return r == SOCKET_ERROR ? -1 : 0;
+}
+
+WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) {
+    if (s == kNoSocket) return WaitResult::kFailed;
+    fd_set read_set;
+    fd_set error_set;
+    FD_ZERO(&read_set);
+    FD_ZERO(&error_set);
+    FD_SET(native(s), &read_set);
+    FD_SET(native(s), &error_set);
+    timeval limit{seconds, microseconds};
+    // Winsock ignores the first argument: sets hold handles, not descriptor numbers.
+    const int r = ::select(0, &read_set, nullptr, &error_set, &limit);
+    if (r == 0) return WaitResult::kTimeout;
+    if (r == SOCKET_ERROR) return WaitResult::kFailed;
+    if (FD_ISSET(native(s), &read_set)) return WaitResult::kReadable;
+    if (FD_ISSET(native(s), &error_set)) return WaitResult::kException;
+    return WaitResult::kTimeout;
+}
+
+long receive_bytes(SocketHandle s, void* buffer, std::size_t length) {
+    const int r = ::recv(native(s), static_cast<char*>(buffer), clamp_length(length), 0);
+    return r == SOCKET_ERROR ? -1 : r;
+}
+
+long send_bytes(SocketHandle s, const void* data, std::size_t length) {
+    // Windows raises no signal on a broken connection, so no flag is needed.
+    const int r = ::send(native(s), static_cast<const char*>(data), clamp_length(length), 0);
+    return r == SOCKET_ERROR ? -1 : r;
+}
+
+SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
+    // The host side has no start/stop of its own; this reference is kept for the process's life,
+    // so a client's WSACleanup cannot pull the layer from under a listener in the same process.
+    static const bool started = socket_layer_start() == 0;
+    if (!started) return kNoSocket;
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return kNoSocket;
+    // No SO_REUSEADDR: on Windows it lets a second socket take over a port that is in use.
+    sockaddr_in sa = ipv4(htonl(INADDR_LOOPBACK), port);
+    int len = sizeof sa;
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR ||
+        ::listen(s, 4) == SOCKET_ERROR ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == SOCKET_ERROR) {
+        ::closesocket(s);
+        return kNoSocket;
+    }
+    if (bound_port != nullptr) *bound_port = ntohs(sa.sin_port);
+    return handle(s);
+}
+
+SocketHandle accept_client(SocketHandle listener) {
+    return handle(::accept(native(listener), nullptr, nullptr));
+}
+
+void set_reset_on_close(SocketHandle s) {
+    linger l{};
+    l.l_onoff = 1;
+    l.l_linger = 0;
+    ::setsockopt(native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+}
+
+void set_no_delay(SocketHandle s) {
+    const BOOL on = TRUE;
+    ::setsockopt(native(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                 sizeof on);
+}
+
+void sleep_ms(unsigned long milliseconds) {
+    ::Sleep(static_cast<DWORD>(milliseconds));
+}
+
+}  // namespace platform
