@@ -121,8 +121,10 @@ TEST(ConfigFile, ReadsARealFile) {
         std::ofstream out(path, std::ios::binary);
         out << numbered_lines(36, {{5, "29999"}}, "\r\n");
     }
-    std::ifstream in(path);
+    // Binary like the program itself; closed before the removal, which Windows refuses otherwise.
+    std::ifstream in(path, std::ios::in | std::ios::binary);
     const ConfigValues v = read_from(in);
+    in.close();
     EXPECT_EQ(std::remove(path.c_str()), 0);
     expect_numbered(v, 36, 5);
     EXPECT_STREQ(v.port, "29999");
