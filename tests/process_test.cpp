@@ -174,8 +174,7 @@ struct Session {
         config.emplace("host", "127.0.0.1");
         config["port"] = std::to_string(host.port());
         dir = std::make_unique<ConfigDir>(config);
-        travo =
-            std::make_unique<Process>(testsupport::ProcessOptions{TRAVO_BINARY, {}, dir->path()});
+        travo = std::make_unique<Process>(testsupport::travo_options(TRAVO_BINARY, dir->path()));
     }
 
     // Accepts travo and answers its IS_ISI; returns the IS_ISI bytes.
@@ -254,6 +253,17 @@ TEST(ProcessHelper, CapturesBothStreamsAndStopsWhatOverrunsItsTime) {
     const auto missing = testsupport::run_process({dir.file("no-such-program")}, 1s);
     EXPECT_FALSE(missing.started);
     EXPECT_EQ(missing.start_error, ENOENT);
+}
+
+// travo.exe's console writes CR LF; only that pair is read as LF, and only when asked.
+TEST(ProcessHelper, ReadsCrLfAsLfWhenAsked) {
+    const std::string script = "printf 'a\\r\\nb\\rc\\r\\r\\n'; printf 'e\\r\\n' >&2";
+    for (const bool crlf_as_lf : {false, true}) {
+        SCOPED_TRACE(crlf_as_lf);
+        const auto r = testsupport::run_process({"/bin/sh", {"-c", script}, "", crlf_as_lf}, 10s);
+        EXPECT_EQ(r.out, crlf_as_lf ? "a\nb\rc\r\n" : "a\r\nb\rc\r\r\n");
+        EXPECT_EQ(r.err, crlf_as_lf ? "e\n" : "e\r\n");
+    }
 }
 
 // --- start-up ---------------------------------------------------------------------------------
@@ -371,7 +381,7 @@ TEST(ProcessExit, FailedConnectionEndsTravoWithTheConnectError) {
         const std::string& directory = c.write_config ? config_dir.path() : plain_dir.path();
         ASSERT_TRUE(c.write_config ? config_dir.ok() : plain_dir.ok());
 
-        Process travo({TRAVO_BINARY, {}, directory});
+        Process travo(testsupport::travo_options(TRAVO_BINARY, directory));
         ASSERT_TRUE(travo.started());
         if (c.host_side) {
             ASSERT_TRUE(host.accept(kQuick));

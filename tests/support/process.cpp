@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace testsupport {
@@ -25,6 +26,16 @@ void close_fd(int& fd) {
 bool make_pipe(int (&fds)[2]) {
     // Close-on-exec, so that children started from other threads never hold our pipe ends.
     return ::pipe2(fds, O_CLOEXEC) == 0;
+}
+
+std::string without_cr_before_lf(std::string text) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        text[kept++] = text[i];
+    }
+    text.resize(kept);
+    return text;
 }
 
 // Runs in the forked child: only async-signal-safe calls until exec.
@@ -55,7 +66,7 @@ bool make_pipe(int (&fds)[2]) {
 
 }  // namespace
 
-Process::Process(ProcessOptions options) {
+Process::Process(ProcessOptions options) : crlf_as_lf_(options.crlf_as_lf) {
     result_.started_at = result_.ended_at = Clock::now();
 
     std::vector<std::string> args;
@@ -212,17 +223,34 @@ ProcessResult Process::wait(std::chrono::milliseconds timeout) {
     waiter_.join();
     lock.lock();
     finished_ = true;
+    if (crlf_as_lf_) {
+        result_.out = without_cr_before_lf(std::move(result_.out));
+        result_.err = without_cr_before_lf(std::move(result_.err));
+    }
     return result_;
 }
 
 std::string Process::out_so_far() const {
     std::lock_guard<std::mutex> hold(mutex_);
-    return result_.out;
+    return crlf_as_lf_ ? without_cr_before_lf(result_.out) : result_.out;
 }
 
 std::string Process::err_so_far() const {
     std::lock_guard<std::mutex> hold(mutex_);
-    return result_.err;
+    return crlf_as_lf_ ? without_cr_before_lf(result_.err) : result_.err;
+}
+
+ProcessOptions travo_options(const std::string& binary, const std::string& working_directory) {
+    ProcessOptions options{binary, {}, working_directory};
+    const char* command = std::getenv("TRAVO_UNDER_TEST");
+    if (command == nullptr || *command == '\0') return options;
+    std::istringstream words(command);
+    std::string word;
+    words >> options.program;
+    while (words >> word) options.arguments.push_back(word);
+    // What runs this way is travo.exe under an emulator, whose console ends lines with CR LF.
+    options.crlf_as_lf = true;
+    return options;
 }
 
 ProcessResult run_process(const ProcessOptions& options, std::chrono::milliseconds timeout) {

@@ -21,6 +21,7 @@ struct ProcessOptions {
     std::string program{};                 // a path; PATH is not searched
     std::vector<std::string> arguments{};  // argv[1] onwards; argv[0] is the program
     std::string working_directory{};       // empty: the caller's
+    bool crlf_as_lf = false;               // a Windows program's line ends read as LF
 };
 
 struct ProcessResult {
@@ -63,6 +64,7 @@ class Process {
     void stop_reader();
 
     ProcessResult result_;
+    bool crlf_as_lf_ = false;
     pid_t pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
@@ -77,6 +79,10 @@ class Process {
     std::thread reader_;
     std::thread waiter_;
 };
+
+// How to start travo in `working_directory`: `binary`, or the command in the environment variable
+// TRAVO_UNDER_TEST (blank-separated words, e.g. an emulator, its arguments and travo.exe).
+ProcessOptions travo_options(const std::string& binary, const std::string& working_directory);
 
 // Starts the program and waits for it.
 ProcessResult run_process(const ProcessOptions& options, std::chrono::milliseconds timeout);
