@@ -6,24 +6,30 @@
 namespace insim {
 
 void StreamFramer::drop_front() {
-    const std::uint32_t size = tcp_buffer_[0];
-    if (tcp_buffer_len_ == 0 || tcp_buffer_len_ < size) return;
-    scratch_len_ = tcp_buffer_len_ - size;
-    std::memcpy(scratch_.data(), tcp_buffer_.data() + size, scratch_len_);
-    tcp_buffer_.fill(0);
-    std::memcpy(tcp_buffer_.data(), scratch_.data(), scratch_len_);
-    tcp_buffer_len_ = scratch_len_;
+    const std::uint32_t size = tcp_buffer_[start_];
+    if (buffered() == 0 || buffered() < size) return;
+    start_ += size;
+    if (start_ == end_) start_ = end_ = 0;
 }
 
 StreamFramer::State StreamFramer::state() const {
-    if (tcp_buffer_len_ == 0) return State::kNeedBytes;
+    if (buffered() == 0) return State::kNeedBytes;
     // A zero Size can never advance the stream; the caller treats it as a protocol error.
-    if (tcp_buffer_[0] == 0) return State::kZeroSize;
-    return tcp_buffer_len_ < tcp_buffer_[0] ? State::kNeedBytes : State::kPacketReady;
+    if (tcp_buffer_[start_] == 0) return State::kZeroSize;
+    return buffered() < tcp_buffer_[start_] ? State::kNeedBytes : State::kPacketReady;
+}
+
+std::uint8_t* StreamFramer::write_position() {
+    if (start_ > 0) {
+        std::memmove(tcp_buffer_.data(), tcp_buffer_.data() + start_, buffered());
+        end_ -= start_;
+        start_ = 0;
+    }
+    return tcp_buffer_.data() + end_;
 }
 
 void StreamFramer::commit(std::size_t received) {
-    tcp_buffer_len_ += static_cast<std::uint32_t>(std::min(received, write_room()));
+    end_ += static_cast<std::uint32_t>(std::min(received, kCapacity - end_));
 }
 
 }  // namespace insim

@@ -16,28 +16,30 @@ class StreamFramer {
 
     StreamFramer() = default;
 
-    // Removes the packet at the front, if a whole one is there, and moves the rest to index 0.
+    // Removes the packet at the front, if a whole one is there. The bytes behind it stay where
+    // they are until the next receive needs the room.
     void drop_front();
 
     // What the front of the buffer holds now.
     State state() const;
 
-    // Room for the next receive; a packet is at most 255 bytes, so after drop_front() there is
-    // always room for the rest of an incomplete one.
-    std::uint8_t* write_position() { return tcp_buffer_.data() + tcp_buffer_len_; }
-    std::size_t write_room() const { return kCapacity - tcp_buffer_len_; }
+    // Where the next receive goes: the unread bytes are first moved to the start of the buffer.
+    // A packet is at most 255 bytes, so there is always room for the rest of an incomplete one.
+    std::uint8_t* write_position();
+    std::size_t write_room() const { return kCapacity - buffered(); }
     void commit(std::size_t received);
 
     // The front packet; valid only in State::kPacketReady.
-    const std::uint8_t* front() const { return tcp_buffer_.data(); }
-    std::size_t front_size() const { return tcp_buffer_[0]; }
-    std::size_t buffered() const { return tcp_buffer_len_; }
+    const std::uint8_t* front() const { return tcp_buffer_.data() + start_; }
+    std::size_t front_size() const { return tcp_buffer_[start_]; }
+    std::size_t buffered() const { return end_ - start_; }
 
   private:
-    std::array<std::uint8_t, kCapacity> scratch_{};
-    std::uint32_t scratch_len_ = 0;
+    // Compacting once per receive rather than once per packet keeps a burst of small packets
+    // from being copied over and over.
     std::array<std::uint8_t, kCapacity> tcp_buffer_{};
-    std::uint32_t tcp_buffer_len_ = 0;
+    std::uint32_t start_ = 0;
+    std::uint32_t end_ = 0;
 };
 
 }  // namespace insim

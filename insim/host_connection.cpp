@@ -64,6 +64,9 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
         critical(std::cerr, "Cannot connect");
         return -1;
     }
+    // Records go out as they are sent: a burst such as the welcome panel must not wait for the
+    // host's delayed acknowledgement.
+    platform::set_no_delay(tcp_socket);
 
     if (udp_port != 0) {
         std::cout << "Trying to use UDP" << std::endl;
@@ -127,6 +130,15 @@ int HostConnection::receive_packet() {
             const StreamFramer::State state = framer.state();
             if (state == StreamFramer::State::kPacketReady) break;
             if (state == StreamFramer::State::kZeroSize) return -1;
+            // Under load the data is already there: take it without a wait first.
+            const long ready =
+                platform::receive_waiting(tcp_socket, framer.write_position(), framer.write_room());
+            if (ready != platform::kWouldBlock) {
+                if (ready == 0) return -2;
+                if (ready < 0) return -1;
+                framer.commit(static_cast<std::size_t>(ready));
+                continue;
+            }
             switch (platform::wait_readable(tcp_socket, wait_seconds, 0)) {
                 case WaitResult::kTimeout:
                     continue;

@@ -38,6 +38,9 @@ WaitResult wait_readable(SocketHandle s, long seconds, long microseconds);
 
 // recv/send; negative on failure. A send on a closed peer never raises a signal.
 long receive_bytes(SocketHandle s, void* buffer, std::size_t length);
+// A receive that never blocks: kWouldBlock when nothing is waiting, else as receive_bytes.
+inline constexpr long kWouldBlock = -3;
+long receive_waiting(SocketHandle s, void* buffer, std::size_t length);
 long send_bytes(SocketHandle s, const void* data, std::size_t length);
 
 // Host side of a loopback connection, for the virtual host and the tests' fake host.

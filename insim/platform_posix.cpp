@@ -92,6 +92,15 @@ long receive_bytes(SocketHandle s, void* buffer, std::size_t length) {
     return static_cast<long>(r);
 }
 
+long receive_waiting(SocketHandle s, void* buffer, std::size_t length) {
+    ssize_t r;
+    do {
+        r = ::recv(s, buffer, length, MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
+    return static_cast<long>(r);
+}
+
 long send_bytes(SocketHandle s, const void* data, std::size_t length) {
     ssize_t r;
     do {

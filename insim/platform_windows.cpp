@@ -103,6 +103,15 @@ long receive_bytes(SocketHandle s, void* buffer, std::size_t length) {
     return r == SOCKET_ERROR ? -1 : r;
 }
 
+long receive_waiting(SocketHandle s, void* buffer, std::size_t length) {
+    // Only bytes already queued are taken; a closed or failed connection is left to the wait,
+    // which reports it as readable or exceptional.
+    u_long queued = 0;
+    if (::ioctlsocket(native(s), FIONREAD, &queued) == SOCKET_ERROR || queued == 0)
+        return kWouldBlock;
+    return receive_bytes(s, buffer, length);
+}
+
 long send_bytes(SocketHandle s, const void* data, std::size_t length) {
     // Windows raises no signal on a broken connection, so no flag is needed.
     const int r = ::send(native(s), static_cast<const char*>(data), clamp_length(length), 0);
