@@ -13,6 +13,7 @@
 #include "insim/host_connection.h"
 #include "insim/records.h"
 #include "lights/start_lights.h"
+#include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -24,7 +25,7 @@ constexpr std::uint8_t kMarker = 99;
 
 void set_value(char (&field)[256], std::string_view value) {
     std::memset(field, 0, sizeof field);
-    std::memcpy(field, value.data(), value.size());
+    value.copy(field, std::min(value.size(), sizeof field - 1));
 }
 
 ConfigValues sample_config() {
@@ -58,15 +59,6 @@ Bytes reused_mst(Bytes previous, std::string_view text) {
     std::memcpy(previous.data() + 4, text.data(), text.size());
     previous[4 + text.size()] = 0;
     return previous;
-}
-
-// An IS_BTN of `size` bytes whose text area starts with `text` and is zero after it.
-Bytes button(std::uint8_t size, std::uint8_t click_id, std::uint8_t style, std::uint8_t left,
-             std::uint8_t top, std::uint8_t width, std::uint8_t height, std::string_view text) {
-    Bytes b{size, insim::ISP_BTN, 1, 255, click_id, 0, style, 0, left, top, width, height};
-    b.insert(b.end(), text.begin(), text.end());
-    b.resize(size, 0);
-    return b;
 }
 
 std::string describe(const Bytes& p) {
@@ -251,7 +243,7 @@ TEST_F(HandlerTest, RulesPanelIsTrimmedKeepsStaleTextBytesAndIsDeleted) {
 
     const auto rule = [](std::uint8_t size, std::uint8_t click_id, std::uint8_t top,
                          std::string_view text) {
-        return button(size, click_id, insim::ISB_LIGHT, 150, top, 50, 5, text);
+        return testsupport::button_bytes(size, click_id, insim::ISB_LIGHT, 150, top, 50, 5, text);
     };
     const std::vector<Bytes> want{
         rule(24, 10, 130, "No ramming"),
@@ -279,18 +271,19 @@ TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
     constexpr std::uint8_t L = insim::ISB_LIGHT;
     constexpr std::uint8_t D = insim::ISB_DARK;
     std::vector<Bytes> want{
-        button(16, 50, L, 133, 0, 11, 7, "^1 "),
-        button(12, 51, L, 68, 0, 65, 15, ""),
-        button(12, 52, L, 68, 0, 65, 15, ""),
-        button(12, 53, D, 69, 1, 63, 13, ""),
-        button(24, 54, D, 69, 1, 63, 13, "^7Quintaro"),
-        button(16, 55, L, 57, 0, 11, 7, "^1 "),
-        button(16, 56, L, 57, 0, 11, 7, "^1 "),
-        button(16, 57, D, 58, 1, 9, 5, "^7 "),
-        button(16, 58, L, 133, 0, 11, 7, "^1 "),
-        button(16, 59, D, 58, 1, 9, 5, "^7S1"),  // four characters: no terminating zero
-        button(16, 60, D, 134, 1, 9, 5, "^1 "),
-        button(20, 61, D, 134, 1, 9, 5, "^750%s"),
+        testsupport::button_bytes(16, 50, L, 133, 0, 11, 7, "^1 "),
+        testsupport::button_bytes(12, 51, L, 68, 0, 65, 15, ""),
+        testsupport::button_bytes(12, 52, L, 68, 0, 65, 15, ""),
+        testsupport::button_bytes(12, 53, D, 69, 1, 63, 13, ""),
+        testsupport::button_bytes(24, 54, D, 69, 1, 63, 13, "^7Quintaro"),
+        testsupport::button_bytes(16, 55, L, 57, 0, 11, 7, "^1 "),
+        testsupport::button_bytes(16, 56, L, 57, 0, 11, 7, "^1 "),
+        testsupport::button_bytes(16, 57, D, 58, 1, 9, 5, "^7 "),
+        testsupport::button_bytes(16, 58, L, 133, 0, 11, 7, "^1 "),
+        testsupport::button_bytes(16, 59, D, 58, 1, 9, 5,
+                                  "^7S1"),  // four characters: no terminating zero
+        testsupport::button_bytes(16, 60, D, 134, 1, 9, 5, "^1 "),
+        testsupport::button_bytes(20, 61, D, 134, 1, 9, 5, "^750%s"),
     };
     // One chat record for all six lines: shorter lines leave the end of longer ones behind.
     const std::string separator = "/msg ^3>>^7" + std::string(41, '-') + "^3<<";
@@ -323,9 +316,9 @@ TEST_F(HandlerTest, JoinWithEmptyValuesStillSendsEverything) {
     const std::vector<Bytes> got = answer_to_join(hostside::ncn_packet("Racer"), config);
 
     ASSERT_EQ(got.size(), 18u);
-    EXPECT_EQ(got[4], button(16, 54, insim::ISB_DARK, 69, 1, 63, 13, "^7"));
-    EXPECT_EQ(got[9], button(16, 59, insim::ISB_DARK, 58, 1, 9, 5, "^7"));
-    EXPECT_EQ(got[11], button(16, 61, insim::ISB_DARK, 134, 1, 9, 5, "^7"));
+    EXPECT_EQ(got[4], testsupport::button_bytes(16, 54, insim::ISB_DARK, 69, 1, 63, 13, "^7"));
+    EXPECT_EQ(got[9], testsupport::button_bytes(16, 59, insim::ISB_DARK, 58, 1, 9, 5, "^7"));
+    EXPECT_EQ(got[11], testsupport::button_bytes(16, 61, insim::ISB_DARK, 134, 1, 9, 5, "^7"));
     EXPECT_EQ(describe(got[13]), "MST /msg ^1>> ^7Bienvenido a ^3");
     EXPECT_EQ(describe(got[15]), "MST /msg ^1>> ^7Nuestro facebook es: ^3");
     EXPECT_EQ(describe(got[16]), "MST /msg ^1>> ^7");

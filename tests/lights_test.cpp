@@ -10,6 +10,7 @@
 
 #include "insim/host_connection.h"
 #include "insim/records.h"
+#include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -33,16 +34,8 @@ void record_sleep(unsigned long milliseconds) {
     marker_connection->send_packet(&marker);
 }
 
-Bytes button(std::uint8_t size, std::uint8_t click_id, std::uint8_t style, std::uint8_t left,
-             std::uint8_t top, std::uint8_t width, std::uint8_t height, std::string_view text) {
-    Bytes b{size, insim::ISP_BTN, 1, 255, click_id, 0, style, 0, left, top, width, height};
-    b.insert(b.end(), text.begin(), text.end());
-    b.resize(size, 0);
-    return b;
-}
-
 Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
-    return button(16, click_id, 0, 164, top, 38, 38, text);
+    return testsupport::button_bytes(16, click_id, 0, 164, top, 38, 38, text);
 }
 
 class StartLightTest : public ::testing::Test {
@@ -83,11 +76,12 @@ TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
 
     const std::string_view unlit = "^0\x95", red = "^1\x95", green = "^2\x95", yellow = "^3\x95";
     const std::vector<Bytes> housing{
-        button(24, 2, insim::ISB_LIGHT, 178, 120, 10, 5, "^3\x95 \x95 \x95 ^2\x95"),
-        button(12, 3, insim::ISB_LIGHT, 178, 55, 10, 65, ""),
-        button(12, 4, insim::ISB_LIGHT, 178, 55, 10, 65, ""),
-        button(12, 5, insim::ISB_DARK, 179, 56, 8, 63, ""),
-        button(12, 6, insim::ISB_DARK, 179, 56, 8, 63, ""),
+        testsupport::button_bytes(24, 2, insim::ISB_LIGHT, 178, 120, 10, 5,
+                                  "^3\x95 \x95 \x95 ^2\x95"),
+        testsupport::button_bytes(12, 3, insim::ISB_LIGHT, 178, 55, 10, 65, ""),
+        testsupport::button_bytes(12, 4, insim::ISB_LIGHT, 178, 55, 10, 65, ""),
+        testsupport::button_bytes(12, 5, insim::ISB_DARK, 179, 56, 8, 63, ""),
+        testsupport::button_bytes(12, 6, insim::ISB_DARK, 179, 56, 8, 63, ""),
     };
     std::vector<Bytes> want = housing;
     for (const Bytes& b :

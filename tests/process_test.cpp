@@ -17,6 +17,7 @@
 
 #include "app/startup.h"
 #include "tests/support/process.h"
+#include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -96,16 +97,6 @@ std::vector<Bytes> reused_chat_records(const std::vector<std::string>& lines) {
 
 Bytes chat_record(const std::string& line) {
     return reused_chat_records({line}).front();
-}
-
-Bytes button(std::uint8_t click_id, std::uint8_t style, std::uint8_t left, std::uint8_t top,
-             std::uint8_t width, std::uint8_t height, std::string_view text) {
-    const std::size_t area = (text.size() + 3) / 4 * 4;
-    Bytes b{static_cast<std::uint8_t>(12 + area), 45, 1, 255, click_id, 0, style, 0};
-    b.insert(b.end(), {left, top, width, height});
-    b.insert(b.end(), text.begin(), text.end());
-    b.resize(12 + area, 0);
-    return b;
 }
 
 Bytes button_delete(std::uint8_t click_id) {
@@ -470,8 +461,8 @@ constexpr Piece kLight[] = {
 };
 
 Bytes light_button(const Piece& p, bool second_pass) {
-    return button(p.click_id, p.style, p.left, p.top, p.width, p.height,
-                  second_pass ? p.second_text : p.first_text);
+    return testsupport::button_bytes(p.click_id, p.style, p.left, p.top, p.width, p.height,
+                                     second_pass ? p.second_text : p.first_text);
 }
 
 constexpr double kTolerance = 0.3;
