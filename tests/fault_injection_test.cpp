@@ -435,7 +435,7 @@ TEST(FaultFraming, HundredsOfPacketsInOneWriteAreAnsweredInOrder) {
 
     Bytes glued;
     std::vector<Bytes> want;
-    for (int i = 0; i < 600; ++i) {
+    for (std::size_t i = 0; i < 600; ++i) {
         const Kind k = kKinds[(i * 7) % std::size(kKinds)];
         const Bytes p = packet_of(k);
         glued.insert(glued.end(), p.begin(), p.end());
