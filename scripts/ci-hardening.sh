@@ -16,20 +16,7 @@ asan_dir=${ASAN_BUILD_DIR:-build/asan}
 dev_dir=${DEV_BUILD_DIR:-build/dev}
 export TRAVO_FLOOD_PACKETS=${TRAVO_FLOOD_PACKETS:-1000000}
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind
-          clang-tidy cppcheck)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "ci-hardening: installing ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" </dev/null
-fi
+bash scripts/setup.sh valgrind clang-tidy cppcheck libclang-rt-14-dev
 
 started=$SECONDS
 timings=()
