@@ -196,11 +196,17 @@ std::string ScreenModel::svg() const {
         }
         const auto runs = colour_runs(b.text);
         if (!runs.empty()) {
-            // The simulator scales a button's text with the button's height.
+            // The simulator scales a button's text with the button's height and squeezes a text
+            // that is too wide into the button; a sans-serif glyph is about 0.55 em wide.
+            std::size_t glyph_count = 0;
+            for (const ColouredRun& r : runs) glyph_count += glyphs(r.utf8).size();
+            const int fitting =
+                static_cast<int>(w / (0.55 * static_cast<double>(glyph_count) + 0.01));
+            const int font_size = std::max(4, std::min(h * 3 / 4, fitting));
             out << "<text x=\"" << x + w / 2 << "\" y=\"" << y + h / 2
-                << "\" text-anchor=\"middle\" dominant-baseline=\"central\" "
+                << "\" xml:space=\"preserve\" text-anchor=\"middle\" dominant-baseline=\"central\" "
                    "font-family=\"sans-serif\""
-                << " font-size=\"" << std::max(4, h * 3 / 4) << "\">";
+                << " font-size=\"" << font_size << "\">";
             for (const ColouredRun& r : runs)
                 out << "<tspan fill=\"" << colour_rgb(r.colour) << "\">" << xml_escape(r.utf8)
                     << "</tspan>";
