@@ -131,29 +131,24 @@ int HostConnection::receive_packet() {
             if (state == StreamFramer::State::kPacketReady) break;
             if (state == StreamFramer::State::kZeroSize) return -1;
             // Under load the data is already there: take it without a wait first.
-            const long ready =
+            long got =
                 platform::receive_waiting(tcp_socket, framer.write_position(), framer.write_room());
-            if (ready != platform::kWouldBlock) {
-                if (ready == 0) return -2;
-                if (ready < 0) return -1;
-                framer.commit(static_cast<std::size_t>(ready));
-                continue;
-            }
-            switch (platform::wait_readable(tcp_socket, wait_seconds, 0)) {
-                case WaitResult::kTimeout:
-                    continue;
-                case WaitResult::kReadable: {
-                    const long got = platform::receive_bytes(tcp_socket, framer.write_position(),
-                                                             framer.write_room());
-                    if (got == 0) return -2;
-                    if (got < 0) return -1;
-                    framer.commit(static_cast<std::size_t>(got));
-                    continue;
+            if (got == platform::kWouldBlock) {
+                switch (platform::wait_readable(tcp_socket, wait_seconds, 0)) {
+                    case WaitResult::kTimeout:
+                        continue;
+                    case WaitResult::kReadable:
+                        got = platform::receive_bytes(tcp_socket, framer.write_position(),
+                                                      framer.write_room());
+                        break;
+                    case WaitResult::kException:
+                    case WaitResult::kFailed:
+                        return -1;
                 }
-                case WaitResult::kException:
-                case WaitResult::kFailed:
-                    return -1;
             }
+            if (got == 0) return -2;
+            if (got < 0) return -1;
+            framer.commit(static_cast<std::size_t>(got));
         }
 
         current_size = framer.front_size();
