@@ -10,19 +10,21 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
-# A wineserver started by a program would inherit its pipes and keep ctest or ninja waiting for
-# them to close. One with its stdio elsewhere, outliving each program by a while, avoids that and
-# saves a server start per program. When one is running already this returns at once.
+# The first program of a Wine server also starts its services, which keep that program's
+# output open: a test's pipe would keep ctest or ninja (which lists the tests after linking)
+# waiting until the server ends. So the server is started here with its stdio elsewhere, lasting
+# 30 s after the last program, and a new one gets its services from wineboot, which also makes
+# the prefix on first use. The lock keeps parallel tests from doing either twice; it is not
+# handed on, or the server and services would hold it for their lifetime.
 mkdir -p "$WINEPREFIX"
-wineserver -p30 </dev/null >/dev/null 2>&1 || true
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    # Parallel tests would otherwise all make the prefix at once. The lock's descriptor is not
-    # handed on: the services that wineboot leaves running would hold the lock for their lifetime.
-    exec 9>"$WINEPREFIX.lock"
-    flock 9
-    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1 9>&-
-    exec 9>&-
+exec 9>"$WINEPREFIX.lock"
+flock 9
+new_server=0
+wineserver -p30 </dev/null >/dev/null 2>&1 9>&- || new_server=$?
+# wineserver exits with 2 when a server for the prefix is running already.
+if [ "$new_server" -eq 0 ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1 9>&-
 fi
+exec 9>&-
 
 exec wine "$@"

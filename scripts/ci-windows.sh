@@ -28,7 +28,9 @@ mkdir -p "$WINEPREFIX"
 stop_wine() { wineserver -k > /dev/null 2>&1 || true; }
 trap stop_wine EXIT
 wineserver -p < /dev/null > /dev/null 2>&1 || true
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i < /dev/null > /dev/null 2>&1
+# Makes the prefix, or with one left from an earlier run starts the services, which would
+# otherwise start with the first test and hold its output pipe.
+wineboot -i < /dev/null > /dev/null 2>&1
 phase "Wine prefix"
 
 cmake --preset windows > /dev/null
