@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
+source scripts/sim-lib.sh
 
 bash scripts/setup.sh
 cmake --preset dev >/dev/null
@@ -27,9 +28,7 @@ trap cleanup EXIT
 (cd "$out" && exec "$bin/travo-sim" --port 0 --script "$root/tools/sim/demo.script" \
     --ready-file "$out/ready") &
 sim_pid=$!
-for _ in $(seq 100); do [ -s "$out/ready" ] && break; sleep 0.1; done
-[ -s "$out/ready" ] || { echo "demo: the virtual host did not start" >&2; exit 1; }
-port="$(cat "$out/ready")"
+port="$(sim_port "$out/ready" 10)" || { echo "demo: the virtual host did not start" >&2; exit 1; }
 
 # Travo reads quintaro.travo from its working directory: the example, pointed at the port.
 sed "5s/.*/$port/" "$root/examples/quintaro.travo" > "$work/quintaro.travo"

@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
+source scripts/sim-lib.sh
 bin="$(cd "${1:-build/dev/bin}" && pwd)"
 
 work="$(mktemp -d)"
@@ -35,9 +36,8 @@ EOF
 (cd "$work" && exec "$bin/travo-sim" --port 0 --keepalive 0.5 --plain --wait-client 120 \
     --script "$work/session.script" --ready-file "$work/ready" >"$work/sim.out" 2>&1) &
 sim_pid=$!
-for _ in $(seq 200); do [ -s "$work/ready" ] && break; sleep 0.05; done
-[ -s "$work/ready" ] || { echo "valgrind-check: the virtual host did not start" >&2; exit 1; }
-port="$(cat "$work/ready")"
+port="$(sim_port "$work/ready" 10)" ||
+    { echo "valgrind-check: the virtual host did not start" >&2; exit 1; }
 secret="vg-Secret-7731"
 sed -e "5s/.*/$port/" -e "8s/.*/$secret/" "$root/examples/quintaro.travo" >"$work/quintaro.travo"
 

@@ -1,5 +1,6 @@
 # Shared by the packaging tests: a scratch folder that goes away, and failing with a reason.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sim-lib.sh"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/travo-pkg.XXXXXX")"
 pids=()
@@ -41,10 +42,10 @@ demo() {
         --ready-file ready > sim.out 2> sim.err) &
     local sim=$!
     pids+=("$sim")
-    for _ in $(seq 100); do [ -s "$run/ready" ] && break; sleep 0.1; done
-    [ -s "$run/ready" ] || fail "travo-sim did not start: $(cat "$run/sim.err")"
+    local port
+    port="$(sim_port "$run/ready" 10)" || fail "travo-sim did not start: $(cat "$run/sim.err")"
 
-    sed "5s/.*/$(cat "$run/ready")/" "$example" > "$run/quintaro.travo"
+    sed "5s/.*/$port/" "$example" > "$run/quintaro.travo"
     local status=0
     (cd "$run" && exec timeout 30 "$bin/travo" > travo.out 2> travo.err) || status=$?
     wait "$sim" || fail "travo-sim failed: $(cat "$run/sim.err")"

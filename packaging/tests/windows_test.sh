@@ -38,9 +38,7 @@ printf '%s\r\n' 'wait 0.3' 'join ^7Racer' 'wait 0.5' 'say Racer !fb' 'wait 1' > 
 (cd "$host" && exec "${emu[@]}" "$top/bin/travo-sim.exe" --plain --port 0 --script short.script \
     --ready-file ready > sim.out 2>&1 < /dev/null) &
 pids+=($!)
-for _ in $(seq 600); do [ -s "$host/ready" ] && break; sleep 0.1; done
-[ -s "$host/ready" ] || fail "travo-sim.exe did not start: $(cat "$host/sim.out")"
-port="$(tr -d '\r\n' < "$host/ready")"
+port="$(sim_port "$host/ready" 60)" || fail "travo-sim.exe did not start: $(cat "$host/sim.out")"
 sed "5s/.*/$port/" "$top/share/travo/examples/quintaro.travo" > "$host/quintaro.travo"
 
 # Standard error goes to a file that is watched for the times of the restart: a pipe would be
@@ -49,10 +47,12 @@ sed "5s/.*/$port/" "$top/share/travo/examples/quintaro.travo" > "$host/quintaro.
     < /dev/null &
 forever_pid=$!
 pids+=("$forever_pid")
-count() { grep -c "$1" "$host/forever.err" 2> /dev/null || true; }
+# One read of the file per look: the lines of run 2 can come between two reads.
+count() { grep -c "$1" <<< "$seen" || true; }
 ended_at="" failed_at=""
 for _ in $(seq 400); do
     now="$(date +%s.%N)"
+    seen="$(cat "$host/forever.err" 2> /dev/null || true)"
     [ -z "$ended_at" ] && [ "$(count 'travo-forever: travo ended')" -ge 1 ] && ended_at="$now"
     [ -z "$failed_at" ] && [ "$(count 'Error al conectar')" -ge 1 ] && failed_at="$now"
     [ "$(count 'travo-forever: travo ended')" -ge 2 ] && break
@@ -70,6 +70,7 @@ printf '%s\n' '*Error al recibir los paquetes de Live For Speed' \
     'travo-forever: travo ended with status -1, starting it again in 5 seconds' > "$scratch/want"
 diff "$scratch/want" "$scratch/lines" > /dev/null || fail "unexpected standard error: $err"
 # The pause: from the first exit to the second run's failure.
+[ -n "$ended_at" ] && [ -n "$failed_at" ] || fail "no restart seen: $err"
 gap="$(awk -v a="$ended_at" -v b="$failed_at" 'BEGIN { print b - a }')"
 awk -v g="$gap" 'BEGIN { exit !(g >= 4.5 && g < 15) }' ||
     fail "travo was started again $gap s after it ended"
