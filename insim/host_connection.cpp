@@ -67,6 +67,8 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
     // Records go out as they are sent: a burst such as the welcome panel must not wait for the
     // host's delayed acknowledgement.
     platform::set_no_delay(tcp_socket);
+    // A host that vanishes without closing must end the receive loop, not hang it for ever.
+    platform::set_keep_alive(tcp_socket);
 
     if (udp_port != 0) {
         std::cout << "Trying to use UDP" << std::endl;
