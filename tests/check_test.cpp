@@ -42,8 +42,8 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
     return out;
 }
 
-const char* const kIssueNames[] = {"unreadable",    "short_file", "long_line", "port",
-                                   "long_password", "overflow",   "utf8"};
+const char* const kIssueNames[] = {"unreadable", "short_file", "long_line", "port",     "long_password",
+                                   "overflow",   "utf8",       "host",      "password", "line_ends"};
 
 // "issue@line:count", plus " empties N from L" when the finding empties values.
 std::vector<std::string> summary(const Report& report) {
@@ -77,7 +77,7 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{}, {}},
         {{}, {}, 36, "\r\n"},
         {{{40, c(100)}}, {}, 40},  // lines after 36 are never read
-        {{}, {"port@5:0", "short_file@1:0 empties 15 from 2"}, 0},
+        {{}, {"host@2:0", "port@5:0", "short_file@1:0 empties 15 from 2"}, 0},
         {{}, {"short_file@36:35 empties 1 from 36"}, 35},
         // 99 characters are read whole, the CR of CR LF not counted; 100 stop the reading.
         {{{3, c(99)}, {23, c(99)}, {33, c(99)}}, {}, 36, "\r\n"},
@@ -96,6 +96,21 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{{5, "2999O"}}, {"port@5:2999"}},
         {{{5, " 29999"}}, {"port@5:29999"}},
         {{{5, "65535"}}, {}},
+        {{{5, "+29999"}}, {"port@5:29999"}},
+        {{{5, "29999 "}}, {"port@5:29999"}},
+        {{{5, "70000x"}}, {"port@5:4464"}},
+        {{{5, "-0"}}, {"port@5:0"}},
+        // Host: empty, blanks at either end (travo looks it up with them).
+        {{{2, ""}}, {"host@2:0"}},
+        {{{2, " 127.0.0.1"}}, {"host@2:0"}},
+        {{{2, "localhost "}}, {"host@2:0"}},
+        {{{2, "\tlocalhost"}}, {"host@2:0"}},
+        {{{2, "local host"}}, {}},  // not resolved without a lookup: see the lookup test
+        // Password: blanks at either end are sent; inside it they are ordinary.
+        {{{8, "secret "}}, {"password@8:0"}},
+        {{{8, " secret"}}, {"password@8:0"}},
+        {{{8, "sec ret"}}, {}},
+        {{{8, " " + c(16)}}, {"long_password@8:1", "password@8:0"}},
         {{{8, c(16)}}, {}},
         {{{8, c(20)}}, {"long_password@8:4"}},
         // Greeting, "!fb" and welcome cut the Facebook page alike: one finding.
