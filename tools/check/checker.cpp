@@ -443,7 +443,8 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
     f.message = "the " + plural(static_cast<std::size_t>(lines), "line", "lines") +
                 " of this file end in CR alone (old Mac line ends); travo ends a line only at LF "
                 "or CR LF, so it reads the whole file as one line of " +
-                plural(raw.size(), "character", "characters") + " and every value comes out empty";
+                plural(raw.size(), "character", "characters") +
+                " and every value comes out empty, so travo would fail to connect";
     f.fix = "save the file with LF or CR LF (Windows) line ends";
     findings.push_back(std::move(f));
     return true;
