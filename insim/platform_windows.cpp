@@ -208,11 +208,14 @@ void set_keep_alive(SocketHandle s) {
                nullptr, nullptr);
     // Windows 10 1703 and later take the probe count too (otherwise fixed at 10), and the
     // retransmission limit stands in for a user time-out. Older systems refuse both: harmless.
+    // Option numbers of the Windows SDK's ws2ipdef.h, which older MinGW headers lack.
+    constexpr int kTcpMaxRetransmissionTime = 5;  // TCP_MAXRT
+    constexpr int kTcpKeepCount = 16;             // TCP_KEEPCNT
     const DWORD probes = kKeepAliveProbes;
-    ::setsockopt(native(s), IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&probes),
+    ::setsockopt(native(s), IPPROTO_TCP, kTcpKeepCount, reinterpret_cast<const char*>(&probes),
                  sizeof probes);
     const DWORD max_retransmission_seconds = kUserTimeoutSeconds;
-    ::setsockopt(native(s), IPPROTO_TCP, TCP_MAXRT,
+    ::setsockopt(native(s), IPPROTO_TCP, kTcpMaxRetransmissionTime,
                  reinterpret_cast<const char*>(&max_retransmission_seconds),
                  sizeof max_retransmission_seconds);
 }
