@@ -95,6 +95,16 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
     }
 
     const std::string during = where + " accepted the connection, then ";
+    // Bytes that never made a whole packet: shown as text, as other services speak it.
+    const auto foreign = [&](const insim::StreamFramer& f) {
+        std::string shown;
+        for (std::size_t i = 0; i < f.buffered() && shown.size() < 24; ++i) {
+            const auto c = static_cast<unsigned char>(f.front()[i]);
+            shown += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+        }
+        return during + "sent " + std::to_string(f.buffered()) + " bytes that are not InSim (\"" +
+               shown + "\"): another service may listen on that port";
+    };
     const std::string password_hint =
         " during the handshake (a wrong admin password is a "
         "possible cause)";
@@ -106,7 +116,9 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
             const auto waited =
                 left == 0 ? platform::WaitResult::kTimeout
                           : platform::wait_readable(socket.get(), left / 1000, left % 1000 * 1000);
-            if (waited == platform::WaitResult::kTimeout && left_ms() == 0) {
+            const bool over = waited == platform::WaitResult::kTimeout && left_ms() == 0;
+            if (over && framer.buffered() > 0) return report(Outcome::not_insim, foreign(framer));
+            if (over) {
                 return report(Outcome::no_answer,
                               during + "sent no answer within " + seconds_text(limit) +
                                   ": the port may belong to another service, or the host is not "
@@ -117,6 +129,9 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
                                  ? platform::receive_bytes(socket.get(), framer.write_position(),
                                                            framer.write_room())
                                  : -1;
+            if (got == 0 && framer.buffered() > 0) {
+                return report(Outcome::not_insim, foreign(framer));
+            }
             if (got == 0) return report(Outcome::closed, during + "closed it" + password_hint);
             if (got < 0) return report(Outcome::reset, during + "reset it" + password_hint);
             framer.commit(static_cast<std::size_t>(got));
