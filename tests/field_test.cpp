@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -190,6 +191,29 @@ TEST(ConnectDoctor, ProgramSaysWhatHappenedInOneLineWithItsExitStatus) {
                                                 {"a.travo", "b.travo"}}) {
         EXPECT_TRUE(run_check(bad, dir.path()).exited_with(2)) << bad.front();
     }
+}
+
+TEST(ConnectDoctor, VirtualHostReportsItsCloseAsTheClientClosingInSim) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    ASSERT_TRUE(dir.write_file("sim.script", "wait 1\nquit\n"));
+    testsupport::Process sim({TRAVO_SIM_BINARY,
+                              {"--port", "0", "--ready-file", dir.file("ready"), "--script",
+                               dir.file("sim.script"), "--plain", "--wait-client", "10"},
+                              dir.path()});
+    ASSERT_TRUE(sim.started());
+    std::string port;
+    for (int i = 0; i < 100 && port.empty(); ++i) {
+        std::this_thread::sleep_for(50ms);
+        std::ifstream(dir.file("ready")) >> port;
+    }
+    ASSERT_FALSE(port.empty());
+    ASSERT_TRUE(dir.write_file(kConfigFileName,
+                               testsupport::config_text({{"host", "127.0.0.1"}, {"port", port}})));
+    EXPECT_TRUE(run_check({"--connect"}, dir.path()).exited_with(0));
+    const ProcessResult reported = sim.wait(15s);
+    EXPECT_TRUE(contains(reported.out, "the client closes InSim")) << reported.out;
+    EXPECT_FALSE(contains(reported.out, "chat")) << reported.out;
 }
 
 // Brings an interface of this network namespace up or down.
