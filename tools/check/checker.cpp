@@ -336,9 +336,6 @@ void check_password(const ConfigValues& values, std::vector<Finding>& findings) 
         f.message = "the admin password has " + blanks +
                     " it; travo sends the password as it stands, blanks included, and the host "
                     "refuses the connection unless its own password has them too";
-        travo sends them as part of the password, and the host refuses the
-                                                  "
-                                                  "connection unless its own password has them too";
         f.fix = "remove the blanks from the admin password";
         findings.push_back(std::move(f));
     }
