@@ -615,6 +615,16 @@ std::optional<Report> read_file(const std::string& path, const Options& options,
     return load(path, options, values, nullptr);
 }
 
+std::string chat_line_lost(std::string_view sent, const ConfigValues& values) {
+    for (const Target& t : kTargets) {
+        if (t.room != kChatRoom) continue;
+        const std::string full = std::string(t.prefix) + (values.*t.field);
+        if (full.size() > t.room && full.compare(0, t.room, sent) == 0 && sent.size() == t.room)
+            return full.substr(t.room);
+    }
+    return {};
+}
+
 Report check_contents(std::string_view contents, std::string_view name, const Options& options) {
     std::istringstream in{std::string(contents), std::ios::in | std::ios::binary};
     ConfigValues values{};
