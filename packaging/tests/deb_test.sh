@@ -21,6 +21,10 @@ tgz="$out/travo-$version-Linux.tar.gz"
     fail "version $(dpkg-deb -f "$deb" Version), want $version-1"
 dpkg-deb -f "$deb" Depends | grep -qw adduser || fail "does not depend on adduser"
 dpkg-deb -f "$deb" Depends | grep -qw libc6 || fail "no library dependencies"
+# The C++ runtime is linked in: the C library is all the programs need.
+dpkg-deb -f "$deb" Depends | grep -Eq 'libstdc|libgcc' &&
+    fail "depends on the C++ runtime: $(dpkg-deb -f "$deb" Depends)"
+[ "$(dpkg-deb -f "$deb" Section)" = net ] || fail "section $(dpkg-deb -f "$deb" Section)"
 
 # --- contents ---
 dpkg-deb --contents "$deb" | awk '{print $NF}' > "$scratch/contents"
@@ -28,10 +32,17 @@ for f in "${installed_files[@]}"; do
     grep -qx "./usr/$f" "$scratch/contents" || fail "the .deb lacks /usr/$f"
 done
 grep -v '^\./usr/' "$scratch/contents" && fail "the .deb installs outside /usr"
+for f in share/doc/travo/changelog.Debian.gz share/lintian/overrides/travo; do
+    grep -qx "./usr/$f" "$scratch/contents" || fail "the .deb lacks /usr/$f"
+done
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/travo/copyright |
+    grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+    fail "the copyright file is not machine-readable"
 tar -tzf "$tgz" > "$scratch/tgz-contents"
 for f in "${installed_files[@]}"; do
     grep -qx "travo-$version-Linux/$f" "$scratch/tgz-contents" || fail "the .tar.gz lacks $f"
 done
+grep -E 'changelog.Debian|lintian' "$scratch/tgz-contents" && fail "the .tar.gz has Debian's files"
 # The archive is unpacked into /usr/local, so its units start the program there.
 tar -xzOf "$tgz" "travo-$version-Linux/lib/systemd/system/travo@.service" |
     grep -qx 'ExecStart=/usr/local/bin/travo' || fail "the .tar.gz units do not start /usr/local/bin/travo"
