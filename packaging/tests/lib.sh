@@ -63,8 +63,8 @@ demo() {
     local bin="$1" example="$2" version="$3" run="$scratch/run"
     mkdir -p "$run"
     printf '%s\n' 'wait 0.3' 'join ^7Racer' 'wait 0.5' 'say Racer !fb' 'wait 1' > "$run/short.script"
-    (cd "$run" && exec "$bin/travo-sim" --plain --port 0 --script short.script \
-        --ready-file ready > sim.out 2> sim.err) &
+    (cd "$run" && exec "$bin/travo-sim" --plain --port 0 --host-version 0.7G \
+        --script short.script --ready-file ready > sim.out 2> sim.err) &
     local sim=$!
     pids+=("$sim")
     local port
@@ -78,7 +78,7 @@ demo() {
     [ "$status" -eq 255 ] || fail "travo ended with status $status, not 255"
     grep -q " V${version%.*}\$" "$run/travo.out" ||
         fail "no banner with V${version%.*}: $(cat "$run/travo.out")"
-    grep -qx '\*Conectado a LFS version: 0.7F, InSim creado con la version: 9' "$run/travo.out" ||
+    grep -qx '\*Conectado a LFS version: 0.7G, InSim creado con la version: 9' "$run/travo.out" ||
         fail "no version line: $(cat "$run/travo.out")"
     [ "$(cat "$run/travo.err")" = "*Error al recibir los paquetes de Live For Speed" ] ||
         fail "unexpected standard error: $(cat "$run/travo.err")"
