@@ -20,8 +20,12 @@ endif()
 # they run on (which stays shared: name lookups load its modules at run time). Windows builds
 # link everything statically through the toolchain file already.
 option(TRAVO_STATIC_RUNTIME "Link libstdc++ and libgcc into the shipped programs" ON)
+set(TRAVO_RUNTIME_LINKED_IN OFF)
+if(TRAVO_STATIC_RUNTIME AND NOT WIN32 AND NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+  set(TRAVO_RUNTIME_LINKED_IN ON)
+endif()
 function(travo_shipped_program target)
-  if(TRAVO_STATIC_RUNTIME AND NOT WIN32 AND NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+  if(TRAVO_RUNTIME_LINKED_IN)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
   endif()
 endfunction()
