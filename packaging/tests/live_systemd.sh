@@ -7,7 +7,7 @@
 # enable link behind. It prints systemd-analyze security for the instance.
 # Usage: TRAVO_LIVE_SYSTEMD=1 live_systemd.sh BUILD_DIR VERSION   (skipped without the variable)
 #   TRAVO_LIVE_ROOT  the cached root (default /var/tmp/travo-live/bookworm; made when missing,
-#                    which downloads about 100 MB from DEBIAN_MIRROR)
+#                    with debootstrap from DEBIAN_MIRROR: 255 MB on disk)
 #   KEEP=1           keep the scratch folder with the container's logs
 source "$(dirname "$0")/lib.sh"
 build="$1" version="$2"
