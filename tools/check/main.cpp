@@ -18,6 +18,7 @@ void usage(std::ostream& out) {
     out << "usage: travo-check [FILE]\n"
         << "       travo-check --picture PICTURE.svg [FILE]\n"
         << "       travo-check --connect [FILE] [--timeout SECONDS]\n"
+        << "       travo-check --version\n"
         << "Checks a travo configuration file (default: " << kConfigFileName
         << " in the current directory).\n"
         << "With --picture, also draws what a player sees (the welcome panel, the rules panel,\n"
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             usage(std::cout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << "travo-check " TRAVO_VERSION "\n";
             return 0;
         }
         if (arg == "--connect") {
