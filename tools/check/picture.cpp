@@ -193,7 +193,7 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
               << now.width * kScale << "\" height=\"" << now.height * kScale
               << "\" fill=\"none\" stroke=\"" << kNote << "\" stroke-width=\"2\"/>\n";
         notes.push_back(
-            "ClickID " + std::to_string(id) + " first showed " + describe(before) +
+            "ClickID " + std::to_string(id) + " (framed) first showed " + describe(before) +
             "; the start light's " + describe(now) + " took its place" +
             (deleted_later.count(id) != 0 ? ", and it is deleted when the light ends" : ""));
     }
@@ -240,7 +240,7 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
             rest.remove_prefix(std::min(rest.size(), cut + 1));
         }
     }
-    const int height = std::max(kScreenY + kExtent * kScale + 20, y + 30);
+    const int height = std::max(kScreenY + kExtent * kScale + 24, y + 30);
 
     std::ostringstream out;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -255,8 +255,11 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
         << "fill=\"#ffffff\">" << hostside::xml_escape(title) << "</text>\n"
         << "<text x=\"" << kScreenX << "\" y=\"50\" font-family=\"sans-serif\" font-size=\"13\" "
         << "fill=\"#c8d0d8\">After the greeting, " << kPicturePlayer
-        << " joins and types !fb, !web, !r1 and !luz; the start light at its last lit frame. "
-           "Orange and red marks are not on the players' screens.</text>\n"
+        << " joins and types !fb, !web, !r1 and !luz; the start light at its last lit "
+           "frame.</text>\n"
+        << "<text x=\"" << kScreenX << "\" y=\"" << kScreenY + kExtent * kScale + 4
+        << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#c8d0d8\">The orange and red "
+           "marks are the picture's, not on the players' screens.</text>\n"
         << screen.svg_buttons(kScreenX, kScreenY, kScale) << marks.str() << "<text x=\"" << kChatX
         << "\" y=\"" << kScreenY - 12
         << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#c8d0d8\">Chat</text>\n"
