@@ -66,13 +66,21 @@ void read_config_line(std::istream& in, char (&buffer)[256]) {
 void read_config(std::istream& in, ConfigValues& values) {
     char label[256];
     int next_value = 0;
-    for (int line = 1; line <= kConfigLines; ++line) {
-        if (next_value < kValueLineCount && kValueLines[next_value].line == line) {
-            read_config_line(in, values.*kValueLines[next_value].field);
-            ++next_value;
-        } else {
-            read_config_line(in, label);
+    // The reader works on the stream buffer, whose read errors (a directory, a failing disk)
+    // arrive as exceptions that the stream would otherwise have caught: a file that cannot be
+    // read is a missing file, every value empty.
+    try {
+        for (int line = 1; line <= kConfigLines; ++line) {
+            if (next_value < kValueLineCount && kValueLines[next_value].line == line) {
+                read_config_line(in, values.*kValueLines[next_value].field);
+                ++next_value;
+            } else {
+                read_config_line(in, label);
+            }
         }
+    } catch (...) {
+        values = ConfigValues{};
+        if ((in.exceptions() & std::ios::badbit) == 0) in.setstate(std::ios::badbit);
     }
 }
 

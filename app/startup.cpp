@@ -10,7 +10,8 @@
 int connect_to_host(HostConnection& connection, const ConfigValues& config,
                     insim::IS_VER& verPack) {
     return connection.connect_host(config.host, port_from_text(config.port), kInsimName,
-                                   config.admin_password, &verPack, '!', insim::ISF_MCI, 1000, 0);
+                                   config.admin_password, &verPack, kInsimPrefix, kInsimFlags,
+                                   kInsimIntervalMs, 0);
 }
 
 void print_banner(std::ostream& out, const insim::IS_VER& verPack) {

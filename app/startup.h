@@ -1,6 +1,7 @@
 // Start-up and the packet loop: everything main does after reading the configuration.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 
 #include "app/config.h"
@@ -13,6 +14,10 @@ inline constexpr const char* kAuthorName = "Travo Project";
 inline constexpr const char* kTeamName = "Travo Team";
 // IS_ISI IName: at most 15 bytes.
 inline constexpr const char* kInsimName = "^3Travo^7DEV";
+// The rest of the handshake: "!" commands, IS_MCI every second, no UDP.
+inline constexpr std::uint8_t kInsimPrefix = '!';
+inline constexpr std::uint16_t kInsimFlags = insim::ISF_MCI;
+inline constexpr std::uint16_t kInsimIntervalMs = 1000;
 
 inline constexpr const char* kConnectError = "*Error al conectar a Live For Speed";
 inline constexpr const char* kReceiveError = "*Error al recibir los paquetes de Live For Speed";

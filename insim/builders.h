@@ -1,12 +1,37 @@
 // Small builders for the records the program sends: each starts from an all-zero record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 #include "insim/records.h"
 
 namespace insim {
+
+// Copies at most `limit` bytes of a zero-terminated text into a zeroed field.
+inline void copy_bounded(char* field, const char* text, std::size_t limit) {
+    if (text == nullptr) return;
+    for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) field[i] = text[i];
+}
+
+// The handshake record. ReqI 1 asks the host to answer with its version.
+inline IS_ISI make_isi(const char* app_name, const char* admin_password, bool want_version,
+                       std::uint8_t prefix, std::uint16_t flags, std::uint16_t interval_ms,
+                       std::uint16_t udp_port) {
+    IS_ISI isi{};
+    isi.Size = sizeof isi;
+    isi.Type = ISP_ISI;
+    isi.ReqI = want_version ? 1 : 0;
+    isi.UDPPort.set(udp_port);
+    isi.Flags.set(flags);
+    isi.Prefix = prefix;
+    isi.Interval.set(interval_ms);
+    copy_bounded(isi.Admin, admin_password, sizeof isi.Admin);
+    // The last byte of the name stays zero.
+    copy_bounded(isi.IName, app_name, sizeof isi.IName - 1);
+    return isi;
+}
 
 // A button for every connection; Size is set from the text when it is sent.
 inline IS_BTN make_button(std::uint8_t click_id, std::uint8_t style, std::uint8_t left,

@@ -1,5 +1,7 @@
 #include "insim/host_connection.h"
 
+#include "insim/builders.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iostream>
@@ -12,12 +14,6 @@ namespace {
 
 void critical(std::ostream& out, const char* what) {
     out << "(HostConnection)Critical: " << what << std::endl;
-}
-
-// Copies at most `limit` bytes of a zero-terminated text; the field was zeroed before.
-void copy_bounded(char* field, const char* text, std::size_t limit) {
-    if (text == nullptr) return;
-    for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) field[i] = text[i];
 }
 
 // Length of a text inside a fixed field, never looking past the field.
@@ -67,6 +63,8 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
     // Records go out as they are sent: a burst such as the welcome panel must not wait for the
     // host's delayed acknowledgement.
     platform::set_no_delay(tcp_socket);
+    // A host that vanishes without closing must end the receive loop, not hang it for ever.
+    platform::set_keep_alive(tcp_socket);
 
     if (udp_port != 0) {
         std::cout << "Trying to use UDP" << std::endl;
@@ -88,16 +86,8 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
         udp_open = 1;
     }
 
-    insim::IS_ISI isi_p{};
-    isi_p.Size = sizeof isi_p;
-    isi_p.Type = insim::ISP_ISI;
-    isi_p.ReqI = version != nullptr ? 1 : 0;
-    isi_p.UDPPort.set(udp_port);
-    isi_p.Flags.set(flags);
-    isi_p.Prefix = prefix;
-    isi_p.Interval.set(interval_ms);
-    copy_bounded(isi_p.Admin, admin_password, sizeof isi_p.Admin);
-    copy_bounded(isi_p.IName, app_name, sizeof isi_p.IName - 1);
+    insim::IS_ISI isi_p = insim::make_isi(app_name, admin_password, version != nullptr, prefix,
+                                          flags, interval_ms, udp_port);
     if (send_packet(&isi_p) < 0) {
         close_sockets();
         return -1;

@@ -29,6 +29,10 @@ void close_socket(SocketHandle s);
 bool lookup_ipv4(const char* host, std::uint32_t* address_be);
 
 int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port);
+// connect() that gives up after `milliseconds`: 0 connected, -1 failed, -2 timed out,
+// -3 refused (nothing listens on that port). The socket is blocking again afterwards.
+int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
+                        long milliseconds);
 int bind_any_ipv4(SocketHandle s, std::uint16_t port);
 
 enum class WaitResult { kTimeout, kReadable, kException, kFailed };
@@ -49,6 +53,15 @@ SocketHandle accept_client(SocketHandle listener);
 // Makes the next close send a reset instead of an orderly shutdown.
 void set_reset_on_close(SocketHandle s);
 void set_no_delay(SocketHandle s);
+// TCP keep-alive with our own timings, so that a peer that vanished without closing (power cut,
+// lost route) fails the next receive about a minute after the last byte it sent.
+void set_keep_alive(SocketHandle s);
+inline constexpr int kKeepAliveIdleSeconds = 30;
+inline constexpr int kKeepAliveIntervalSeconds = 5;
+inline constexpr int kKeepAliveProbes = 6;
+// Unacknowledged sends fail after the same time.
+inline constexpr int kUserTimeoutSeconds =
+    kKeepAliveIdleSeconds + kKeepAliveIntervalSeconds * kKeepAliveProbes;
 
 void sleep_ms(unsigned long milliseconds);
 

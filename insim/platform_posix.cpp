@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <poll.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -60,6 +63,33 @@ int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) {
         r = ::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     } while (r < 0 && errno == EINTR);
     return r < 0 ? -1 : 0;
+}
+
+int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
+                        long milliseconds) {
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
+    const sockaddr_in sa = ipv4(address_be, port);
+    int error = 0;
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0) error = errno;
+    bool timed_out = false;
+    if (error == EINPROGRESS || error == EINTR) {
+        pollfd p{s, POLLOUT, 0};
+        int ready;
+        do {
+            ready = ::poll(&p, 1, static_cast<int>(milliseconds));
+        } while (ready < 0 && errno == EINTR);
+        socklen_t length = sizeof error;
+        if (ready == 0) {
+            timed_out = true;
+        } else if (ready < 0 || ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) < 0) {
+            error = errno;
+        }
+    }
+    ::fcntl(s, F_SETFL, flags);
+    if (timed_out) return -2;
+    if (error == 0) return 0;
+    return error == ECONNREFUSED ? -3 : -1;
 }
 
 int bind_any_ipv4(SocketHandle s, std::uint16_t port) {
@@ -141,6 +171,21 @@ void set_reset_on_close(SocketHandle s) {
 void set_no_delay(SocketHandle s) {
     const int on = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void set_keep_alive(SocketHandle s) {
+    const int on = 1;
+    const int idle = kKeepAliveIdleSeconds;
+    const int interval = kKeepAliveIntervalSeconds;
+    const int probes = kKeepAliveProbes;
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+#ifdef TCP_USER_TIMEOUT
+    const unsigned int user_timeout_ms = kUserTimeoutSeconds * 1000u;
+    ::setsockopt(s, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms);
+#endif
 }
 
 void sleep_ms(unsigned long milliseconds) {

@@ -5,6 +5,9 @@
 // After winsock2.h: on its own, windows.h would pull in the old winsock.h.
 #include <windows.h>
 
+// SIO_KEEPALIVE_VALS and its record; needs winsock2.h first.
+#include <mstcpip.h>
+
 #include <climits>
 #include <cstring>
 
@@ -72,6 +75,46 @@ int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) {
     const sockaddr_in sa = ipv4(address_be, port);
     const int r = ::connect(native(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     return r == SOCKET_ERROR ? -1 : 0;
+}
+
+int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
+                        long milliseconds) {
+    u_long non_blocking = 1;
+    if (::ioctlsocket(native(s), FIONBIO, &non_blocking) == SOCKET_ERROR) return -1;
+    const sockaddr_in sa = ipv4(address_be, port);
+    int error = 0;
+    if (::connect(native(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR)
+        error = ::WSAGetLastError();
+    bool timed_out = false;
+    if (error == WSAEWOULDBLOCK) {
+        // Winsock reports a failed connect in the exception set, a finished one as writable.
+        fd_set write_set;
+        fd_set error_set;
+        FD_ZERO(&write_set);
+        FD_ZERO(&error_set);
+        FD_SET(native(s), &write_set);
+        FD_SET(native(s), &error_set);
+        timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+        const int r = ::select(0, nullptr, &write_set, &error_set, &limit);
+        if (r == 0) {
+            timed_out = true;
+        } else if (r == SOCKET_ERROR) {
+            error = ::WSAGetLastError();
+        } else if (FD_ISSET(native(s), &write_set)) {
+            error = 0;
+        } else {
+            int length = sizeof error;
+            if (::getsockopt(native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                             &length) == SOCKET_ERROR ||
+                error == 0)
+                error = WSAECONNABORTED;
+        }
+    }
+    u_long blocking = 0;
+    ::ioctlsocket(native(s), FIONBIO, &blocking);
+    if (timed_out) return -2;
+    if (error == 0) return 0;
+    return error == WSAECONNREFUSED ? -3 : -1;
 }
 
 int bind_any_ipv4(SocketHandle s, std::uint16_t port) {
@@ -153,6 +196,28 @@ void set_no_delay(SocketHandle s) {
     const BOOL on = TRUE;
     ::setsockopt(native(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
                  sizeof on);
+}
+
+void set_keep_alive(SocketHandle s) {
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = kKeepAliveIdleSeconds * 1000u;
+    values.keepaliveinterval = kKeepAliveIntervalSeconds * 1000u;
+    DWORD returned = 0;
+    ::WSAIoctl(native(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+               nullptr, nullptr);
+    // Windows 10 1703 and later take the probe count too (otherwise fixed at 10), and the
+    // retransmission limit stands in for a user time-out. Older systems refuse both: harmless.
+    // Option numbers of the Windows SDK's ws2ipdef.h, which older MinGW headers lack.
+    constexpr int kTcpMaxRetransmissionTime = 5;  // TCP_MAXRT
+    constexpr int kTcpKeepCount = 16;             // TCP_KEEPCNT
+    const DWORD probes = kKeepAliveProbes;
+    ::setsockopt(native(s), IPPROTO_TCP, kTcpKeepCount, reinterpret_cast<const char*>(&probes),
+                 sizeof probes);
+    const DWORD max_retransmission_seconds = kUserTimeoutSeconds;
+    ::setsockopt(native(s), IPPROTO_TCP, kTcpMaxRetransmissionTime,
+                 reinterpret_cast<const char*>(&max_retransmission_seconds),
+                 sizeof max_retransmission_seconds);
 }
 
 void sleep_ms(unsigned long milliseconds) {

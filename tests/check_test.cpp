@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -17,6 +19,7 @@
 #include "app/startup.h"
 #include "insim/host_connection.h"
 #include "tools/check/checker.h"
+#include "tools/check/connect.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -43,7 +46,8 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
 }
 
 const char* const kIssueNames[] = {"unreadable",    "short_file", "long_line", "port",
-                                   "long_password", "overflow",   "utf8"};
+                                   "long_password", "overflow",   "utf8",      "host",
+                                   "password",      "line_ends"};
 
 // "issue@line:count", plus " empties N from L" when the finding empties values.
 std::vector<std::string> summary(const Report& report) {
@@ -77,7 +81,7 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{}, {}},
         {{}, {}, 36, "\r\n"},
         {{{40, c(100)}}, {}, 40},  // lines after 36 are never read
-        {{}, {"port@5:0", "short_file@1:0 empties 15 from 2"}, 0},
+        {{}, {"host@2:0", "port@5:0", "short_file@1:0 empties 15 from 2"}, 0},
         {{}, {"short_file@36:35 empties 1 from 36"}, 35},
         // 99 characters are read whole, the CR of CR LF not counted; 100 stop the reading.
         {{{3, c(99)}, {23, c(99)}, {33, c(99)}}, {}, 36, "\r\n"},
@@ -96,6 +100,21 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{{5, "2999O"}}, {"port@5:2999"}},
         {{{5, " 29999"}}, {"port@5:29999"}},
         {{{5, "65535"}}, {}},
+        {{{5, "+29999"}}, {"port@5:29999"}},
+        {{{5, "29999 "}}, {"port@5:29999"}},
+        {{{5, "70000x"}}, {"port@5:4464"}},
+        {{{5, "-0"}}, {"port@5:0"}},
+        // Host: empty, blanks at either end (travo looks it up with them).
+        {{{2, ""}}, {"host@2:0"}},
+        {{{2, " 127.0.0.1"}}, {"host@2:0"}},
+        {{{2, "localhost "}}, {"host@2:0"}},
+        {{{2, "\tlocalhost"}}, {"host@2:0"}},
+        {{{2, "local host"}}, {}},  // not resolved without a lookup: see the lookup test
+        // Password: blanks at either end are sent; inside it they are ordinary.
+        {{{8, "secret "}}, {"password@8:0"}},
+        {{{8, " secret"}}, {"password@8:0"}},
+        {{{8, "sec ret"}}, {}},
+        {{{8, " " + c(16)}}, {"long_password@8:1", "password@8:0"}},
         {{{8, c(16)}}, {}},
         {{{8, c(20)}}, {"long_password@8:4"}},
         // Greeting, "!fb" and welcome cut the Facebook page alike: one finding.
@@ -218,6 +237,147 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
         }
     }
     EXPECT_EQ(reported, observed);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace std::chrono_literals;
+using travo_check::ConnectReport;
+using Outcome = ConnectReport::Outcome;
+
+ConfigValues values_for(std::uint16_t port, const char* host = "127.0.0.1") {
+    ConfigValues v{};
+    std::snprintf(v.host, sizeof v.host, "%s", host);
+    std::snprintf(v.port, sizeof v.port, "%u", static_cast<unsigned>(port));
+    std::snprintf(v.admin_password, sizeof v.admin_password, "%s", "pw");
+    return v;
+}
+
+// What the doctor makes of each kind of peer; the host side runs on its own thread.
+TEST(ConnectCheck, TellsEachKindOfPeerApart) {
+    struct Case {
+        const char* name;
+        std::function<void(hostside::FakeHost&)> host;
+        Outcome outcome;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"answering host",
+         [](hostside::FakeHost& h) { h.handshake("0.7F", 9), h.client_closed(5s); },
+         Outcome::connected, "host version 0.7F, InSim version 9"},
+        {"keep-alive before the version",
+         [](hostside::FakeHost& h) {
+             h.send_raw(hostside::tiny_packet(insim::TINY_NONE));
+             h.handshake("0.7E", 8);
+             h.client_closed(5s);
+         },
+         Outcome::connected, "host version 0.7E, InSim version 8"},
+        {"closes after IS_ISI",
+         [](hostside::FakeHost& h) {
+             h.next_packet(5s);
+             h.close();
+         },
+         Outcome::closed, "closed it during the handshake (a wrong admin password"},
+        {"resets after IS_ISI",
+         [](hostside::FakeHost& h) {
+             h.next_packet(5s);
+             h.reset();
+         },
+         Outcome::reset, "reset it during the handshake"},
+        {"another service",
+         [](hostside::FakeHost& h) {
+             h.send_raw("SSH-2.0-OpenSSH_9.2\r\n", 21), h.client_closed(5s);
+         },
+         Outcome::not_insim, "another service may listen"},
+        {"silent", [](hostside::FakeHost& h) { h.client_closed(5s); }, Outcome::no_answer,
+         "sent no answer within 0.3 s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hostside::FakeHost host;
+        ASSERT_TRUE(host.listen());
+        std::thread host_side([&] {
+            if (host.accept(5s)) c.host(host);
+        });
+        const ConnectReport report = travo_check::connect_check(values_for(host.port()), 300ms);
+        host_side.join();
+        EXPECT_EQ(report.outcome, c.outcome) << report.line;
+        EXPECT_EQ(report.exit_code, c.outcome == Outcome::connected ? 0 : 1);
+        EXPECT_NE(report.line.find(c.says), std::string::npos) << report.line;
+        EXPECT_EQ(report.line.find("pw"), std::string::npos) << report.line;
+        // Nothing but the handshake, a keep-alive answer and the close ever goes out.
+        for (const auto& p : host.received()) {
+            EXPECT_TRUE(p.type() == insim::ISP_ISI || p.type() == insim::ISP_TINY) << int{p.type()};
+        }
+        if (c.outcome == Outcome::connected) {
+            ASSERT_FALSE(host.received().empty());
+            const auto& last = host.received().back().bytes;
+            EXPECT_EQ(last, (hostside::Bytes{4, insim::ISP_TINY, 0, insim::TINY_CLOSE}));
+        }
+    }
+}
+
+TEST(ConnectCheck, SendsTheHandshakeTravoSends) {
+    const auto isi_of = [](const std::function<void(std::uint16_t)>& client) {
+        hostside::FakeHost host;
+        EXPECT_TRUE(host.listen());
+        std::thread client_side([&] { client(host.port()); });
+        hostside::Bytes isi;
+        if (host.accept(5s)) {
+            if (const auto p = host.next_packet(5s)) isi = p->bytes;
+            host.send_raw(hostside::version_packet("0.7F", 9));
+            host.client_closed(300ms);  // travo stays; the doctor closes
+        }
+        client_side.join();
+        return isi;
+    };
+    const hostside::Bytes doctor =
+        isi_of([](std::uint16_t port) { travo_check::connect_check(values_for(port), 5s); });
+    const hostside::Bytes travo = isi_of([](std::uint16_t port) {
+        HostConnection connection;
+        insim::IS_VER version{};
+        connect_to_host(connection, values_for(port), version);
+    });
+    ASSERT_EQ(doctor.size(), sizeof(insim::IS_ISI));
+    EXPECT_EQ(doctor, travo);
+}
+
+TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
+    platform::SocketHandle closed = platform::listen_loopback(0, nullptr);
+    std::uint16_t port = 0;
+    platform::close_socket(closed);
+    closed = platform::listen_loopback(0, &port);
+    platform::close_socket(closed);
+    EXPECT_EQ(travo_check::connect_check(values_for(port), 2s).outcome, Outcome::refused);
+    EXPECT_EQ(travo_check::connect_check(values_for(29999, "no-such-host.invalid"), 2s).outcome,
+              Outcome::not_found);
+    // A listener that never accepts still completes the TCP handshake: silence, not refusal.
+    std::uint16_t silent_port = 0;
+    const platform::SocketHandle silent = platform::listen_loopback(0, &silent_port);
+    const auto report = travo_check::connect_check(values_for(silent_port), 200ms);
+    platform::close_socket(silent);
+    EXPECT_EQ(report.outcome, Outcome::no_answer) << report.line;
+}
+
+// Lookups are the caller's: a name that does not resolve here, blanks that break the lookup.
+TEST(Check, HostLookupFindings) {
+    travo_check::Options options;
+    options.resolves = [](const char* host) { return std::string_view(host) == "127.0.0.1"; };
+    const auto says = [&](const std::string& host) {
+        const Report r = travo_check::check_contents(config_text({{2, host}}), "f", options);
+        return r.findings.empty() ? std::string() : r.findings.front().message;
+    };
+    EXPECT_EQ(says("127.0.0.1"), "");
+    EXPECT_NE(says("lfs.example").find("could not be resolved here"), std::string::npos);
+    EXPECT_NE(says(" 127.0.0.1").find("that lookup fails here"), std::string::npos);
+}
+
+TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
+    const Report report = travo_check::check_contents(config_text({}, 36, "\r"), "f");
+    EXPECT_EQ(summary(report), std::vector<std::string>{"line_ends@1:36 empties 15 from 2"});
+    EXPECT_NE(report.text.find("end in CR alone"), std::string::npos) << report.text;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/chat_texts.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,11 +11,13 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <utility>
 
 #include "app/config.h"
+#include "insim/platform.h"
 #include "insim/records.h"
 
 namespace travo_check {
@@ -234,33 +237,104 @@ void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& 
     }
 }
 
+bool is_c_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
     const std::string_view text = values.port;
-    bool whole = !text.empty();
-    long long number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            whole = false;
-            break;
-        }
-        number = std::min(number * 10 + (c - '0'), 1000000LL);
-    }
-    if (whole && number >= 1 && number <= 65535) return;
-
     const std::uint16_t used = port_from_text(values.port);
+    // What the conversion takes: blanks, a sign, then digits; anything after them is ignored.
+    std::size_t i = 0;
+    while (i < text.size() && is_c_space(text[i])) ++i;
+    const std::size_t sign_at = i;
+    const bool sign = i < text.size() && (text[i] == '+' || text[i] == '-');
+    if (sign) ++i;
+    const std::size_t digits_at = i;
+    long long number = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        number = std::min(number * 10 + (text[i] - '0'), 1000000LL);
+    const bool digits = i > digits_at;
+    const bool after = i < text.size();
+
+    std::string problem;
+    if (text.empty()) {
+        problem = "the port is empty";
+    } else if (!digits) {
+        problem = "the port " + quoted(text) + " is not a number";
+    } else if (sign && text[sign_at] == '-' && number != 0) {
+        problem = "the port " + quoted(text) + " is negative";
+    } else if (number == 0) {
+        problem = "the port is 0";
+    } else if (number > 65535) {
+        problem = "the port " + quoted(text) + " is above 65535";
+    } else if (after) {
+        problem = "the port " + quoted(text) + " has characters after its digits";
+    } else if (sign_at > 0 || sign) {
+        problem = "the port " + quoted(text) + " has " + (sign_at > 0 ? "blanks" : "a sign") +
+                  " before its digits";
+    } else {
+        return;
+    }
     Finding f{Issue::port, 5, used, {}, {}, {}};
-    f.message = text.empty()
-                    ? std::string("the port is empty")
-                    : "the port " + quoted(text) + " is not a whole number from 1 to 65535";
-    f.message += "; travo would connect to port " + std::to_string(used);
+    f.message = problem +
+                (digits && after && number <= 65535 && number > 0
+                     ? "; travo uses the digits and connects to port "
+                     : "; travo would connect to port ") +
+                std::to_string(used);
     if (used == 0) f.message += ", which always fails";
     f.fix =
         "write the InSim port that the host opened (its /insim command), digits only, e.g. 29999";
     findings.push_back(std::move(f));
 }
 
+// "before", "after", "before and after" or empty: blanks at the ends of a text.
+std::string blank_ends(std::string_view text) {
+    const bool before = !text.empty() && is_c_space(text.front());
+    const bool after = !text.empty() && is_c_space(text.back());
+    if (before && after) return "before and after";
+    return before ? "before" : after ? "after" : "";
+}
+
+void check_host(const ConfigValues& values, const Options& options,
+                std::vector<Finding>& findings) {
+    const std::string_view host = values.host;
+    Finding f{Issue::host, 2, 0, {}, {}, {}};
+    const std::string blanks = blank_ends(host);
+    if (host.empty()) {
+        f.message = "the host is empty; travo would fail to connect";
+        f.fix =
+            "write the simulator host's name or IPv4 address, e.g. 127.0.0.1 when it runs on this "
+            "machine";
+    } else if (!blanks.empty()) {
+        f.message = "the host " + quoted(host) + " has blanks " + blanks +
+                    " it; travo looks it up as it stands, blanks included";
+        if (options.resolves) {
+            f.message += options.resolves(values.host)
+                             ? ", which happens to work here for this address"
+                             : ", and that lookup fails here";
+        }
+        f.fix = "remove the blanks from the host";
+    } else if (options.resolves && !options.resolves(values.host)) {
+        f.message = "the host name " + quoted(host) +
+                    " could not be resolved here, so travo would fail to connect from this machine";
+        f.fix = "check the spelling, or write the host's IPv4 address";
+    } else {
+        return;
+    }
+    findings.push_back(std::move(f));
+}
+
 void check_password(const ConfigValues& values, std::vector<Finding>& findings) {
     const std::size_t length = std::strlen(values.admin_password);
+    if (const std::string blanks = blank_ends(values.admin_password); !blanks.empty()) {
+        Finding f{Issue::password, 8, 0, {}, {}, {}};
+        f.message = "the admin password has blanks " + blanks +
+                    " it; travo sends them as part of the password, and the host refuses the "
+                    "connection unless its own password has them too";
+        f.fix = "remove the blanks from the admin password";
+        findings.push_back(std::move(f));
+    }
     if (length <= kAdminRoom) return;
     Finding f{Issue::long_password, 8, static_cast<int>(length - kAdminRoom), {}, {}, {}};
     f.message = "the admin password has " + std::to_string(length) +
@@ -359,14 +433,36 @@ std::string warnings_text(const std::vector<Finding>& findings) {
     return out.str();
 }
 
-Report analyse(std::string_view name, const ConfigValues& values, std::string_view raw) {
+// A file saved with CR alone between its lines: travo, reading up to LF, sees one long line.
+bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
+    if (raw.find('\n') != std::string_view::npos || raw.find('\r') == std::string_view::npos)
+        return false;
+    const auto lines = std::count(raw.begin(), raw.end(), '\r') + (raw.back() != '\r' ? 1 : 0);
+    Finding f{Issue::line_ends, 1, static_cast<int>(lines), {}, {}, {}};
+    for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
+    f.message = "the " + plural(static_cast<std::size_t>(lines), "line", "lines") +
+                " of this file end in CR alone (old Mac line ends); travo ends a line only at LF "
+                "or CR LF, so it reads the whole file as one line of " +
+                plural(raw.size(), "character", "characters") +
+                " and every value comes out empty, so travo would fail to connect";
+    f.fix = "save the file with LF or CR LF (Windows) line ends";
+    findings.push_back(std::move(f));
+    return true;
+}
+
+Report analyse(std::string_view name, const ConfigValues& values, std::string_view raw,
+               const Options& options) {
     Report report{{}, {}, 0};
     const std::vector<std::size_t> lengths = line_lengths(raw);
-    check_lines(lengths, report.findings);
-    check_port(values, report.findings);
-    check_password(values, report.findings);
-    check_overflow(values, report.findings);
-    check_encoding(values, report.findings);
+    // Every other finding would only repeat that every value is empty.
+    if (!check_line_ends(raw, report.findings)) {
+        check_lines(lengths, report.findings);
+        check_host(values, options, report.findings);
+        check_port(values, report.findings);
+        check_password(values, report.findings);
+        check_overflow(values, report.findings);
+        check_encoding(values, report.findings);
+    }
     std::stable_sort(report.findings.begin(), report.findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });
     report.exit_code = report.findings.empty() ? 0 : 1;
@@ -391,13 +487,40 @@ Report analyse(std::string_view name, const ConfigValues& values, std::string_vi
     return report;
 }
 
-Report unreadable(const std::string& path, const std::string& why) {
+enum class Unreadable { missing, directory, permission, other };
+
+Report unreadable(const std::string& path, Unreadable kind, const std::string& why,
+                  const Options& options) {
     Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
     for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
     f.message = "cannot read " + path + ": " + why +
                 "; travo would run with every value empty and fail to connect";
-    f.fix = "put the configuration file \"" + std::string(kConfigFileName) +
-            "\" in the directory travo is started from (examples/quintaro.travo is a template)";
+    const std::string installed =
+        options.installed_example.empty()
+            ? std::string("/usr/share/travo/examples/quintaro.travo where the .deb is installed")
+            : options.installed_example + " (the installed example)";
+    switch (kind) {
+        case Unreadable::missing:
+            f.fix =
+                "copy the example configuration, examples/quintaro.travo in the source tree "
+                "or " +
+                installed + ", to \"" + kConfigFileName +
+                "\" in the directory travo is started from, and edit it";
+            break;
+        case Unreadable::directory:
+            f.fix = "move the directory away and put the configuration file \"" +
+                    std::string(kConfigFileName) + "\" in its place";
+            break;
+        case Unreadable::permission:
+            f.fix =
+                "make the file readable by the user that runs travo, e.g. owner root, group "
+                "travo, mode 0640 (chown root:travo FILE; chmod 0640 FILE), as "
+                "docs/operations.md describes";
+            break;
+        case Unreadable::other:
+            f.fix = "check the disk and the file, or write the file anew from the example";
+            break;
+    }
     Report report{{}, {}, 2};
     report.text = "travo-check: " + f.message + ".\n  fix: " + f.fix + ".\n";
     report.findings.push_back(std::move(f));
@@ -406,32 +529,91 @@ Report unreadable(const std::string& path, const std::string& why) {
 
 }  // namespace
 
-Report check_file(const std::string& path) {
+Options default_options(const char* argv0) {
+    Options options;
+    options.resolves = [](const char* host) {
+        std::uint32_t address = 0;
+        return platform::lookup_ipv4(host, &address);
+    };
+    // Installed layouts: PREFIX/bin beside PREFIX/share/travo/examples; the Windows folder holds
+    // the example beside the programs.
+    std::error_code error;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error && argv0 != nullptr) program = std::filesystem::absolute(argv0, error);
+    if (error || program.empty()) return options;
+    const std::filesystem::path bin = program.parent_path();
+    for (const auto& candidate :
+         {bin.parent_path() / "share/travo/examples" / kConfigFileName, bin / kConfigFileName}) {
+        if (std::filesystem::is_regular_file(candidate, error)) {
+            options.installed_example = candidate.lexically_normal().string();
+            break;
+        }
+    }
+    return options;
+}
+
+namespace {
+
+// Reads the file as travo does, and its bytes as they stand; a report when it cannot be read.
+std::optional<Report> load(const std::string& path, const Options& options, ConfigValues& values,
+                           std::string* raw) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (status.type() == std::filesystem::file_type::not_found) {
-        return unreadable(path, "the file does not exist");
+        return unreadable(path, Unreadable::missing, "the file does not exist", options);
     }
-    if (error) return unreadable(path, error.message());
-    if (std::filesystem::is_directory(status)) return unreadable(path, "it is a directory");
+    if (error == std::errc::permission_denied) {
+        return unreadable(path, Unreadable::permission, "permission denied", options);
+    }
+    if (error) return unreadable(path, Unreadable::other, error.message(), options);
+    if (std::filesystem::is_directory(status)) {
+        return unreadable(path, Unreadable::directory, "it is a directory", options);
+    }
 
-    // Opened and read as travo does it.
+    // errno tells why an open failed.
+    errno = 0;
     std::ifstream file(path, std::ios::in | std::ios::binary);
-    if (!file.is_open()) return unreadable(path, "the file cannot be opened");
-    ConfigValues values{};
+    if (!file.is_open()) {
+        if (errno == EACCES || errno == EPERM) {
+            return unreadable(path, Unreadable::permission, "permission denied", options);
+        }
+        return unreadable(path, Unreadable::other, "the file cannot be opened", options);
+    }
     read_config(file, values);
+    if (file.bad()) return unreadable(path, Unreadable::other, "reading the file failed", options);
+    if (raw == nullptr) return std::nullopt;
 
     std::ifstream again(path, std::ios::in | std::ios::binary);
-    const std::string raw{std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>()};
-    if (!again.is_open() || again.bad()) return unreadable(path, "reading the file failed");
-    return analyse(path, values, raw);
+    try {
+        raw->assign(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>());
+    } catch (...) {
+        again.setstate(std::ios::badbit);
+    }
+    if (!again.is_open() || again.bad()) {
+        return unreadable(path, Unreadable::other, "reading the file failed", options);
+    }
+    return std::nullopt;
 }
 
-Report check_contents(std::string_view contents, std::string_view name) {
+}  // namespace
+
+Report check_file(const std::string& path, const Options& options) {
+    ConfigValues values{};
+    std::string raw;
+    if (auto failed = load(path, options, values, &raw)) return std::move(*failed);
+    return analyse(path, values, raw, options);
+}
+
+std::optional<Report> read_file(const std::string& path, const Options& options,
+                                ConfigValues& values) {
+    return load(path, options, values, nullptr);
+}
+
+Report check_contents(std::string_view contents, std::string_view name, const Options& options) {
     std::istringstream in{std::string(contents), std::ios::in | std::ios::binary};
     ConfigValues values{};
     read_config(in, values);
-    return analyse(name, values, contents);
+    return analyse(name, values, contents, options);
 }
 
 }  // namespace travo_check

@@ -1,9 +1,13 @@
 // travo-check: reads a configuration file the way travo does and says what travo will make of it.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/config.h"
 
 namespace travo_check {
 
@@ -15,6 +19,9 @@ enum class Issue {
     long_password,  // more than the 16 bytes of the InSim admin field
     overflow,       // a chat line or button text longer than its field
     utf8,           // byte sequences that look like UTF-8
+    host,           // empty, blanks around it, or a name that does not resolve
+    password,       // blanks before or after the admin password
+    line_ends,      // lines ended by CR alone: travo sees one long line
 };
 
 struct Finding {
@@ -34,10 +41,25 @@ struct Report {
     int exit_code;     // 0 clean, 1 warnings, 2 unreadable
 };
 
+struct Options {
+    // Whether a host name resolves on this machine; empty: no lookup is made.
+    std::function<bool(const char* host)> resolves;
+    // The example configuration of the installed package, where one is found (else empty).
+    std::string installed_example;
+};
+
+// The name lookup travo makes, and the installed example next to the running program.
+Options default_options(const char* argv0);
+
 // Opens `path` as travo opens its configuration file and checks it.
-Report check_file(const std::string& path);
+Report check_file(const std::string& path, const Options& options = {});
+
+// Reads the values as travo does; the report of check_file when the file cannot be read.
+std::optional<Report> read_file(const std::string& path, const Options& options,
+                                ConfigValues& values);
 
 // Checks file contents already in memory; `name` is what the report calls the file.
-Report check_contents(std::string_view contents, std::string_view name);
+Report check_contents(std::string_view contents, std::string_view name,
+                      const Options& options = {});
 
 }  // namespace travo_check

@@ -1,0 +1,280 @@
+// What operators meet in the field, tried on the built programs: broken configuration files as
+// travo-check predicts them and travo meets them, the connection doctor, and a link that dies
+// without a close.
+#include <gtest/gtest.h>
+
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/startup.h"
+#include "tests/support/process.h"
+#include "tools/host_side/fake_host.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hostside::FakeHost;
+using testsupport::ConfigMap;
+using testsupport::ProcessOptions;
+using testsupport::ProcessResult;
+using testsupport::TempDir;
+
+constexpr int kFailureStatus = 255;
+const std::string kConnectErrorLine = std::string(kConnectError) + "\n";
+const std::string kReceiveErrorLine = std::string(kReceiveError) + "\n";
+const std::string kNeverConnects = "travo would run with every value empty and fail to connect";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+ProcessResult run_check(const std::vector<std::string>& arguments, const std::string& directory,
+                        bool as_nobody = false) {
+    ProcessOptions options{TRAVO_CHECK_BINARY, arguments, directory};
+    if (as_nobody) {
+        options.arguments.insert(options.arguments.begin(), {"--reuid=65534", "--regid=65534",
+                                                             "--clear-groups", TRAVO_CHECK_BINARY});
+        options.program = "/usr/bin/setpriv";
+    }
+    return testsupport::run_process(options, 30s);
+}
+
+ProcessResult run_travo(const std::string& directory, bool as_nobody = false) {
+    ProcessOptions options = testsupport::travo_options(TRAVO_BINARY, directory);
+    if (as_nobody) {
+        options.arguments = {"--reuid=65534", "--regid=65534", "--clear-groups", TRAVO_BINARY};
+        options.program = "/usr/bin/setpriv";
+    }
+    return testsupport::run_process(options, 30s);
+}
+
+// The first lines of a configuration; the rest of the file is missing.
+std::string first_lines(const std::string& host, std::uint16_t port) {
+    return "# host\n" + host + "\n\n# port\n" + std::to_string(port) + "\n";
+}
+
+// What travo-check says about a broken file must be what travo then does.
+TEST(BrokenConfiguration, TravoDoesWhatTravoCheckPredicts) {
+    FakeHost host;
+    ASSERT_TRUE(host.listen());
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* name;
+        std::function<void(const TempDir&)> make;
+        int check_exit;
+        std::string check_says;
+        bool connects;  // else travo ends with the connect error
+        bool as_nobody = false;
+    };
+    const Case cases[] = {
+        {"missing", [](const TempDir&) {}, 2, kNeverConnects, false},
+        {"directory",
+         [](const TempDir& d) { std::filesystem::create_directory(d.file(kConfigFileName)); }, 2,
+         kNeverConnects, false},
+        {"empty", [](const TempDir& d) { d.write_file(kConfigFileName, ""); }, 1,
+         "the file is empty", false},
+        {"CR-only line ends",
+         [&](const TempDir& d) {
+             std::string text = testsupport::config_text(
+                 {{"host", "127.0.0.1"}, {"port", std::to_string(host.port())}});
+             for (char& ch : text) ch = ch == '\n' ? '\r' : ch;
+             d.write_file(kConfigFileName, text);
+         },
+         1, "every value comes out empty", false},
+        {"short",
+         [&](const TempDir& d) {
+             d.write_file(kConfigFileName, first_lines("127.0.0.1", host.port()));
+         },
+         1, "the file ends after line 5", true},
+        {"unreadable for its user",
+         [&](const TempDir& d) {
+             d.write_file(kConfigFileName, first_lines("127.0.0.1", host.port()));
+             std::filesystem::permissions(
+                 d.file(kConfigFileName),
+                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+             std::filesystem::permissions(
+                 d.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+         },
+         2, "permission denied", false, root},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.as_nobody && !std::filesystem::exists("/usr/bin/setpriv")) continue;
+        TempDir dir;
+        ASSERT_TRUE(dir.ok());
+        c.make(dir);
+
+        const ProcessResult check = run_check({}, dir.path(), c.as_nobody);
+        EXPECT_TRUE(check.exited_with(c.check_exit)) << check.out << check.err;
+        EXPECT_TRUE(contains(check.out, c.check_says)) << check.out;
+        EXPECT_EQ(contains(check.out, "fail to connect"), !c.connects) << check.out;
+
+        std::thread host_side;
+        if (c.connects) {
+            host_side = std::thread([&] {
+                if (host.accept(10s) && host.handshake()) {
+                    // The greeting's fourth line: the Facebook page came out empty, as predicted.
+                    for (int i = 0; i < 4; ++i) {
+                        const auto mst = host.next_packet_of_type(insim::ISP_MST, 5s);
+                        if (i == 3 && mst) {
+                            EXPECT_EQ(hostside::chat_text(*mst),
+                                      "/msg ^1>> ^7Nuestro facebook es: ^7");
+                        }
+                    }
+                    host.close();
+                }
+            });
+        }
+        const ProcessResult travo = run_travo(dir.path(), c.as_nobody);
+        if (host_side.joinable()) host_side.join();
+        EXPECT_FALSE(travo.signal.has_value())
+            << "travo died of signal " << travo.signal.value_or(0);
+        EXPECT_TRUE(travo.exited_with(kFailureStatus)) << travo.err;
+        EXPECT_EQ(travo.err.ends_with(kConnectErrorLine), !c.connects) << travo.err;
+        EXPECT_EQ(travo.err.ends_with(kReceiveErrorLine), c.connects) << travo.err;
+    }
+}
+
+TEST(BrokenConfiguration, MissingFileFixNamesBothExamples) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const ProcessResult check = run_check({}, dir.path());
+    EXPECT_TRUE(check.exited_with(2));
+    EXPECT_TRUE(contains(check.out, "examples/quintaro.travo in the source tree")) << check.out;
+    EXPECT_TRUE(contains(check.out, "/share/travo/examples/quintaro.travo")) << check.out;
+}
+
+TEST(ConnectDoctor, ProgramSaysWhatHappenedInOneLineWithItsExitStatus) {
+    FakeHost host;
+    ASSERT_TRUE(host.listen());
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    ConfigMap values{{"host", "127.0.0.1"},
+                     {"port", std::to_string(host.port())},
+                     {"admin_password", "s3cret-pw"}};
+    ASSERT_TRUE(dir.write_file(kConfigFileName, testsupport::config_text(values)));
+
+    std::thread host_side([&] {
+        if (host.accept(10s) && host.handshake("0.7F", 9)) host.client_closed(5s);
+    });
+    const ProcessResult ok = run_check({"--connect"}, dir.path());
+    host_side.join();
+    EXPECT_TRUE(ok.exited_with(0)) << ok.out << ok.err;
+    EXPECT_EQ(ok.out, "travo-check: connected to 127.0.0.1:" + std::to_string(host.port()) +
+                          ": host version 0.7F, InSim version 9; the handshake worked, closed "
+                          "again without a chat line or button\n");
+    EXPECT_FALSE(contains(ok.out + ok.err, "s3cret"));
+
+    values["port"] = "1";  // nothing listens on port 1 here
+    ASSERT_TRUE(dir.write_file(kConfigFileName, testsupport::config_text(values)));
+    const ProcessResult refused = run_check({"--connect", "--timeout", "2"}, dir.path());
+    EXPECT_TRUE(refused.exited_with(1));
+    EXPECT_TRUE(contains(refused.out, "refused the connection")) << refused.out;
+
+    const ProcessResult missing = run_check({"--connect", "nowhere.travo"}, dir.path());
+    EXPECT_TRUE(missing.exited_with(2));
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--connect", "--timeout"},
+                                                {"--timeout", "-1"},
+                                                {"--bogus"},
+                                                {"a.travo", "b.travo"}}) {
+        EXPECT_TRUE(run_check(bad, dir.path()).exited_with(2)) << bad.front();
+    }
+}
+
+TEST(ConnectDoctor, VirtualHostReportsItsCloseAsTheClientClosingInSim) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    ASSERT_TRUE(dir.write_file("sim.script", "wait 1\nquit\n"));
+    testsupport::Process sim({TRAVO_SIM_BINARY,
+                              {"--port", "0", "--ready-file", dir.file("ready"), "--script",
+                               dir.file("sim.script"), "--plain", "--wait-client", "10"},
+                              dir.path()});
+    ASSERT_TRUE(sim.started());
+    std::string port;
+    for (int i = 0; i < 100 && port.empty(); ++i) {
+        std::this_thread::sleep_for(50ms);
+        std::ifstream(dir.file("ready")) >> port;
+    }
+    ASSERT_FALSE(port.empty());
+    ASSERT_TRUE(dir.write_file(kConfigFileName,
+                               testsupport::config_text({{"host", "127.0.0.1"}, {"port", port}})));
+    EXPECT_TRUE(run_check({"--connect"}, dir.path()).exited_with(0));
+    const ProcessResult reported = sim.wait(15s);
+    EXPECT_TRUE(contains(reported.out, "the client closes InSim")) << reported.out;
+    EXPECT_FALSE(contains(reported.out, "chat")) << reported.out;
+}
+
+// Brings an interface of this network namespace up or down.
+bool set_link(const char* name, bool up) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s < 0) return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+    bool ok = ::ioctl(s, SIOCGIFFLAGS, &request) == 0;
+    if (ok) {
+        request.ifr_flags =
+            static_cast<short>(up ? request.ifr_flags | IFF_UP : request.ifr_flags & ~IFF_UP);
+        ok = ::ioctl(s, SIOCSIFFLAGS, &request) == 0;
+    }
+    ::close(s);
+    return ok;
+}
+
+constexpr const char* kInsideVariable = "TRAVO_DEAD_LINK_INSIDE";
+
+// Runs in a private network namespace of its own (started by the test below): the host answers
+// the handshake, then the loopback goes down, so neither end sees a close or a reset.
+TEST(DeadLink, InsideItsOwnNetwork) {
+    if (std::getenv(kInsideVariable) == nullptr) GTEST_SKIP() << "run by DeadLink.TravoNotices";
+    ASSERT_TRUE(set_link("lo", true)) << std::strerror(errno);
+    FakeHost host;
+    ASSERT_TRUE(host.listen());
+    testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", std::to_string(host.port())}});
+    ASSERT_TRUE(dir.ok());
+    testsupport::Process travo(testsupport::travo_options(TRAVO_BINARY, dir.path()));
+    ASSERT_TRUE(travo.started());
+    ASSERT_TRUE(host.accept(10s));
+    ASSERT_TRUE(host.handshake());
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(host.next_packet_of_type(insim::ISP_MST, 5s));
+
+    ASSERT_TRUE(set_link("lo", false)) << std::strerror(errno);
+    const auto cut = std::chrono::steady_clock::now();
+    const ProcessResult result = travo.wait(90s);
+    const double seconds = std::chrono::duration<double>(result.ended_at - cut).count();
+    std::printf("travo ended %.1f s after the link went down\n", seconds);
+    EXPECT_FALSE(result.timed_out) << "travo was still waiting 90 s after the link went down";
+    EXPECT_TRUE(result.exited_with(kFailureStatus));
+    EXPECT_TRUE(result.err.ends_with(kReceiveErrorLine)) << result.err;
+    EXPECT_LE(seconds, 75.0);
+}
+
+TEST(DeadLink, TravoNoticesAVanishedHostAndEndsWithTheReceiveError) {
+    if (std::getenv(kInsideVariable) != nullptr) GTEST_SKIP() << "already inside";
+    const char* unshare = "/usr/bin/unshare";
+    if (!std::filesystem::exists(unshare)) GTEST_SKIP() << "no /usr/bin/unshare (util-linux)";
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    ::setenv(kInsideVariable, "1", 1);
+    const ProcessResult inside = testsupport::run_process(
+        {unshare, {"--net", self, "--gtest_filter=DeadLink.InsideItsOwnNetwork"}}, 110s);
+    ::unsetenv(kInsideVariable);
+    if (contains(inside.err, "unshare failed")) {
+        GTEST_SKIP() << "no private network namespace here: " << inside.err;
+    }
+    std::printf("%s", inside.out.c_str());
+    EXPECT_TRUE(inside.exited_with(0)) << inside.out << inside.err;
+    EXPECT_TRUE(contains(inside.out, "[  PASSED  ] 1 test")) << inside.out;
+}
+
+}  // namespace

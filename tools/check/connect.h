@@ -1,0 +1,31 @@
+// travo-check --connect: the handshake travo would make, with a time limit, told in one line.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "app/config.h"
+
+namespace travo_check {
+
+struct ConnectReport {
+    enum class Outcome {
+        connected,
+        not_found,
+        refused,
+        no_answer,
+        closed,
+        reset,
+        not_insim,
+        failed
+    };
+    Outcome outcome;
+    std::string line;  // what travo-check prints; never the password
+    int exit_code;     // 0 connected, 1 not
+};
+
+// Connects to the configured host and port, sends travo's own IS_ISI and waits for IS_VER,
+// answering keep-alives meanwhile; closes with TINY_CLOSE once connected. Sends nothing else.
+ConnectReport connect_check(const ConfigValues& values, std::chrono::milliseconds limit);
+
+}  // namespace travo_check
