@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -235,20 +234,26 @@ bool lookup_ipv4(const char* host, std::uint32_t* address_be) {
     state().record.lookups.emplace_back(host);
     if (memory_platform::fails(Call::lookup) || *host == '\0') return false;
     // Every name is this machine; a dotted address stands for itself.
-    std::uint32_t parts[4] = {127, 0, 0, 1};
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    char rest = 0;
-    if (std::sscanf(host, "%3u.%3u.%3u.%3u%c", &a, &b, &c, &d, &rest) == 4 && a < 256 && b < 256 &&
-        c < 256 && d < 256) {
-        parts[0] = a;
-        parts[1] = b;
-        parts[2] = c;
-        parts[3] = d;
+    std::uint8_t bytes[4] = {127, 0, 0, 1};
+    std::uint8_t dotted[4] = {};
+    int part = 0;
+    unsigned value = 0;
+    bool digits = false;
+    for (const char* p = host;; ++p) {
+        if (*p >= '0' && *p <= '9' && value < 256) {
+            value = value * 10 + static_cast<unsigned>(*p - '0');
+            digits = true;
+            continue;
+        }
+        if (!digits || value > 255 || (*p != '.' && *p != '\0') || part == 4) break;
+        dotted[part++] = static_cast<std::uint8_t>(value);
+        value = 0;
+        digits = false;
+        if (*p == '\0') {
+            if (part == 4) std::memcpy(bytes, dotted, 4);
+            break;
+        }
     }
-    // Network byte order: the first part is the lowest byte in memory.
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
-        static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3])};
     std::memcpy(address_be, bytes, 4);
     return true;
 }
