@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/config_table.h"
+
 namespace {
 
 // Line n holds "L<n>" unless replaced, so every value shows which line it came from.
