@@ -59,6 +59,7 @@ TEST_F(MemoryConnection, ConnectsToTheHostAndPortItIsGivenWithoutDelayingRecords
     EXPECT_EQ(std::memcmp(&r.connected_address, address, 4), 0);
     EXPECT_EQ(r.connected_port, 4321);
     EXPECT_EQ(r.no_delay, 1);
+    EXPECT_EQ(r.keep_alive, 1);
     const std::vector<Bytes> sends = mem::sends_since(0);
     ASSERT_EQ(sends.size(), 2u);  // IS_ISI, then the keep-alive's answer
     EXPECT_EQ(sends[0].size(), 44u);
