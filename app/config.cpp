@@ -3,23 +3,7 @@
 #include <cstdint>
 #include <streambuf>
 
-const ConfigLine kValueLines[kValueLineCount] = {
-    {2, &ConfigValues::host, "host"},
-    {5, &ConfigValues::port, "port"},
-    {8, &ConfigValues::admin_password, "admin_password"},
-    {11, &ConfigValues::lights_message, "lights_message"},
-    {14, &ConfigValues::facebook_name, "facebook_name"},
-    {17, &ConfigValues::web_page, "web_page"},
-    {20, &ConfigValues::welcome_extra, "welcome_extra"},
-    {23, &ConfigValues::rule_1, "rule_1"},
-    {24, &ConfigValues::rule_2, "rule_2"},
-    {25, &ConfigValues::rule_3, "rule_3"},
-    {26, &ConfigValues::rule_4, "rule_4"},
-    {27, &ConfigValues::rule_5, "rule_5"},
-    {30, &ConfigValues::server_name, "server_name"},
-    {33, &ConfigValues::panel_text_1, "panel_text_1"},
-    {36, &ConfigValues::panel_text_2, "panel_text_2"},
-};
+#include "app/config_table.h"
 
 void read_config_line(std::istream& in, char (&buffer)[256]) {
     buffer[0] = '\0';

@@ -27,20 +27,6 @@ struct ConfigValues {
     char panel_text_2[256];
 };
 
-// One value line of the file: its 1-based line number and where its text goes.
-struct ConfigLine {
-    int line;
-    char (ConfigValues::*field)[256];
-    const char* name;
-};
-
-inline constexpr int kValueLineCount = 15;
-extern const ConfigLine kValueLines[kValueLineCount];
-
-inline const char* config_field(const ConfigValues& c, const ConfigLine& l) {
-    return c.*l.field;
-}
-
 // Bounded line read with the semantics of istream::getline(buffer, 100): stores at most 99
 // characters and always a terminating zero; an over-long line or the end of the file sets the
 // stream's failbit, after which every read stores an empty text. The CR of a CR LF pair is

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <string_view>
 
 #include "app/chat_line.h"
 #include "app/chat_texts.h"
 #include "insim/builders.h"
+#include "insim/click_ids.h"
 #include "insim/host_connection.h"
 #include "lights/start_lights.h"
 
@@ -31,8 +33,9 @@ void show_rules(HostConnection& connection, const ConfigValues& config) {
     const char* const rules[] = {config.rule_1, config.rule_2, config.rule_3, config.rule_4,
                                  config.rule_5};
     insim::IS_BTN Btn_q1 = insim::make_button(0, insim::ISB_LIGHT, 150, 130, 50, 5);
+    static_assert(std::size(rules) == click_id::kRulesLast - click_id::kRulesFirst + 1);
     for (std::uint8_t row = 0; row < 5; ++row) {
-        Btn_q1.ClickID = static_cast<std::uint8_t>(10 + row);
+        Btn_q1.ClickID = static_cast<std::uint8_t>(click_id::kRulesFirst + row);
         Btn_q1.T = static_cast<std::uint8_t>(130 + 5 * row);
         insim::set_button_text(Btn_q1, rules[row]);
         connection.send_packet(&Btn_q1);
@@ -41,8 +44,8 @@ void show_rules(HostConnection& connection, const ConfigValues& config) {
 
 void delete_rules(HostConnection& connection) {
     insim::IS_BFN Bfn_q0 = insim::make_button_delete();
-    for (std::uint8_t click_id = 10; click_id <= 14; ++click_id) {
-        Bfn_q0.ClickID = click_id;
+    for (std::uint8_t id = click_id::kRulesFirst; id <= click_id::kRulesLast; ++id) {
+        Bfn_q0.ClickID = id;
         connection.send_packet(&Bfn_q0);
     }
 }
@@ -89,27 +92,32 @@ void handle_ncn(HostConnection& connection, const ConfigValues& config) {
 
     constexpr std::uint8_t L = insim::ISB_LIGHT;
     constexpr std::uint8_t D = insim::ISB_DARK;
+    // One button per ClickID from kWelcomeFirst on, in this order.
     const struct {
-        std::uint8_t click_id, style, left, top, width, height;
+        std::uint8_t style, left, top, width, height;
         const char* text;
         const char* value;
     } panel[] = {
-        {50, L, 133, 0, 11, 7, "^1 ", ""},  // right box, frame
-        {51, L, 68, 0, 65, 15, "", ""},     // centre box, frame in two layers
-        {52, L, 68, 0, 65, 15, "", ""},
-        {53, D, 69, 1, 63, 13, "", ""},  // centre face, the later layer with the name
-        {54, D, 69, 1, 63, 13, kPanelValuePrefix, config.server_name},
-        {55, L, 57, 0, 11, 7, "^1 ", ""},  // left box, frame in two layers
-        {56, L, 57, 0, 11, 7, "^1 ", ""},
-        {57, D, 58, 1, 9, 5, "^7 ", ""},    // left face
-        {58, L, 133, 0, 11, 7, "^1 ", ""},  // right box, frame's second layer
-        {59, D, 58, 1, 9, 5, kPanelValuePrefix, config.panel_text_1},
-        {60, D, 134, 1, 9, 5, "^1 ", ""},  // right face
-        {61, D, 134, 1, 9, 5, kPanelValuePrefix, config.panel_text_2},
+        {L, 133, 0, 11, 7, "^1 ", ""},  // right box, frame
+        {L, 68, 0, 65, 15, "", ""},     // centre box, frame in two layers
+        {L, 68, 0, 65, 15, "", ""},
+        {D, 69, 1, 63, 13, "", ""},  // centre face, the later layer with the name
+        {D, 69, 1, 63, 13, kPanelValuePrefix, config.server_name},
+        {L, 57, 0, 11, 7, "^1 ", ""},  // left box, frame in two layers
+        {L, 57, 0, 11, 7, "^1 ", ""},
+        {D, 58, 1, 9, 5, "^7 ", ""},    // left face
+        {L, 133, 0, 11, 7, "^1 ", ""},  // right box, frame's second layer
+        {D, 58, 1, 9, 5, kPanelValuePrefix, config.panel_text_1},
+        {D, 134, 1, 9, 5, "^1 ", ""},  // right face
+        {D, 134, 1, 9, 5, kPanelValuePrefix, config.panel_text_2},
     };
+    static_assert(std::size(panel) == click_id::kWelcomeLast - click_id::kWelcomeFirst + 1);
+    static_assert(click_id::kWelcomeServerName == click_id::kWelcomeFirst + 4 &&
+                  click_id::kWelcomePanelText1 == click_id::kWelcomeFirst + 9 &&
+                  click_id::kWelcomePanelText2 == click_id::kWelcomeFirst + 11);
+    std::uint8_t id = click_id::kWelcomeFirst;
     for (const auto& p : panel) {
-        insim::IS_BTN button =
-            insim::make_button(p.click_id, p.style, p.left, p.top, p.width, p.height);
+        insim::IS_BTN button = insim::make_button(id++, p.style, p.left, p.top, p.width, p.height);
         insim::set_button_text(button, p.text, p.value);
         connection.send_packet(&button);
     }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/config.h"
+#include "app/config_table.h"
 
 extern char** environ;
 

@@ -1,8 +1,8 @@
-// Arbitrary IS_MSO and IS_NCN records through the real connection into the two handlers; every
-// record they send must be well formed and the answers must follow the recognition rule.
-// Input: byte 0 picks the record type (bit 0) and the configuration (bit 1), byte 1 fills a
-// 255-byte packet delivered just before, so a read past Size would see it; the rest follows the
-// Type byte of the record, whose Size is its real length.
+// Arbitrary IS_MSO and IS_NCN records through the real connection, over the in-memory
+// platform, into the two handlers; every record they send must be well formed and the answers
+// must follow the recognition rule. Input: byte 0 picks the record type (bit 0) and the
+// configuration (bit 1), byte 1 fills a 255-byte packet delivered just before, so a read past
+// Size would see it; the rest follows the Type byte of the record, whose Size is its real length.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,35 +17,17 @@
 #include "app/config.h"
 #include "app/handlers.h"
 #include "insim/host_connection.h"
-#include "insim/platform.h"
-#include "lights/start_lights.h"
-#include "loopback.h"
+#include "tests/support/memory_platform.h"
 
 namespace {
 
-using fuzzhost::Bytes;
+namespace mem = memory_platform;
+using Bytes = mem::Bytes;
 
 [[noreturn]] void fail(const char* what, std::size_t index) {
     (void)std::fprintf(stderr, "fuzz_handlers: %s (sent record %zu)\n", what, index);
     std::abort();
 }
-
-void no_sleep(unsigned long /*milliseconds*/) {}
-
-// One connection for the whole run: the host end is read after every handler call.
-struct Session {
-    HostConnection connection;
-    platform::SocketHandle host = platform::kNoSocket;
-
-    Session() {
-        std::uint16_t port = 0;
-        const platform::SocketHandle listener = platform::listen_loopback(0, &port);
-        if (listener == platform::kNoSocket) fail("cannot listen", 0);
-        host = fuzzhost::connect(connection, listener, port).host;
-        platform::close_socket(listener);
-        set_sleep_function(no_sleep);
-    }
-};
 
 void set(char (&field)[256], const std::string& value) {
     std::memset(field, 0, sizeof field);
@@ -230,7 +212,6 @@ void compare(const std::vector<Bytes>& sent, const std::vector<Expected>& expect
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return -1;
-    static Session session;
     static const ConfigValues long_values = long_config();
     static const ConfigValues short_values = short_config();
 
@@ -246,9 +227,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     wire[0] = 255;
     wire[1] = 200;
     wire.insert(wire.end(), record.begin(), record.end());
-    fuzzhost::write_all(session.host, wire.data(), wire.size());
+    mem::reset();
+    mem::add_bytes(wire);
+    HostConnection c;
+    if (c.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
+        fail("cannot connect", 0);
+    const std::size_t sent_at = mem::record().sent.size();
 
-    HostConnection& c = session.connection;
     if (c.receive_packet() != 0 || c.packet_size() != 255) fail("filler packet not delivered", 0);
     if (c.receive_packet() != 0 || c.packet_size() != record.size() ||
         c.packet_type() != static_cast<std::int8_t>(record[1]))
@@ -256,12 +241,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (is_mso) {
         handle_mso(c, config);
-        compare(records(fuzzhost::sent_before_marker(c, session.host)),
-                expected_mso(record, config));
     } else {
         handle_ncn(c, config);
-        compare(records(fuzzhost::sent_before_marker(c, session.host)),
-                expected_ncn(record, config));
     }
+    const Bytes& all = mem::record().sent;
+    const Bytes sent(all.begin() + static_cast<long>(sent_at), all.end());
+    const std::vector<Expected> expected =
+        is_mso ? expected_mso(record, config) : expected_ncn(record, config);
+    compare(records(sent), expected);
+
+    // The start light's waits, on the platform's own sleep: 7 s, 1 s, 1 s, 3.301 to 5 s, 5 s.
+    const bool light = std::any_of(expected.begin(), expected.end(), [](const Expected& e) {
+        return e.type == 42 && e.click_id == 2;
+    });
+    const std::vector<unsigned long>& sleeps = mem::record().sleeps;
+    if (!light && !sleeps.empty()) fail("a sleep without the start light", 0);
+    if (light && (sleeps.size() != 5 || sleeps[0] != 7000 || sleeps[1] != 1000 ||
+                  sleeps[2] != 1000 || sleeps[3] < 3301 || sleeps[3] > 5000 || sleeps[4] != 5000))
+        fail("the start light's waits differ", 0);
     return 0;
 }

@@ -1,108 +1,88 @@
-// An arbitrary byte stream from the host, written in arbitrary pieces, through the real
-// connection on loopback. Input: byte 0 picks the chunking, byte 1 its parameter, the rest is
-// the stream. The harness only calls receive_packet when the stream written so far decides
-// the result, and ends the stream by shutting its write side, so no call waits on a time-out.
-#include <sys/socket.h>
-
+// An arbitrary byte stream from the host, in arbitrary pieces, through the real connection over
+// the in-memory platform. Input: byte 0 picks the chunking (bits 0-1), a time-out before every
+// piece (bit 2), a reset instead of a close at the end (bit 3) and a failed keep-alive answer
+// (bit 4, the answer numbered by bits 5-6); byte 1 is the chunking's parameter; the rest is the
+// stream.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <vector>
+#include <cstring>
 
 #include "insim/host_connection.h"
-#include "insim/platform.h"
-#include "loopback.h"
+#include "tests/support/memory_platform.h"
 
 namespace {
+
+namespace mem = memory_platform;
 
 [[noreturn]] void fail(const char* what, std::size_t at) {
     (void)std::fprintf(stderr, "fuzz_receive: %s (stream offset %zu)\n", what, at);
     std::abort();
 }
 
-struct Listener {
-    platform::SocketHandle socket = platform::kNoSocket;
-    std::uint16_t port = 0;
-};
-
-const Listener& listener() {
-    static const Listener l = [] {
-        Listener made;
-        made.socket = platform::listen_loopback(0, &made.port);
-        if (made.socket == platform::kNoSocket) fail("cannot listen", 0);
-        return made;
-    }();
-    return l;
-}
-
 // Chunk lengths: 0 all at once, 1 byte by byte, 2 split at one point, 3 fixed-size pieces.
-std::vector<std::size_t> chunking(std::uint8_t mode, std::uint8_t parameter, std::size_t length) {
-    std::vector<std::size_t> pieces;
-    std::size_t piece = length;
+template <typename Piece>
+void for_each_chunk(std::uint8_t mode, std::uint8_t parameter, std::size_t length, Piece piece) {
+    std::size_t size = length;
     switch (mode % 4) {
         case 1:
-            piece = 1;
+            size = 1;
             break;
         case 2: {
             const std::size_t split = length * parameter / 255;
-            if (split > 0) pieces.push_back(split);
-            if (length > split) pieces.push_back(length - split);
-            return pieces;
+            if (split > 0) piece(0, split);
+            if (length > split) piece(split, length - split);
+            return;
         }
         case 3:
-            piece = std::size_t{parameter} + 1;
+            size = std::size_t{parameter} + 1;
             break;
         default:
             break;
     }
-    for (std::size_t done = 0; done < length; done += piece)
-        pieces.push_back(std::min(piece, length - done));
-    return pieces;
+    for (std::size_t done = 0; done < length; done += size)
+        piece(done, std::min(size, length - done));
 }
 
 // What the framing must do with the stream: every packet is the next Size bytes; keep-alives
-// (Size >= 4, Type 3, SubT 0) are answered and skipped; a Size of 0 is an error.
+// (Size >= 4, Type 3, SubT 0) are answered and skipped; a Size of 0 is an error; the end of the
+// stream gives -2 after a close, -1 after a reset.
 class Model {
   public:
-    explicit Model(const std::uint8_t* stream) : s_(stream) {}
+    Model(const std::uint8_t* stream, std::size_t length, int end_result, int failing_answer)
+        : s_(stream), n_(length), end_result_(end_result), failing_answer_(failing_answer) {}
 
-    // Whether the bytes written so far decide the next receive_packet result.
-    bool decided(std::size_t written) const {
-        std::size_t p = pos_;
-        while (keep_alive_at(p, written)) p += s_[p];
-        return p < written && (s_[p] == 0 || p + s_[p] <= written);
-    }
-
-    // Checks one receive_packet result against the stream; false when the connection has ended.
-    bool check(HostConnection& c, int result, std::size_t written, bool ended,
-               std::size_t& keep_alives) {
-        keep_alives = 0;
-        while (keep_alive_at(pos_, written)) {
+    // Checks one receive_packet result; false when the connection has ended.
+    bool check(const HostConnection& c, int result, std::size_t& answers) {
+        answers = 0;
+        while (keep_alive_at(pos_)) {
             pos_ += s_[pos_];
-            ++keep_alives;
+            ++answered_;
+            if (answered_ == failing_answer_) {
+                if (result != -1) fail("a failed keep-alive answer did not give -1", pos_);
+                return false;
+            }
+            ++answers;
         }
-        if (pos_ < written && s_[pos_] == 0) {
+        if (pos_ < n_ && s_[pos_] == 0) {
             if (result != -1) fail("a Size of 0 did not end with -1", pos_);
             return false;
         }
-        if (pos_ < written && pos_ + s_[pos_] <= written) {
+        if (pos_ < n_ && pos_ + s_[pos_] <= n_) {
             if (result != 0) fail("a whole packet was not delivered", pos_);
             check_packet(c);
             pos_ += s_[pos_];
             return true;
         }
-        if (!ended) fail("receive_packet returned before the stream decided it", pos_);
-        if (result != -2) fail("the end of the stream did not give -2", pos_);
+        if (result != end_result_) fail("the end of the stream did not give its result", pos_);
         return false;
     }
 
   private:
-    bool keep_alive_at(std::size_t p, std::size_t written) const {
-        return p < written && s_[p] >= 4 && p + s_[p] <= written && s_[p + 1] == 3 &&
-               s_[p + 3] == 0;
+    bool keep_alive_at(std::size_t p) const {
+        return p < n_ && s_[p] >= 4 && p + s_[p] <= n_ && s_[p + 1] == 3 && s_[p + 3] == 0;
     }
 
     void check_packet(const HostConnection& c) const {
@@ -113,58 +93,75 @@ class Model {
         if (typed && data == nullptr) fail("no data for a typed packet", pos_);
         if (typed && c.packet_type() != static_cast<std::int8_t>(s_[pos_ + 1]))
             fail("delivered type differs from the Type byte", pos_);
-        if (data == nullptr) return;
-        for (std::size_t i = 0; i < size; ++i)
-            if (data[i] != s_[pos_ + i]) fail("delivered bytes differ from the stream", pos_ + i);
+        if (data != nullptr && std::memcmp(data, s_ + pos_, size) != 0)
+            fail("delivered bytes differ from the stream", pos_);
     }
 
     const std::uint8_t* s_;
+    std::size_t n_;
+    int end_result_;
+    int failing_answer_;  // 0: every answer goes out
+    int answered_ = 0;
     std::size_t pos_ = 0;
 };
 
-// Every keep-alive answer is 4, 3, 0, 0 and nothing else is sent while receiving.
-void check_answers(HostConnection& connection, platform::SocketHandle host,
-                   std::size_t keep_alives) {
-    const fuzzhost::Bytes sent = fuzzhost::sent_before_marker(connection, host);
-    if (sent.size() != keep_alives * 4) fail("keep-alive answers missing or extra bytes sent", 0);
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-        static constexpr std::uint8_t kAnswer[4] = {4, 3, 0, 0};
-        if (sent[i] != kAnswer[i % 4]) fail("keep-alive answer is not 4,3,0,0", i);
-    }
+// Every keep-alive answer is 4, 3, 0, 0, and nothing else is sent while receiving.
+void check_answers(std::size_t& sent_at, std::size_t answers) {
+    const mem::Bytes& sent = mem::record().sent;
+    if (sent.size() - sent_at != answers * 4) fail("keep-alive answers missing or extra", 0);
+    static constexpr std::uint8_t kAnswer[4] = {4, 3, 0, 0};
+    for (std::size_t i = sent_at; i < sent.size(); i += 4)
+        if (std::memcmp(sent.data() + i, kAnswer, 4) != 0) fail("answer is not 4,3,0,0", i);
+    sent_at = sent.size();
+}
+
+void end_of_script() {
+    fail("a receive after the connection had ended", 0);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2 || size > 65536) return -1;
+    const std::uint8_t mode = data[0];
     const std::uint8_t* stream = data + 2;
     const std::size_t length = size - 2;
+    const bool time_outs = (mode & 4) != 0;
+    const bool reset = (mode & 8) != 0;
+    const int failing_answer = (mode & 16) != 0 ? ((mode >> 5) & 3) + 1 : 0;
 
-    auto connection = std::make_unique<HostConnection>();
-    const fuzzhost::Ends ends = fuzzhost::connect(*connection, listener().socket, listener().port);
-    const platform::SocketHandle host = ends.host;
+    mem::reset();
+    HostConnection connection;
+    if (connection.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
+        fail("cannot connect", 0);
+    std::size_t sent_at = mem::record().sent.size();
 
-    Model model(stream);
-    std::size_t written = 0;
-    std::size_t keep_alives = 0;
-    bool open = true;
-    for (const std::size_t piece : chunking(data[0], data[1], length)) {
-        fuzzhost::write_all(host, stream + written, piece);
-        written += piece;
-        while (open && model.decided(written)) {
-            const int result = connection->receive_packet();
-            open = model.check(*connection, result, written, false, keep_alives);
-            check_answers(*connection, host, keep_alives);
+    std::size_t time_outs_added = 0;
+    for_each_chunk(mode, data[1], length, [&](std::size_t at, std::size_t n) {
+        if (time_outs) {
+            mem::add_event(mem::Event::timeout);
+            ++time_outs_added;
         }
+        mem::add_bytes(stream + at, n);
+    });
+    mem::add_event(reset ? mem::Event::reset : mem::Event::close);
+    if (failing_answer != 0) mem::fail(mem::Call::send, failing_answer);
+    mem::on_empty(end_of_script);
+
+    Model model(stream, length, reset ? -1 : -2, failing_answer);
+    for (;;) {
+        std::size_t answers = 0;
+        const bool open = model.check(connection, connection.receive_packet(), answers);
+        check_answers(sent_at, answers);
         if (!open) break;
     }
-    ::shutdown(host, SHUT_WR);
-    while (open) {
-        const int result = connection->receive_packet();
-        open = model.check(*connection, result, written, true, keep_alives);
-        check_answers(*connection, host, keep_alives);
-    }
 
-    fuzzhost::tear_down(ends);
+    // Waiting happens only after a look that found nothing, and always for the full 5 s.
+    const mem::Record& r = mem::record();
+    if (r.waits.size() != static_cast<std::size_t>(r.empty_receives))
+        fail("a wait without a look first, or a look without a wait", 0);
+    if (r.waits.size() > time_outs_added) fail("more waits than time-outs", 0);
+    for (const mem::Wait& w : r.waits)
+        if (w.seconds != 5 || w.microseconds != 0) fail("a wait shorter than 5 s", 0);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "lights/start_lights.h"
 
 #include "insim/builders.h"
+#include "insim/click_ids.h"
 #include "insim/host_connection.h"
 #include "insim/platform.h"
 
@@ -26,17 +27,20 @@ struct Piece {
     std::uint8_t style;
 };
 
+using namespace click_id;
+
 constexpr Piece kPieces[] = {
-    {2, kLeft, kTop + 65, 10, 5, insim::ISB_LIGHT},  // pattern strip under the housing
-    {3, kLeft, kTop, 10, 65, insim::ISB_LIGHT},      // housing, two layers
-    {4, kLeft, kTop, 10, 65, insim::ISB_LIGHT},
-    {5, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},  // inner panel, two layers
-    {6, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},
-    {7, kLeft - 14, kTop - 10, 38, 38, 0},  // lamps 1 to 4, overhanging the grid's edge
-    {8, kLeft - 14, kTop + 4, 38, 38, 0},
-    {9, kLeft - 14, kTop + 18, 38, 38, 0},
-    {10, kLeft - 14, kTop + 35, 38, 38, 0},
+    {kLightPattern, kLeft, kTop + 65, 10, 5, insim::ISB_LIGHT},  // pattern strip under the housing
+    {kLightHousing, kLeft, kTop, 10, 65, insim::ISB_LIGHT},      // housing, two layers
+    {kLightHousing + 1, kLeft, kTop, 10, 65, insim::ISB_LIGHT},
+    {kLightPanel, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},  // inner panel, two layers
+    {kLightPanel + 1, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},
+    {kLamp1, kLeft - 14, kTop - 10, 38, 38, 0},  // lamps 1 to 4, overhanging the grid's edge
+    {kLamp2, kLeft - 14, kTop + 4, 38, 38, 0},
+    {kLamp3, kLeft - 14, kTop + 18, 38, 38, 0},
+    {kLamp4, kLeft - 14, kTop + 35, 38, 38, 0},
 };
+static_assert(std::size(kPieces) == kLightLast - kLightFirst + 1);
 
 void send_piece(HostConnection& connection, const Piece& p, const char* text) {
     insim::IS_BTN b = insim::make_button(
@@ -46,15 +50,15 @@ void send_piece(HostConnection& connection, const Piece& p, const char* text) {
     connection.send_packet(&b);
 }
 
-const char* piece_text(std::uint8_t click_id, int phase) {
-    switch (click_id) {
-        case 2:
+const char* piece_text(std::uint8_t id, int phase) {
+    switch (id) {
+        case kLightPattern:
             return kPattern;
-        case 7:
-        case 8:
-        case 9:
+        case kLamp1:
+        case kLamp2:
+        case kLamp3:
             return phase == 0 ? kUnlit : kYellow;
-        case 10:
+        case kLamp4:
             return phase == 0 ? kRed : kGreen;
         default:
             return "";
@@ -62,12 +66,12 @@ const char* piece_text(std::uint8_t click_id, int phase) {
 }
 
 // Wait that follows each lamp of the countdown.
-unsigned long wait_after(std::uint8_t click_id) {
-    switch (click_id) {
-        case 7:
-        case 8:
+unsigned long wait_after(std::uint8_t id) {
+    switch (id) {
+        case kLamp1:
+        case kLamp2:
             return 1000;
-        case 9:
+        case kLamp3:
             return 3300 + static_cast<unsigned long>(random_between(1, 1700));
         default:
             return 5000;
@@ -96,9 +100,9 @@ int run_start_lights(HostConnection& connection) {
 
     // Second pass: the housing again, then the countdown lamp by lamp.
     for (const Piece& p : kPieces) {
-        if (p.click_id == 7) sleep_function(7000);
+        if (p.click_id == kLamp1) sleep_function(7000);
         send_piece(connection, p, piece_text(p.click_id, 1));
-        if (p.click_id >= 7) sleep_function(wait_after(p.click_id));
+        if (p.click_id >= kLamp1) sleep_function(wait_after(p.click_id));
     }
 
     insim::IS_BFN Bfn_base = insim::make_button_delete();

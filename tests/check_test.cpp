@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "app/config.h"
+#include "app/config_table.h"
 #include "app/handlers.h"
 #include "app/startup.h"
 #include "insim/host_connection.h"
+#include "lights/start_lights.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
 #include "tools/host_side/fake_host.h"
@@ -183,11 +185,36 @@ TEST(CheckExample, ShippedExampleIsClean) {
               std::string::npos);
 }
 
+TEST(CheckExample, CaptionsAreTheTablesAndStateTheLongestValueThatFits) {
+    std::ifstream in(TRAVO_EXAMPLES_DIR "/quintaro.travo", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 36u);
+    for (const ConfigLine& l : kValueLines) {
+        SCOPED_TRACE(l.name);
+        const bool chat = std::any_of(l.uses.begin(), l.uses.end(), [](const ValueUse& u) {
+            return u.where != nullptr && u.room == kChatRoom;
+        });
+        if (l.caption == nullptr) {
+            EXPECT_FALSE(chat) << "a value for a chat line needs a caption with its limit";
+            continue;
+        }
+        EXPECT_EQ(lines[static_cast<std::size_t>(l.line - 2)], l.caption);
+        const std::string caption = l.caption;
+        const std::size_t at = caption.find("at most ");
+        EXPECT_EQ(at != std::string::npos, chat);
+        if (at != std::string::npos) {
+            EXPECT_EQ(std::stoul(caption.substr(at + 8)), longest_fit(l));
+        }
+    }
+}
+
 // The characters the checker says are lost must be those travo's own lines lose: values of
-// 60 distinct fill characters go through the real greeting, "!fb", "!web" and join welcome.
+// 60 distinct fill characters go through the real greeting, "!fb", "!web", "!luz" and join
+// welcome.
 TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     using namespace std::chrono_literals;
-    const std::map<char, int> fill_line = {{'#', 14}, {'@', 17}, {'~', 20}, {'&', 30}};
+    const std::map<char, int> fill_line = {{'=', 11}, {'#', 14}, {'@', 17}, {'~', 20}, {'&', 30}};
     std::map<int, std::string> changes;
     for (const auto& [fill, line] : fill_line) changes[line] = std::string(60, fill);
     const std::string contents = config_text(changes);
@@ -215,7 +242,8 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     ASSERT_EQ(connected, 0);
 
     send_greeting(connection, config);
-    for (const char* command : {"^L!fb", "^L!web"}) {
+    set_sleep_function([](unsigned long) {});
+    for (const char* command : {"^L!fb", "^L!web", "^L!luz"}) {
         ASSERT_TRUE(host.send_raw(hostside::mso_packet(1, command)));
         ASSERT_EQ(connection.receive_packet(), 0);
         handle_mso(connection, config);
@@ -224,9 +252,11 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     ASSERT_EQ(connection.receive_packet(), 0);
     handle_ncn(connection, config);
 
-    // Greeting 6 + "!fb" 1 + "!web" 1 + welcome 6.
+    set_sleep_function(nullptr);
+
+    // Greeting 6 + "!fb" 1 + "!web" 1 + "!luz" 1 + welcome 6.
     std::map<int, std::set<long>> observed;
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < 15; ++i) {
         const auto mst = host.next_packet_of_type(insim::ISP_MST, 5s);
         ASSERT_TRUE(mst.has_value()) << "chat line " << i;
         const std::string_view text = hostside::chat_text(*mst);

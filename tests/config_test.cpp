@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/config_table.h"
+
 namespace {
 
 // Line n holds "L<n>" unless replaced, so every value shows which line it came from.
@@ -49,6 +51,28 @@ void expect_numbered(const ConfigValues& values, int filled_up_to, int skip_line
         if (l.line == skip_line) continue;
         const std::string expected = l.line <= filled_up_to ? "L" + std::to_string(l.line) : "";
         EXPECT_EQ(config_field(values, l), expected) << l.name;
+    }
+}
+
+TEST(ConfigFile, EveryValueComesFromItsOwnLine) {
+    // Written out here, not taken from the reader's table: the layout that files out there have.
+    const struct {
+        int line;
+        char (ConfigValues::*field)[256];
+    } lines[] = {
+        {2, &ConfigValues::host},           {5, &ConfigValues::port},
+        {8, &ConfigValues::admin_password}, {11, &ConfigValues::lights_message},
+        {14, &ConfigValues::facebook_name}, {17, &ConfigValues::web_page},
+        {20, &ConfigValues::welcome_extra}, {23, &ConfigValues::rule_1},
+        {24, &ConfigValues::rule_2},        {25, &ConfigValues::rule_3},
+        {26, &ConfigValues::rule_4},        {27, &ConfigValues::rule_5},
+        {30, &ConfigValues::server_name},   {33, &ConfigValues::panel_text_1},
+        {36, &ConfigValues::panel_text_2},
+    };
+    for (const char* eol : {"\n", "\r\n"}) {
+        const ConfigValues v = read_text(numbered_lines(36, {}, eol));
+        for (const auto& l : lines)
+            EXPECT_EQ(std::string(v.*l.field), "L" + std::to_string(l.line)) << "line " << l.line;
     }
 }
 
@@ -135,9 +159,26 @@ TEST(PortFromText, FollowsStrtolThenKeepsLow16Bits) {
         const char* text;
         std::uint16_t port;
     } const cases[] = {
-        {"29999", 29999},       {"  123abc", 123},   {"+5", 5},       {"abc", 0},    {"", 0},
-        {"65535", 65535},       {"65536", 0},        {"70000", 4464}, {"-1", 65535}, {"0", 0},
-        {"99999999999", 65535}, {"-99999999999", 0}, {"\t42", 42},    {"- 1", 0},
+        {"29999", 29999},
+        {"  123abc", 123},
+        {"+5", 5},
+        {"abc", 0},
+        {"", 0},
+        {"65535", 65535},
+        {"65536", 0},
+        {"70000", 4464},
+        {"-1", 65535},
+        {"0", 0},
+        {"99999999999", 65535},
+        {"-99999999999", 0},
+        {"\t42", 42},
+        {"- 1", 0},
+        // Every blank that strtol skips, not only tab and space.
+        {"\n43", 43},
+        {"\v44", 44},
+        {"\f45", 45},
+        {"\r46", 46},
+        {"\r\v \t47", 47},
     };
     for (const auto& c : cases) EXPECT_EQ(port_from_text(c.text), c.port) << '"' << c.text << '"';
 }

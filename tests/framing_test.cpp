@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -93,6 +94,39 @@ TEST(Framing, FullBufferIsCompactedToMakeRoomForTheRest) {
     feed(f, tail.data() + 12, tail.size() - 12);
     ASSERT_EQ(f.state(), State::kPacketReady);
     EXPECT_EQ(front(f), tail);
+}
+
+TEST(Framing, RoomLeftByADroppedPacketAtTheBuffersEndCanBeFilledWhole) {
+    for (const std::uint8_t first : {1, 2, 3, 4, 5, 200}) {
+        SCOPED_TRACE(testing::Message() << "first packet of " << int{first} << " bytes");
+        // The first packet, whole ones behind it, then the start of one that the room completes.
+        const Bytes last = packet(static_cast<std::uint8_t>(12 + first), 0);
+        std::vector<Bytes> whole;
+        std::size_t filled = first + 8;
+        while (filled < StreamFramer::kCapacity) {
+            const std::size_t n = std::min<std::size_t>(StreamFramer::kCapacity - filled, 255);
+            whole.push_back(packet(static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n)));
+            filled += n;
+        }
+        StreamFramer f;
+        feed(f, packet(first, 9));
+        for (const Bytes& p : whole) feed(f, p);
+        feed(f, last.data(), 8);
+        ASSERT_EQ(f.write_room(), 0u);
+
+        f.drop_front();
+        ASSERT_EQ(f.write_room(), first);
+        feed(f, last.data() + 8, first);
+        for (const Bytes& p : whole) {
+            ASSERT_EQ(f.state(), State::kPacketReady);
+            EXPECT_EQ(front(f), p);
+            f.drop_front();
+        }
+        EXPECT_EQ(f.state(), State::kNeedBytes);
+        feed(f, last.data() + 8 + first, 4);
+        ASSERT_EQ(f.state(), State::kPacketReady);
+        EXPECT_EQ(front(f), last);
+    }
 }
 
 TEST(Framing, ZeroSizeIsReportedAndNeverSkipped) {

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,16 +13,14 @@
 #include "app/config.h"
 #include "insim/host_connection.h"
 #include "insim/records.h"
-#include "lights/start_lights.h"
+#include "tests/support/memory_platform.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
+namespace mem = memory_platform;
 using hostside::Bytes;
-using namespace std::chrono_literals;
-
-constexpr std::uint8_t kMarker = 99;
 
 void set_value(char (&field)[256], std::string_view value) {
     std::memset(field, 0, sizeof field);
@@ -81,48 +80,30 @@ std::vector<std::string> describe_all(const std::vector<Bytes>& packets) {
     return out;
 }
 
-int sleeps = 0;
-void count_sleep(unsigned long) {
-    ++sleeps;
-}
-
 class HandlerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sleeps = 0;
-        set_sleep_function(count_sleep);
-        ASSERT_TRUE(fake.listen());
-        ASSERT_EQ(conn.connect_host("127.0.0.1", fake.port(), "t", "", nullptr, '!', 32, 1000, 0),
-                  0);
-        ASSERT_TRUE(fake.accept(2s));
-        ASSERT_TRUE(fake.next_packet(2s));  // IS_ISI
+        mem::reset();
+        ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
+        sent_at = mem::record().sent.size();
     }
-    void TearDown() override {
-        set_sleep_function(nullptr);
-        conn.close_connection();
-    }
+    void TearDown() override { mem::reset(); }
 
     // Makes `packet` the connection's current packet.
     void deliver(const Bytes& packet) {
-        ASSERT_TRUE(fake.send_raw(packet));
+        mem::add_bytes(packet);
         ASSERT_EQ(conn.receive_packet(), 0);
     }
 
-    // What the client sent since the last call; the marker shows that nothing more is on its way.
+    // What the client sent since the last call.
     std::vector<Bytes> sent() {
-        insim::IS_TINY marker{4, insim::ISP_TINY, 0, kMarker};
-        conn.send_packet(&marker);
-        std::vector<Bytes> out;
-        for (;;) {
-            auto p = fake.next_packet(2s);
-            if (!p) {
-                ADD_FAILURE() << "marker never arrived";
-                return out;
-            }
-            if (p->bytes == Bytes{4, insim::ISP_TINY, 0, kMarker}) return out;
-            out.push_back(p->bytes);
-        }
+        std::vector<Bytes> out = mem::sends_since(sent_at);
+        sent_at = mem::record().sent.size();
+        return out;
     }
+
+    // The start light's waits so far, on the platform's sleep.
+    std::size_t sleeps() const { return mem::record().sleeps.size(); }
 
     std::vector<Bytes> answer_to_chat(std::uint8_t text_start, std::string_view text,
                                       const ConfigValues& config) {
@@ -137,8 +118,8 @@ class HandlerTest : public ::testing::Test {
         return sent();
     }
 
-    hostside::FakeHost fake;
     HostConnection conn;
+    std::size_t sent_at = 0;
 };
 
 TEST_F(HandlerTest, RecognisesCommandWordsOnlyAfterAColourMark) {
@@ -174,15 +155,17 @@ TEST_F(HandlerTest, RecognisesCommandWordsOnlyAfterAColourMark) {
         {2, "^L!FB", none},
         {2, "lx!fb", none},     // a lower-case 'l' is no mark
         {2, "^L!x !fb", none},  // only the first '!' counts
+        {2, "^L!fb !web", fb},
         {2, "^L!r0", deletions},
+        {2, "^L!r0 por favor", deletions},
         {0, "^L!fb", none},  // lines without a sender are never commands
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "text '" << c.text << "' TextStart " << int{c.text_start});
-        sleeps = 0;
+        const std::size_t slept = sleeps();
         EXPECT_EQ(describe_all(answer_to_chat(c.text_start, c.text, config)), c.want);
-        EXPECT_EQ(sleeps, &c.want == &luz ? 5 : 0);
+        EXPECT_EQ(sleeps() - slept, &c.want == &luz ? 5u : 0u);
     }
 }
 
@@ -192,6 +175,20 @@ TEST_F(HandlerTest, ChatPacketIsNeverReadPastItsSize) {
 
     // Msg "^L!f" runs to the packet's end; the stale 'b' behind it must not complete "!fb".
     deliver(Bytes{12, insim::ISP_MSO, 0, 0, 1, 0, 1, 5, '^', 'L', '!', 'f'});
+    handle_mso(conn, config);
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(HandlerTest, ChatTextEndsWithTheRecordsMsgFieldEvenInALongerRecord) {
+    const ConfigValues config = sample_config();
+    // Size 140: Msg (bytes 8 to 135) ends in "^L!w" without a zero, "eb" lies beyond it.
+    Bytes p(140, 0);
+    const std::uint8_t head[8] = {140, insim::ISP_MSO, 0, 0, 1, 0, 1, 5};
+    std::copy(std::begin(head), std::end(head), p.begin());
+    std::fill(p.begin() + 8, p.begin() + 132, std::uint8_t{'x'});
+    const char tail[] = "^L!web";
+    std::copy(tail, tail + 6, p.begin() + 132);
+    deliver(p);
     handle_mso(conn, config);
     EXPECT_TRUE(sent().empty());
 }

@@ -66,6 +66,24 @@ class HostConnectionTest : public testing::Test {
     HostConnection conn;
 };
 
+// The start light's waits: a sleep is never shorter than asked, below a second too. Windows may
+// end one early by up to a tick of its clock.
+TEST(PlatformSleep, LastsAtLeastAsLongAsAsked) {
+#ifdef _WIN32
+    constexpr long long kEarly = 16000;
+#else
+    constexpr long long kEarly = 0;
+#endif
+    for (const unsigned long ms : {1ul, 120ul, 999ul, 1250ul}) {
+        const auto start = std::chrono::steady_clock::now();
+        platform::sleep_ms(ms);
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        EXPECT_GE(took.count(), static_cast<long long>(ms) * 1000 - kEarly) << ms << " ms";
+        EXPECT_LT(took.count(), static_cast<long long>(ms) * 1000 + 1000000) << ms << " ms";
+    }
+}
+
 TEST(HostConnectionIdle, NoPacketBeforeTheFirstReceive) {
     HostConnection conn;
     EXPECT_EQ(conn.packet_type(), 0);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,28 +9,24 @@
 
 #include "insim/host_connection.h"
 #include "insim/records.h"
+#include "tests/support/memory_platform.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
 using hostside::Bytes;
-using namespace std::chrono_literals;
 
 constexpr std::uint8_t kWaitMarker = 200;
-constexpr std::uint8_t kEndMarker = 99;
+// Stands for a sleep among the records sent.
 const Bytes kWait{4, insim::ISP_TINY, 0, kWaitMarker};
-const Bytes kEnd{4, insim::ISP_TINY, 0, kEndMarker};
 
-HostConnection* marker_connection = nullptr;
 std::vector<unsigned long> sleeps;
+std::vector<std::size_t> sleep_positions;  // sends made before each sleep
 
-// Stands in for the sleep: notes the wait and marks its place among the packets sent.
 void record_sleep(unsigned long milliseconds) {
     sleeps.push_back(milliseconds);
-    if (marker_connection == nullptr) return;
-    insim::IS_TINY marker{4, insim::ISP_TINY, 0, kWaitMarker};
-    marker_connection->send_packet(&marker);
+    sleep_positions.push_back(memory_platform::record().send_ends.size());
 }
 
 Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
@@ -41,38 +36,36 @@ Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
 class StartLightTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        memory_platform::reset();
         sleeps.clear();
+        sleep_positions.clear();
         set_sleep_function(record_sleep);
         set_random_state(1);
     }
     void TearDown() override {
         set_sleep_function(nullptr);
-        marker_connection = nullptr;
+        memory_platform::reset();
     }
 };
 
 TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
-    hostside::FakeHost fake;
     HostConnection conn;
-    ASSERT_TRUE(fake.listen());
-    ASSERT_EQ(conn.connect_host("127.0.0.1", fake.port(), "t", "", nullptr, '!', 32, 1000, 0), 0);
-    ASSERT_TRUE(fake.accept(2s));
-    ASSERT_TRUE(fake.next_packet(2s));  // IS_ISI
-    // cppcheck-suppress danglingLifetime ; TearDown clears it before conn goes
-    marker_connection = &conn;
+    ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
+    const std::size_t before = memory_platform::record().send_ends.size();  // IS_ISI
 
     EXPECT_EQ(run_start_lights(conn), 0);
-    insim::IS_TINY end{4, insim::ISP_TINY, 0, kEndMarker};
-    conn.send_packet(&end);
 
+    // The records sent, with kWait where each sleep came.
+    const std::vector<Bytes> sends = memory_platform::sends_since(0);
     std::vector<Bytes> got;
-    for (;;) {
-        auto p = fake.next_packet(2s);
-        ASSERT_TRUE(p) << "end marker never arrived";
-        if (p->bytes == kEnd) break;
-        got.push_back(p->bytes);
+    std::size_t next_sleep = 0;
+    for (std::size_t i = before; i <= sends.size(); ++i) {
+        while (next_sleep < sleep_positions.size() && sleep_positions[next_sleep] == i) {
+            got.push_back(kWait);
+            ++next_sleep;
+        }
+        if (i < sends.size()) got.push_back(sends[i]);
     }
-    conn.close_connection();
 
     const std::string_view unlit = "^0\x95", red = "^1\x95", green = "^2\x95", yellow = "^3\x95";
     const std::vector<Bytes> housing{

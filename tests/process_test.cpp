@@ -337,6 +337,14 @@ TEST(ProcessExit, HostEndingTheConnectionEndsTravoWithTheReceiveError) {
     }
 }
 
+TEST(ProcessExit, RecordOfSizeZeroEndsTravoWithTheReceiveError) {
+    Session s(base_config());
+    ASSERT_NO_FATAL_FAILURE(s.start());
+    // The host stays connected: only the record itself can end travo.
+    ASSERT_TRUE(s.host.send_raw(Bytes{0, 3, 0, 0}));
+    expect_receive_failure_exit(s.finish());
+}
+
 TEST(ProcessExit, FailedConnectionEndsTravoWithTheConnectError) {
     std::uint16_t closed_port = 0;
     {

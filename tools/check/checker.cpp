@@ -17,85 +17,15 @@
 #include <utility>
 
 #include "app/config.h"
+#include "app/config_table.h"
 #include "insim/platform.h"
 #include "insim/records.h"
 
 namespace travo_check {
 namespace {
 
-using Field = char (ConfigValues::*)[256];
-
-// snprintf keeps the last byte of a text field for the terminating zero.
-constexpr std::size_t kChatRoom = sizeof(insim::IS_MST::Msg) - 1;
-constexpr std::size_t kButtonRoom = sizeof(insim::IS_BTN::Text) - 1;
 // The admin field needs no terminator: all 16 bytes carry the password.
 constexpr std::size_t kAdminRoom = sizeof(insim::IS_ISI::Admin);
-
-struct ValueInfo {
-    Field field;
-    const char* label;    // inside sentences
-    const char* meaning;  // in the list of values
-};
-
-const ValueInfo kValueInfo[] = {
-    {&ConfigValues::host, "host", "simulator host, name or IPv4 address"},
-    {&ConfigValues::port, "port", "InSim TCP port of the host"},
-    {&ConfigValues::admin_password, "admin password", "InSim admin password of the host"},
-    {&ConfigValues::lights_message, "lights message", "chat line of \"!luz\", before the lights"},
-    {&ConfigValues::facebook_name, "Facebook page name",
-     "Facebook page (greeting, \"!fb\", welcome)"},
-    {&ConfigValues::web_page, "web page", "web page (greeting, \"!web\")"},
-    {&ConfigValues::welcome_extra, "extra welcome line", "extra welcome chat line"},
-    {&ConfigValues::rule_1, "first rule", "rules panel (\"!r1\"), line 1"},
-    {&ConfigValues::rule_2, "second rule", "rules panel (\"!r1\"), line 2"},
-    {&ConfigValues::rule_3, "third rule", "rules panel (\"!r1\"), line 3"},
-    {&ConfigValues::rule_4, "fourth rule", "rules panel (\"!r1\"), line 4"},
-    {&ConfigValues::rule_5, "fifth rule", "rules panel (\"!r1\"), line 5"},
-    {&ConfigValues::server_name, "server name", "server name (welcome panel and welcome line)"},
-    {&ConfigValues::panel_text_1, "left panel text", "welcome panel, left box"},
-    {&ConfigValues::panel_text_2, "right panel text", "welcome panel, right box"},
-};
-
-// Every text a value is put into, with what travo writes in front of it.
-struct Target {
-    Field field;
-    const char* where;
-    const char* prefix;
-    std::size_t room;
-};
-
-const Target kTargets[] = {
-    {&ConfigValues::lights_message, "the \"!luz\" chat line", kLightsAnswer, kChatRoom},
-    {&ConfigValues::facebook_name, "start-up greeting line 4", kGreetingFacebook, kChatRoom},
-    {&ConfigValues::facebook_name, "the \"!fb\" chat line", kFacebookAnswer, kChatRoom},
-    {&ConfigValues::facebook_name, "join welcome line 4", kWelcomeFacebook, kChatRoom},
-    {&ConfigValues::web_page, "start-up greeting line 5", kGreetingWeb, kChatRoom},
-    {&ConfigValues::web_page, "the \"!web\" chat line", kWebAnswer, kChatRoom},
-    {&ConfigValues::welcome_extra, "join welcome line 5", kWelcomeExtra, kChatRoom},
-    {&ConfigValues::rule_1, "rules button 1", "", kButtonRoom},
-    {&ConfigValues::rule_2, "rules button 2", "", kButtonRoom},
-    {&ConfigValues::rule_3, "rules button 3", "", kButtonRoom},
-    {&ConfigValues::rule_4, "rules button 4", "", kButtonRoom},
-    {&ConfigValues::rule_5, "rules button 5", "", kButtonRoom},
-    {&ConfigValues::server_name, "join welcome line 2", kWelcomeServer, kChatRoom},
-    {&ConfigValues::server_name, "the welcome panel's centre box", kPanelValuePrefix, kButtonRoom},
-    {&ConfigValues::panel_text_1, "the welcome panel's left box", kPanelValuePrefix, kButtonRoom},
-    {&ConfigValues::panel_text_2, "the welcome panel's right box", kPanelValuePrefix, kButtonRoom},
-};
-
-const ValueInfo& info_of(Field field) {
-    for (const ValueInfo& v : kValueInfo) {
-        if (v.field == field) return v;
-    }
-    return kValueInfo[0];
-}
-
-const ConfigLine* value_line_at(int line) {
-    for (const ConfigLine& l : kValueLines) {
-        if (l.line == line) return &l;
-    }
-    return nullptr;
-}
 
 std::string hex_byte(unsigned char c) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -135,8 +65,21 @@ std::string join(const std::vector<std::string>& parts) {
 std::string value_list(const std::vector<int>& lines) {
     std::vector<std::string> parts;
     for (const int line : lines) {
-        parts.push_back("the " + std::string(info_of(value_line_at(line)->field).label) +
-                        " (line " + std::to_string(line) + ")");
+        parts.push_back("the " + std::string(config_line_at(line)->label) + " (line " +
+                        std::to_string(line) + ")");
+    }
+    return join(parts);
+}
+
+// "2, 5, ..., 23 to 27, 30, 33 and 36": runs of consecutive lines as ranges.
+std::string value_line_numbers() {
+    std::vector<std::string> parts;
+    for (int i = 0; i < kValueLineCount;) {
+        int j = i;
+        while (j + 1 < kValueLineCount && kValueLines[j + 1].line == kValueLines[j].line + 1) ++j;
+        parts.push_back(std::to_string(kValueLines[i].line) +
+                        (j > i ? " to " + std::to_string(kValueLines[j].line) : ""));
+        i = j + 1;
     }
     return join(parts);
 }
@@ -187,7 +130,7 @@ void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& 
     for (int line = 1; line <= read; ++line) {
         const std::size_t length = lengths[static_cast<std::size_t>(line - 1)];
         if (length <= static_cast<std::size_t>(kMaxValueLength)) continue;
-        const ConfigLine* own = value_line_at(line);
+        const ConfigLine* own = config_line_at(line);
         Finding f{Issue::long_line, line, static_cast<int>(length) - kMaxValueLength, {}, {}, {}};
         f.message = "this line has " + std::to_string(length) +
                     " characters; travo reads at most " + std::to_string(kMaxValueLength) +
@@ -199,7 +142,7 @@ void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& 
             }
             if (own != nullptr) {
                 f.message += ", keeps the first " + std::to_string(kMaxValueLength) + " of the " +
-                             info_of(own->field).label + " (" +
+                             own->label + " (" +
                              plural(static_cast<std::size_t>(f.count), "character", "characters") +
                              " lost)";
             }
@@ -212,7 +155,7 @@ void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& 
                          ", and this line would stop it too";
         }
         f.fix = own != nullptr
-                    ? "shorten the " + std::string(info_of(own->field).label) + " to at most " +
+                    ? "shorten the " + std::string(own->label) + " to at most " +
                           std::to_string(kMaxValueLength) + " characters"
                     : "shorten this caption to at most " + std::to_string(kMaxValueLength) +
                           " characters (travo never shows it; it may also be empty)";
@@ -229,10 +172,8 @@ void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& 
                     ", but travo reads " + std::to_string(kConfigLines) + " lines, so " +
                     value_list(f.emptied) + (f.emptied.size() == 1 ? " comes" : " come") +
                     " out empty";
-        f.fix =
-            "add the missing lines: values go on lines 2, 5, 8, 11, 14, 17, 20, 23 to 27, 30, 33 "
-            "and 36, a caption or an empty line on every other line (see "
-            "examples/quintaro.travo)";
+        f.fix = "add the missing lines: values go on lines " + value_line_numbers() +
+                ", a caption or an empty line on every other line (see examples/quintaro.travo)";
         findings.push_back(std::move(f));
     }
 }
@@ -276,7 +217,7 @@ void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
     } else {
         return;
     }
-    Finding f{Issue::port, 5, used, {}, {}, {}};
+    Finding f{Issue::port, config_line_of(&ConfigValues::port).line, used, {}, {}, {}};
     f.message = problem +
                 (digits && after && number <= 65535 && number > 0
                      ? "; travo uses the digits and connects to port "
@@ -303,7 +244,7 @@ std::string blank_ends(std::string_view text) {
 void check_host(const ConfigValues& values, const Options& options,
                 std::vector<Finding>& findings) {
     const std::string_view host = values.host;
-    Finding f{Issue::host, 2, 0, {}, {}, {}};
+    Finding f{Issue::host, config_line_of(&ConfigValues::host).line, 0, {}, {}, {}};
     const std::string blanks = blank_ends(host);
     if (host.empty()) {
         f.message = "the host is empty; travo would fail to connect";
@@ -332,7 +273,8 @@ void check_host(const ConfigValues& values, const Options& options,
 void check_password(const ConfigValues& values, std::vector<Finding>& findings) {
     const std::size_t length = std::strlen(values.admin_password);
     if (const std::string blanks = blank_ends(values.admin_password); !blanks.empty()) {
-        Finding f{Issue::password, 8, 0, {}, {}, {}};
+        Finding f{
+            Issue::password, config_line_of(&ConfigValues::admin_password).line, 0, {}, {}, {}};
         f.message = "the admin password has " + blanks +
                     " it; travo sends the password as it stands, blanks included, and the host "
                     "refuses the connection unless its own password has them too";
@@ -340,7 +282,12 @@ void check_password(const ConfigValues& values, std::vector<Finding>& findings) 
         findings.push_back(std::move(f));
     }
     if (length <= kAdminRoom) return;
-    Finding f{Issue::long_password, 8, static_cast<int>(length - kAdminRoom), {}, {}, {}};
+    Finding f{Issue::long_password,
+              config_line_of(&ConfigValues::admin_password).line,
+              static_cast<int>(length - kAdminRoom),
+              {},
+              {},
+              {}};
     f.message = "the admin password has " + std::to_string(length) +
                 " bytes; the InSim admin field holds " + std::to_string(kAdminRoom) +
                 ", so travo sends only its first " + std::to_string(kAdminRoom) +
@@ -354,29 +301,27 @@ void check_password(const ConfigValues& values, std::vector<Finding>& findings) 
 void check_overflow(const ConfigValues& values, std::vector<Finding>& findings) {
     for (const ConfigLine& l : kValueLines) {
         const std::size_t length = std::strlen(config_field(values, l));
-        std::size_t most = kMaxValueLength;
         // Texts of one kind that lose the same characters share a finding.
-        std::map<std::pair<std::size_t, std::size_t>, std::vector<const Target*>> by_loss;
-        for (const Target& t : kTargets) {
-            if (t.field != l.field) continue;
+        std::map<std::pair<std::size_t, std::size_t>, std::vector<const ValueUse*>> by_loss;
+        for (const ValueUse& t : l.uses) {
+            if (t.where == nullptr) continue;
             const std::size_t prefix = std::strlen(t.prefix);
-            most = std::min(most, t.room - prefix);
             if (prefix + length > t.room) by_loss[{t.room, prefix + length - t.room}].push_back(&t);
         }
         for (const auto& [key, targets] : by_loss) {
             const std::size_t lost = key.second;
             std::vector<std::string> where;
-            for (const Target* t : targets) where.emplace_back(t->where);
+            for (const ValueUse* t : targets) where.emplace_back(t->where);
             const bool chat = targets.front()->room == kChatRoom;
             Finding f{Issue::overflow, l.line, static_cast<int>(lost), {}, {}, {}};
-            f.message = "the " + std::string(info_of(l.field).label) + " has " +
-                        std::to_string(length) + " characters, too many for " + join(where) + ": " +
+            f.message = "the " + std::string(l.label) + " has " + std::to_string(length) +
+                        " characters, too many for " + join(where) + ": " +
                         (targets.size() == 1 ? "it loses" : "each loses") + " its last " +
                         plural(lost, "character", "characters") + " (" +
                         (chat ? "a chat line" : "a button text") + " holds " +
                         std::to_string(targets.front()->room) + ")";
-            f.fix = "shorten the " + std::string(info_of(l.field).label) + " to at most " +
-                    std::to_string(most) + " characters";
+            f.fix = "shorten the " + std::string(l.label) + " to at most " +
+                    std::to_string(longest_fit(l)) + " characters";
             findings.push_back(std::move(f));
         }
     }
@@ -405,7 +350,7 @@ void check_encoding(const ConfigValues& values, std::vector<Finding>& findings) 
         if (sequences == 0) continue;
         const bool secret = l.field == &ConfigValues::admin_password;
         Finding f{Issue::utf8, l.line, sequences, {}, {}, {}};
-        f.message = "the " + std::string(info_of(l.field).label) + " holds " +
+        f.message = "the " + std::string(l.label) + " holds " +
                     plural(static_cast<std::size_t>(sequences), "byte sequence", "byte sequences") +
                     (sequences == 1 ? " that looks like UTF-8" : " that look like UTF-8");
         if (!secret) {
@@ -478,8 +423,8 @@ Report analyse(std::string_view name, const ConfigValues& values, std::string_vi
     }
     out << "\n\nValues as travo reads them (bytes outside printable ASCII as \\xNN):\n";
     for (const ConfigLine& l : kValueLines) {
-        out << "  line " << (l.line < 10 ? " " : "") << l.line << "  " << info_of(l.field).meaning
-            << ": " << shown_value(values, l) << "\n";
+        out << "  line " << (l.line < 10 ? " " : "") << l.line << "  " << l.meaning << ": "
+            << shown_value(values, l) << "\n";
     }
     out << "\n";
     if (report.findings.empty()) {
@@ -616,11 +561,14 @@ std::optional<Report> read_file(const std::string& path, const Options& options,
 }
 
 std::string chat_line_lost(std::string_view sent, const ConfigValues& values) {
-    for (const Target& t : kTargets) {
-        if (t.room != kChatRoom) continue;
-        const std::string full = std::string(t.prefix) + (values.*t.field);
-        if (full.size() > t.room && full.compare(0, t.room, sent) == 0 && sent.size() == t.room)
-            return full.substr(t.room);
+    for (const ConfigLine& l : kValueLines) {
+        for (const ValueUse& use : l.uses) {
+            if (use.where == nullptr || use.room != kChatRoom) continue;
+            const std::string full = std::string(use.prefix) + (values.*l.field);
+            if (full.size() > use.room && sent.size() == use.room &&
+                full.compare(0, use.room, sent) == 0)
+                return full.substr(use.room);
+        }
     }
     return {};
 }

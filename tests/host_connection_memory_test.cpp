@@ -1,0 +1,272 @@
+// HostConnection over the in-memory platform: the waits, failures and call counts that a real
+// socket cannot show or cannot be made to produce on request.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "insim/host_connection.h"
+#include "insim/records.h"
+#include "tests/support/memory_platform.h"
+#include "tools/host_side/fake_host.h"
+
+namespace {
+
+namespace mem = memory_platform;
+using mem::Bytes;
+
+const Bytes kKeepAlive{4, insim::ISP_TINY, 0, insim::TINY_NONE};
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+class MemoryConnection : public testing::Test {
+  protected:
+    void SetUp() override { mem::reset(); }
+    void TearDown() override { mem::reset(); }
+
+    // Connected without asking for the version; what was sent so far is forgotten.
+    void connect() {
+        ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 0, 0, 0), 0);
+        sent_at = mem::record().sent.size();
+    }
+
+    Bytes current() const {
+        return Bytes(conn.packet_data(), conn.packet_data() + conn.packet_size());
+    }
+    std::vector<Bytes> sent() const { return mem::sends_since(sent_at); }
+
+    HostConnection conn;
+    std::size_t sent_at = 0;
+};
+
+TEST_F(MemoryConnection, ConnectsToTheHostAndPortItIsGivenWithoutDelayingRecords) {
+    const Bytes version = hostside::version_packet("0.7F", 9);
+    mem::add_bytes(concat({kKeepAlive, version}));
+    insim::IS_VER ver{};
+    ASSERT_EQ(conn.connect_host("10.1.2.3", 4321, "t", "pw", &ver, '!', 0, 0, 0), 0);
+
+    const mem::Record& r = mem::record();
+    EXPECT_EQ(r.lookups, std::vector<std::string>{"10.1.2.3"});
+    const std::uint8_t address[4] = {10, 1, 2, 3};
+    EXPECT_EQ(std::memcmp(&r.connected_address, address, 4), 0);
+    EXPECT_EQ(r.connected_port, 4321);
+    EXPECT_EQ(r.no_delay, 1);
+    EXPECT_EQ(r.keep_alive, 1);
+    const std::vector<Bytes> sends = mem::sends_since(0);
+    ASSERT_EQ(sends.size(), 2u);  // IS_ISI, then the keep-alive's answer
+    EXPECT_EQ(sends[0].size(), 44u);
+    EXPECT_EQ(sends[1], kKeepAlive);
+    EXPECT_EQ(0, std::memcmp(&ver, version.data(), sizeof ver));
+}
+
+struct SetUpFailure {
+    mem::Call call;
+    const char* out;  // what standard output shows
+    const char* err;  // what standard error shows
+};
+
+TEST_F(MemoryConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
+    const SetUpFailure cases[] = {
+        {mem::Call::socket_layer_start, "(HostConnection)Critical: Cannot create socket\n", ""},
+        {mem::Call::open_tcp_socket, "", "(HostConnection)Critical: Cannot get socket handle\n"},
+        {mem::Call::lookup, "", "(HostConnection)Critical: Cannot connect\n"},
+        {mem::Call::connect, "", "(HostConnection)Critical: Cannot connect\n"},
+        {mem::Call::send, "", ""},  // IS_ISI cannot be sent
+    };
+    for (const SetUpFailure& c : cases) {
+        SCOPED_TRACE(testing::Message() << "failing call " << static_cast<int>(c.call));
+        mem::reset();
+        mem::fail(c.call);
+        HostConnection fresh;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int result = fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+        EXPECT_EQ(result, -1);
+        const mem::Record& r = mem::record();
+        EXPECT_EQ(r.sockets_closed, r.sockets_opened);
+        EXPECT_GE(r.layer_stops, 1);
+        EXPECT_TRUE(r.sent.empty());
+    }
+}
+
+TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
+    mem::add_bytes(hostside::ncn_packet("Alex"));
+    insim::IS_VER ver{};
+    EXPECT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
+    const std::vector<Bytes> sends = mem::sends_since(0);
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_EQ(sends[1], (Bytes{4, 3, 0, insim::TINY_CLOSE}));
+    EXPECT_EQ(mem::record().sockets_closed, 1);
+
+    // When even the close request cannot be sent, the socket is closed all the same.
+    mem::reset();
+    mem::add_event(mem::Event::reset);
+    HostConnection other;
+    EXPECT_EQ(other.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
+    EXPECT_EQ(mem::record().sockets_closed, 1);
+}
+
+TEST_F(MemoryConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
+    connect();
+    const Bytes chat = hostside::mso_packet(6, "Alex: hi");
+    mem::add_event(mem::Event::timeout, 3);
+    mem::add_bytes(chat);
+    ASSERT_EQ(conn.receive_packet(), 0);
+    EXPECT_EQ(current(), chat);
+
+    const mem::Record& r = mem::record();
+    ASSERT_EQ(r.waits.size(), 3u);
+    for (const mem::Wait& w : r.waits) {
+        EXPECT_EQ(w.seconds, 5);
+        EXPECT_EQ(w.microseconds, 0);
+    }
+    // Each look that found nothing was followed by a wait, never by another look.
+    EXPECT_EQ(r.empty_receives, 3);
+    EXPECT_EQ(r.receives, 4);
+    EXPECT_EQ(mem::elapsed_ms(), 15000u);
+}
+
+TEST_F(MemoryConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {
+    connect();
+    const Bytes first = hostside::mso_packet(6, "Alex: !fb");
+    const Bytes second = hostside::ncn_packet("Alex");
+    mem::add_bytes(concat({first, second}));
+    ASSERT_EQ(conn.receive_packet(), 0);
+    EXPECT_EQ(current(), first);
+    const int receives = mem::record().receives;
+    ASSERT_EQ(conn.receive_packet(), 0);
+    EXPECT_EQ(current(), second);
+    EXPECT_EQ(mem::record().receives, receives);
+    EXPECT_TRUE(mem::record().waits.empty());
+}
+
+TEST_F(MemoryConnection, APacketInPiecesIsDeliveredWithItsLastByte) {
+    connect();
+    const Bytes p = hostside::mso_packet(6, "Alex: !luz");
+    for (const std::uint8_t b : p) {
+        mem::add_event(mem::Event::timeout);
+        mem::add_bytes(&b, 1);
+    }
+    ASSERT_EQ(conn.receive_packet(), 0);
+    EXPECT_EQ(current(), p);
+    EXPECT_FALSE(mem::script_pending());
+}
+
+struct Ending {
+    const char* what;
+    void (*script)();
+    int result;
+    bool again;  // a second receive ends the same way without anything new from the host
+};
+
+TEST_F(MemoryConnection, EachWayTheConnectionEndsGivesItsResult) {
+    const Ending cases[] = {
+        {"orderly close", [] { mem::add_event(mem::Event::close); }, -2, true},
+        {"reset", [] { mem::add_event(mem::Event::reset); }, -1, true},
+        {"exceptional condition", [] { mem::add_event(mem::Event::exception); }, -1, false},
+        {"failed wait",
+         [] {
+             mem::add_event(mem::Event::timeout);
+             mem::fail(mem::Call::wait, 1, true);
+         },
+         -1, true},
+        {"failed receive",
+         [] {
+             mem::add_bytes(Bytes{4, 3});
+             mem::fail(mem::Call::receive, 2, true);
+         },
+         -1, true},
+        {"keep-alive answer not sent",
+         [] {
+             mem::add_bytes(kKeepAlive);
+             mem::fail(mem::Call::send);
+         },
+         -1, false},
+        {"Size 0",
+         [] {
+             mem::add_bytes(Bytes{0, 3, 0, 0});
+         },
+         -1, true},
+    };
+    for (const Ending& c : cases) {
+        SCOPED_TRACE(c.what);
+        mem::reset();
+        HostConnection fresh;
+        ASSERT_EQ(fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0), 0);
+        c.script();
+        EXPECT_EQ(fresh.receive_packet(), c.result);
+        if (c.again) {
+            EXPECT_EQ(fresh.receive_packet(), c.result);
+        }
+        EXPECT_EQ(mem::record().dry_waits, 0);
+    }
+}
+
+TEST_F(MemoryConnection, KeepAlivesAreAnsweredInOrderAndNeverDelivered) {
+    connect();
+    const Bytes chat = hostside::mso_packet(6, "Alex: hi");
+    mem::add_bytes(concat({kKeepAlive, kKeepAlive}));
+    mem::add_bytes(concat({kKeepAlive, chat}));
+    ASSERT_EQ(conn.receive_packet(), 0);
+    EXPECT_EQ(current(), chat);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{kKeepAlive, kKeepAlive, kKeepAlive}));
+}
+
+TEST_F(MemoryConnection, AFailedSendIsReportedAndTheNextOneGoesOut) {
+    connect();
+    insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 7};
+    mem::fail(mem::Call::send);
+    EXPECT_EQ(conn.send_packet(&tiny), -1);
+    EXPECT_EQ(conn.send_packet(&tiny), 0);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{4, 3, 0, 7}}));
+}
+
+TEST_F(MemoryConnection, AfterAResetNeitherReceivesNorSendsSucceed) {
+    connect();
+    mem::add_bytes(hostside::ncn_packet("Alex"));
+    mem::add_event(mem::Event::reset);
+    ASSERT_EQ(conn.receive_packet(), 0);
+    EXPECT_EQ(conn.receive_packet(), -1);
+    insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 7};
+    EXPECT_EQ(conn.send_packet(&tiny), -1);
+    EXPECT_TRUE(sent().empty());
+}
+
+// The loop of the program ends on the first failed receive, whatever the failure (a Size of 0,
+// which never reaches the platform, is a process test).
+TEST_F(MemoryConnection, PacketLoopEndsOnTheFirstFailedReceive) {
+    const struct {
+        const char* what;
+        mem::Event ending;
+        Bytes before;
+        int result;
+    } cases[] = {
+        {"close", mem::Event::close, {}, -2},
+        {"reset", mem::Event::reset, {}, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        mem::reset();
+        HostConnection fresh;
+        ASSERT_EQ(fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0), 0);
+        mem::add_bytes(hostside::mci_packet(2));
+        mem::add_bytes(c.before);
+        mem::add_event(c.ending);
+        // A loop that went on receiving would find the script empty.
+        mem::on_empty([] { throw std::runtime_error("the loop kept receiving"); });
+        ConfigValues config{};
+        EXPECT_EQ(run_packet_loop(fresh, config), c.result);
+    }
+}
+
+}  // namespace
