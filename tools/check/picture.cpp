@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/startup.h"
+#include "insim/click_ids.h"
 #include "insim/host_connection.h"
 #include "insim/records.h"
 #include "lights/start_lights.h"
@@ -105,8 +106,9 @@ std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
     // nine deletions, the last records of the scene, have arrived.
     set_sleep_function(no_wait);
     std::thread loop([&] { run_packet_loop(connection, values); });
+    constexpr int kLightDeletions = click_id::kLightLast - click_id::kLightFirst + 1;
     int deletions = 0;
-    while (deletions < 9) {
+    while (deletions < kLightDeletions) {
         const auto p = host.next_packet(2s);
         if (!p) break;
         if (p->type() == insim::ISP_BFN) ++deletions;
@@ -114,7 +116,7 @@ std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
     host.close();
     loop.join();
     set_sleep_function(nullptr);
-    if (deletions < 9) return std::nullopt;
+    if (deletions < kLightDeletions) return std::nullopt;
 
     std::vector<Bytes> records;
     for (const auto& p : host.received()) records.push_back(p.bytes);
