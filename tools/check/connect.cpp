@@ -52,7 +52,7 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
     };
     const std::uint16_t port = port_from_text(values.port);
     const std::string where = std::string(values.host) + ":" + std::to_string(port);
-    const auto report = [](Outcome o, std::string text) {
+    const auto report = [](Outcome o, const std::string& text) {
         return ConnectReport{o, "travo-check: " + text, o == Outcome::connected ? 0 : 1};
     };
 
