@@ -54,14 +54,10 @@ SocketHandle accept_client(SocketHandle listener);
 void set_reset_on_close(SocketHandle s);
 void set_no_delay(SocketHandle s);
 // TCP keep-alive with our own timings, so that a peer that vanished without closing (power cut,
-// lost route) fails the next receive about a minute after the last byte it sent.
+// lost route) fails the next receive about a minute after the last byte it sent. Unacknowledged
+// sends give up after the same minute.
 void set_keep_alive(SocketHandle s);
-inline constexpr int kKeepAliveIdleSeconds = 30;
-inline constexpr int kKeepAliveIntervalSeconds = 5;
-inline constexpr int kKeepAliveProbes = 6;
-// Unacknowledged sends fail after the same time.
-inline constexpr int kUserTimeoutSeconds =
-    kKeepAliveIdleSeconds + kKeepAliveIntervalSeconds * kKeepAliveProbes;
+inline constexpr int kDeadPeerSeconds = 60;
 
 void sleep_ms(unsigned long milliseconds);
 

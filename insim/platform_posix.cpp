@@ -174,16 +174,17 @@ void set_no_delay(SocketHandle s) {
 }
 
 void set_keep_alive(SocketHandle s) {
+    // 30 s of silence, then a probe every 5 s; the sixth unanswered one ends the connection.
     const int on = 1;
-    const int idle = kKeepAliveIdleSeconds;
-    const int interval = kKeepAliveIntervalSeconds;
-    const int probes = kKeepAliveProbes;
+    const int idle = 30;
+    const int interval = 5;
+    const int probes = (kDeadPeerSeconds - idle) / interval;
     ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     ::setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 #ifdef TCP_USER_TIMEOUT
-    const unsigned int user_timeout_ms = kUserTimeoutSeconds * 1000u;
+    const unsigned int user_timeout_ms = kDeadPeerSeconds * 1000u;
     ::setsockopt(s, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms);
 #endif
 }

@@ -199,22 +199,26 @@ void set_no_delay(SocketHandle s) {
 }
 
 void set_keep_alive(SocketHandle s) {
+    // Windows before 10 1703 (and Wine) take no probe count: it is fixed at 10 there. 30 s of
+    // silence and a probe every 3 s keep 10 probes within the minute.
+    constexpr DWORD kIdleMs = 30000;
+    constexpr DWORD kIntervalMs = 3000;
+    constexpr DWORD kProbes = (kDeadPeerSeconds * 1000 - kIdleMs) / kIntervalMs;
     tcp_keepalive values{};
     values.onoff = 1;
-    values.keepalivetime = kKeepAliveIdleSeconds * 1000u;
-    values.keepaliveinterval = kKeepAliveIntervalSeconds * 1000u;
+    values.keepalivetime = kIdleMs;
+    values.keepaliveinterval = kIntervalMs;
     DWORD returned = 0;
     ::WSAIoctl(native(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
                nullptr, nullptr);
-    // Windows 10 1703 and later take the probe count too (otherwise fixed at 10), and the
-    // retransmission limit stands in for a user time-out. Older systems refuse both: harmless.
-    // Option numbers of the Windows SDK's ws2ipdef.h, which older MinGW headers lack.
-    constexpr int kTcpMaxRetransmissionTime = 5;  // TCP_MAXRT
+    // Option numbers of the Windows SDK's ws2ipdef.h, which older MinGW headers lack. Systems
+    // that do not know them refuse them, which is harmless.
+    constexpr int kTcpMaxRetransmissionTime = 5;  // TCP_MAXRT, in seconds
     constexpr int kTcpKeepCount = 16;             // TCP_KEEPCNT
-    const DWORD probes = kKeepAliveProbes;
+    const DWORD probes = kProbes;
     ::setsockopt(native(s), IPPROTO_TCP, kTcpKeepCount, reinterpret_cast<const char*>(&probes),
                  sizeof probes);
-    const DWORD max_retransmission_seconds = kUserTimeoutSeconds;
+    const DWORD max_retransmission_seconds = kDeadPeerSeconds;
     ::setsockopt(native(s), IPPROTO_TCP, kTcpMaxRetransmissionTime,
                  reinterpret_cast<const char*>(&max_retransmission_seconds),
                  sizeof max_retransmission_seconds);

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only those that are missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev clang-format)
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev clang-format librsvg2-bin fonts-dejavu-core)
 packages+=("$@")
 
 missing=()

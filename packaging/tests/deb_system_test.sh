@@ -34,11 +34,28 @@ dpkg -i /tmp/travo.deb > /tmp/dpkg.log 2>&1 || fail "dpkg -i again: $(cat /tmp/d
 chmod 0700 /etc/travo
 dpkg -i /tmp/travo.deb > /tmp/dpkg.log 2>&1 || fail "dpkg -i a third time: $(cat /tmp/dpkg.log)"
 [ "$(stat -c %a /etc/travo)" = 700 ] || fail "postinst changed the operator's /etc/travo"
+# Nothing is enabled by the package; what the operator enables goes again with a purge.
+find /etc/systemd/system -name 'travo*' 2> /dev/null | grep . && fail "the package enabled units"
+mkdir -p /etc/travo/cruise
+if systemctl --version > /dev/null 2>&1; then
+    systemctl enable travo.service travo@cruise.service > /tmp/enable.log 2>&1 ||
+        fail "systemctl enable: $(cat /tmp/enable.log)"
+else
+    mkdir -p /etc/systemd/system/multi-user.target.wants
+    for u in travo.service travo@cruise.service; do
+        ln -s /lib/systemd/system/"${u/@cruise/@}" /etc/systemd/system/multi-user.target.wants/$u
+    done
+fi
+[ -L /etc/systemd/system/multi-user.target.wants/travo@cruise.service ] || fail "not enabled"
 dpkg -r travo > /tmp/dpkg.log 2>&1 || fail "dpkg -r: $(cat /tmp/dpkg.log)"
 [ -f /etc/travo/quintaro.travo ] || fail "removing the package removed the configuration"
 [ -e /usr/bin/travo ] && fail "the program is still there"
 dpkg -P travo > /tmp/dpkg.log 2>&1 || fail "dpkg -P: $(cat /tmp/dpkg.log)"
 [ -f /etc/travo/quintaro.travo ] || fail "purging the package removed the configuration"
+left="$(find /etc/systemd/system -name 'travo*' 2> /dev/null)"
+[ -z "$left" ] || fail "purge left: $left"
+dangling="$(find /etc/systemd -xtype l 2> /dev/null)"
+[ -z "$dangling" ] || fail "links to nothing: $dangling"
 echo inside-ok
 INSIDE
 

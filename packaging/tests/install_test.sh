@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs into a temporary prefix and runs the installed programs from there.
-# Usage: install_test.sh BUILD_DIR CONFIG
+# Usage: install_test.sh BUILD_DIR CONFIG VERSION
 source "$(dirname "$0")/lib.sh"
-build="$1" config="${2:-}"
+build="$1" config="${2:-}" version="${3:-}"
 prefix="$scratch/prefix"
 
 cmake --install "$build" --prefix "$prefix" ${config:+--config "$config"} > "$scratch/install.log" ||
@@ -28,9 +28,20 @@ for u in travo.service travo@.service; do
         "$prefix/lib/systemd/system/$u" || fail "$u does not point at the installed documentation"
 done
 
+# The tools tell their version, the project's (demo checks that travo's banner agrees).
+for p in travo-check travo-sim; do
+    [ "$("$prefix/bin/$p" --version)" = "$p $version" ] ||
+        fail "$p --version: $("$prefix/bin/$p" --version 2>&1)"
+done
+
+# The documents sit side by side, and the README's links find them.
+links_resolve "$prefix/share/doc/travo"
+grep -q 'Permission is hereby granted' "$prefix/share/doc/travo/copyright" ||
+    fail "the licence is not installed"
+
 # The installed example is clean for the installed checker.
 "$prefix/bin/travo-check" "$prefix/share/travo/examples/quintaro.travo" > "$scratch/check.out" ||
     fail "travo-check finds fault with the installed example: $(cat "$scratch/check.out")"
 
-demo "$prefix/bin" "$prefix/share/travo/examples/quintaro.travo"
+demo "$prefix/bin" "$prefix/share/travo/examples/quintaro.travo" "$version"
 echo "install: ok"

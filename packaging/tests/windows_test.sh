@@ -16,16 +16,24 @@ zip="$out/travo-$version-win64.zip"
 [ -f "$zip" ] || fail "no $(basename "$zip") in: $(ls "$out")"
 (cd "$scratch" && cmake -E tar xf "$zip") || fail "cannot unpack $zip"
 top="$scratch/travo-$version-win64"
-for f in bin/travo.exe bin/travo-sim.exe bin/travo-check.exe bin/travo-forever.cmd \
-    share/travo/examples/quintaro.travo share/doc/travo/README.md share/doc/travo/operations.md; do
-    [ -f "$top/$f" ] || fail "the .zip lacks $f"
+# One folder: the programs, the example beside travo.exe, the texts.
+want_files=(travo.exe travo-check.exe travo-sim.exe travo-forever.cmd quintaro.travo README.txt
+    LICENSE.txt docs/windows.md docs/operations.md docs/performance.md)
+(cd "$scratch" && find "travo-$version-win64" -type f | sort) > "$scratch/zip-files"
+printf "travo-$version-win64/%s\n" "${want_files[@]}" | sort | diff - "$scratch/zip-files" ||
+    fail "the .zip does not hold what it should (see above)"
+# Notepad's line ends in the texts; cmd.exe can lose its way to a label in a batch file with
+# bare LF line ends.
+for f in travo-forever.cmd quintaro.travo README.txt LICENSE.txt; do
+    grep -qv $'\r$' "$top/$f" && fail "$f has lines without CR LF"
 done
-[ -e "$top/lib/systemd" ] && fail "the .zip holds systemd units"
-# cmd.exe can lose its way to a label in a batch file with bare LF line ends.
-grep -qv $'\r$' "$top/bin/travo-forever.cmd" && fail "travo-forever.cmd has lines without CR LF"
+cmp -s <(tr -d '\r' < "$top/quintaro.travo") "$(dirname "$0")/../../examples/quintaro.travo" ||
+    fail "quintaro.travo differs from the example in more than its line ends"
+grep -q "Travo $version for Windows" "$top/README.txt" || fail "README.txt does not name $version"
+grep -q 'Permission is hereby granted' "$top/LICENSE.txt" || fail "LICENSE.txt is not the licence"
 
 win() { local p; p="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; echo "Z:${p//\//\\}"; }
-forever="$(win "$top/bin/travo-forever.cmd")"
+forever="$(win "$top/travo-forever.cmd")"
 
 # A folder that does not exist is refused at once instead of failing every 5 seconds.
 status=0
@@ -35,16 +43,25 @@ status=0
 host="$scratch/host"
 mkdir -p "$host"
 printf '%s\r\n' 'wait 0.3' 'join ^7Racer' 'wait 0.5' 'say Racer !fb' 'wait 1' > "$host/short.script"
-(cd "$host" && exec "${emu[@]}" "$top/bin/travo-sim.exe" --plain --port 0 --script short.script \
+(cd "$host" && exec "${emu[@]}" "$top/travo-sim.exe" --plain --port 0 --script short.script \
     --ready-file ready > sim.out 2>&1 < /dev/null) &
 pids+=($!)
 port="$(sim_port "$host/ready" 60)" || fail "travo-sim.exe did not start: $(cat "$host/sim.out")"
-sed "5s/.*/$port/" "$top/share/travo/examples/quintaro.travo" > "$host/quintaro.travo"
+# From the folder, as README.txt says: the checker passes the example as it comes, and then
+# travo-forever.cmd runs travo.exe there against the virtual host.
+status=0
+(cd "$top" && "${emu[@]}" travo-check.exe quintaro.travo > "$scratch/check.out" 2>&1 < /dev/null) ||
+    status=$?
+[ "$status" -eq 0 ] || fail "travo-check quintaro.travo ended with $status: $(cat "$scratch/check.out")"
+"${emu[@]}" "$top/travo-check.exe" --version > "$scratch/version.out" 2>&1 < /dev/null || true
+[ "$(tr -d '\r' < "$scratch/version.out")" = "travo-check $version" ] ||
+    fail "travo-check.exe --version: $(cat "$scratch/version.out")"
+sed -i "5s/.*/$port\r/" "$top/quintaro.travo"
 
 # Standard error goes to a file that is watched for the times of the restart: a pipe would be
 # held open by the programs that Wine starts alongside.
-"${emu[@]}" cmd /c "$forever" "$(win "$host")" > "$host/forever.out" 2> "$host/forever.err" \
-    < /dev/null &
+(cd "$top" && exec "${emu[@]}" cmd /c travo-forever.cmd > "$host/forever.out" \
+    2> "$host/forever.err" < /dev/null) &
 forever_pid=$!
 pids+=("$forever_pid")
 # One read of the file per look: the lines of run 2 can come between two reads.

@@ -229,18 +229,22 @@ void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
     findings.push_back(std::move(f));
 }
 
-// "before", "after", "before and after" or empty: blanks at the ends of a text.
+// "a blank before", "blanks after", ... or empty: the blanks at the ends of a text.
 std::string blank_ends(std::string_view text) {
-    const bool before = !text.empty() && is_c_space(text.front());
-    const bool after = !text.empty() && is_c_space(text.back());
-    if (before && after) return "before and after";
-    return before ? "before" : after ? "after" : "";
+    std::size_t before = 0;
+    while (before < text.size() && is_c_space(text[before])) ++before;
+    std::size_t after = 0;
+    while (after < text.size() - before && is_c_space(text[text.size() - 1 - after])) ++after;
+    if (before + after == 0) return "";
+    const std::string blanks = before + after == 1 ? "a blank " : "blanks ";
+    if (before > 0 && after > 0) return blanks + "before and after";
+    return blanks + (before > 0 ? "before" : "after");
 }
 
 void check_host(const ConfigValues& values, const Options& options,
                 std::vector<Finding>& findings) {
     const std::string_view host = values.host;
-    Finding f{Issue::host, 2, 0, {}, {}, {}};
+    Finding f{Issue::host, config_line_of(&ConfigValues::host).line, 0, {}, {}, {}};
     const std::string blanks = blank_ends(host);
     if (host.empty()) {
         f.message = "the host is empty; travo would fail to connect";
@@ -248,7 +252,7 @@ void check_host(const ConfigValues& values, const Options& options,
             "write the simulator host's name or IPv4 address, e.g. 127.0.0.1 when it runs on this "
             "machine";
     } else if (!blanks.empty()) {
-        f.message = "the host " + quoted(host) + " has blanks " + blanks +
+        f.message = "the host " + quoted(host) + " has " + blanks +
                     " it; travo looks it up as it stands, blanks included";
         if (options.resolves) {
             f.message += options.resolves(values.host)
@@ -271,9 +275,9 @@ void check_password(const ConfigValues& values, std::vector<Finding>& findings) 
     if (const std::string blanks = blank_ends(values.admin_password); !blanks.empty()) {
         Finding f{
             Issue::password, config_line_of(&ConfigValues::admin_password).line, 0, {}, {}, {}};
-        f.message = "the admin password has blanks " + blanks +
-                    " it; travo sends them as part of the password, and the host refuses the "
-                    "connection unless its own password has them too";
+        f.message = "the admin password has " + blanks +
+                    " it; travo sends the password as it stands, blanks included, and the host "
+                    "refuses the connection unless its own password has them too";
         f.fix = "remove the blanks from the admin password";
         findings.push_back(std::move(f));
     }
@@ -389,7 +393,7 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
                 " of this file end in CR alone (old Mac line ends); travo ends a line only at LF "
                 "or CR LF, so it reads the whole file as one line of " +
                 plural(raw.size(), "character", "characters") +
-                " and every value comes out empty, so travo would fail to connect";
+                ": every value comes out empty and travo would fail to connect";
     f.fix = "save the file with LF or CR LF (Windows) line ends";
     findings.push_back(std::move(f));
     return true;
@@ -459,7 +463,9 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
         case Unreadable::permission:
             f.fix =
                 "make the file readable by the user that runs travo, e.g. owner root, group "
-                "travo, mode 0640 (chown root:travo FILE; chmod 0640 FILE), as "
+                "travo, mode 0640 (chown root:travo " +
+                path + "; chmod 0640 " + path +
+                "), as "
                 "docs/operations.md describes";
             break;
         case Unreadable::other:
@@ -552,6 +558,19 @@ Report check_file(const std::string& path, const Options& options) {
 std::optional<Report> read_file(const std::string& path, const Options& options,
                                 ConfigValues& values) {
     return load(path, options, values, nullptr);
+}
+
+std::string chat_line_lost(std::string_view sent, const ConfigValues& values) {
+    for (const ConfigLine& l : kValueLines) {
+        for (const ValueUse& use : l.uses) {
+            if (use.where == nullptr || use.room != kChatRoom) continue;
+            const std::string full = std::string(use.prefix) + (values.*l.field);
+            if (full.size() > use.room && sent.size() == use.room &&
+                full.compare(0, use.room, sent) == 0)
+                return full.substr(use.room);
+        }
+    }
+    return {};
 }
 
 Report check_contents(std::string_view contents, std::string_view name, const Options& options) {

@@ -58,6 +58,10 @@ Report check_file(const std::string& path, const Options& options = {});
 std::optional<Report> read_file(const std::string& path, const Options& options,
                                 ConfigValues& values);
 
+// What travo's chat line `sent` (the Msg as it went out) lost to the 63-character field: the
+// cut-off end of the value that made it, or empty when nothing was cut.
+std::string chat_line_lost(std::string_view sent, const ConfigValues& values);
+
 // Checks file contents already in memory; `name` is what the report calls the file.
 Report check_contents(std::string_view contents, std::string_view name,
                       const Options& options = {});

@@ -2,6 +2,7 @@
 // travo-check --connect [FILE]: tries travo's handshake with the configured host.
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -9,14 +10,19 @@
 #include "app/config.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
+#include "tools/check/picture.h"
 
 namespace {
 
 void usage(std::ostream& out) {
     out << "usage: travo-check [FILE]\n"
+        << "       travo-check --picture PICTURE.svg [FILE]\n"
         << "       travo-check --connect [FILE] [--timeout SECONDS]\n"
+        << "       travo-check --version\n"
         << "Checks a travo configuration file (default: " << kConfigFileName
         << " in the current directory).\n"
+        << "With --picture, also draws what a player sees (the welcome panel, the rules panel,\n"
+        << "the start light and the chat) into PICTURE.svg, using travo's own code.\n"
         << "With --connect, connects to the configured host and port, makes travo's handshake\n"
         << "(same name, flags and admin password) and says in one line what happened; it waits\n"
         << "at most SECONDS (default 10) and sends no chat line and no button.\n"
@@ -30,10 +36,30 @@ int usage_error(const std::string& why) {
     return 2;
 }
 
+int draw_picture(const std::string& picture, const std::string& path, const ConfigValues& values,
+                 int exit_code) {
+    const auto records = travo_check::play_scene(values);
+    if (!records) {
+        std::cerr << "travo-check: no picture: travo's code needs a connection to 127.0.0.1 "
+                     "inside this program, and none could be had\n";
+        return 2;
+    }
+    std::ofstream out(picture, std::ios::out | std::ios::binary | std::ios::trunc);
+    out << travo_check::picture_svg(*records, values, "travo-check --picture: " + path);
+    out.close();
+    if (!out) {
+        std::cerr << "travo-check: cannot write the picture " << picture << "\n";
+        return 2;
+    }
+    std::cout << "Picture of what players see: " << picture << " (open it in any web browser).\n";
+    return exit_code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool connect = false;
+    std::string picture;
     double timeout_seconds = 10;
     std::string path;
     for (int i = 1; i < argc; ++i) {
@@ -42,8 +68,15 @@ int main(int argc, char** argv) {
             usage(std::cout);
             return 0;
         }
+        if (arg == "--version") {
+            std::cout << "travo-check " TRAVO_VERSION "\n";
+            return 0;
+        }
         if (arg == "--connect") {
             connect = true;
+        } else if (arg == "--picture") {
+            if (i + 1 == argc) return usage_error("--picture needs the name of the picture");
+            picture = argv[++i];
         } else if (arg == "--timeout") {
             if (i + 1 == argc) return usage_error("--timeout needs a number of seconds");
             char* end = nullptr;
@@ -63,10 +96,14 @@ int main(int argc, char** argv) {
     if (path.empty()) path = kConfigFileName;
     const travo_check::Options options = travo_check::default_options(argc > 0 ? argv[0] : nullptr);
 
+    if (connect && !picture.empty()) return usage_error("--picture and --connect go apart");
     if (!connect) {
         const travo_check::Report report = travo_check::check_file(path, options);
         std::cout << report.text << std::flush;
-        return report.exit_code;
+        if (picture.empty() || report.exit_code == 2) return report.exit_code;
+        ConfigValues values{};
+        travo_check::read_file(path, options, values);
+        return draw_picture(picture, path, values, report.exit_code);
     }
     ConfigValues values{};
     if (const auto unreadable = travo_check::read_file(path, options, values)) {

@@ -22,29 +22,6 @@ std::string button_text(const Bytes& p) {
     return std::string(area.substr(0, area.find('\0')));
 }
 
-std::string xml_escape(std::string_view s) {
-    std::string out;
-    for (const char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // Splits UTF-8 text into the characters that take one terminal cell each.
 std::vector<std::string> glyphs(const std::string& utf8) {
     std::vector<std::string> out;
@@ -169,6 +146,16 @@ std::string ScreenModel::render_terminal(bool ansi) const {
     return out.str();
 }
 
+TextFit fit_text(const ScreenButton& b, double scale) {
+    // A sans-serif glyph is about 0.55 em wide.
+    std::size_t glyph_count = 0;
+    for (const ColouredRun& r : colour_runs(b.text)) glyph_count += glyphs(r.utf8).size();
+    const double by_height = b.height * scale * 0.75;
+    const double by_width = b.width * scale / (0.55 * static_cast<double>(glyph_count) + 0.01);
+    const double size = std::max(4.0, std::min(by_height, by_width));
+    return {size, by_height > 0 ? std::min(1.0, size / by_height) : 1.0};
+}
+
 std::string ScreenModel::svg() const {
     constexpr int kScale = 4;
     constexpr int kMargin = 20;
@@ -180,12 +167,18 @@ std::string ScreenModel::svg() const {
         << "\" viewBox=\"0 0 " << size << ' ' << size << "\">\n"
         << "<rect x=\"0\" y=\"0\" width=\"" << size << "\" height=\"" << size
         << "\" fill=\"#3b4654\"/>\n"
-        << "<rect id=\"grid\" x=\"" << kMargin << "\" y=\"" << kMargin << "\" width=\""
-        << kGrid * kScale << "\" height=\"" << kGrid * kScale
+        << svg_buttons(kMargin, kMargin, kScale) << "</svg>\n";
+    return out.str();
+}
+
+std::string ScreenModel::svg_buttons(int x0, int y0, int scale) const {
+    std::ostringstream out;
+    out << "<rect id=\"grid\" x=\"" << x0 << "\" y=\"" << y0 << "\" width=\"" << kGrid * scale
+        << "\" height=\"" << kGrid * scale
         << "\" fill=\"none\" stroke=\"#8899aa\" stroke-dasharray=\"6 4\"/>\n";
     for (const auto& [id, b] : buttons_) {
-        const int x = kMargin + b.left * kScale, y = kMargin + b.top * kScale;
-        const int w = b.width * kScale, h = b.height * kScale;
+        const int x = x0 + b.left * scale, y = y0 + b.top * scale;
+        const int w = b.width * scale, h = b.height * scale;
         out << "<g class=\"button\" data-click-id=\"" << int{id} << "\">\n";
         if ((b.style & kStyleBackground) == insim::ISB_LIGHT) {
             out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h
@@ -196,17 +189,11 @@ std::string ScreenModel::svg() const {
         }
         const auto runs = colour_runs(b.text);
         if (!runs.empty()) {
-            // The simulator scales a button's text with the button's height and squeezes a text
-            // that is too wide into the button; a sans-serif glyph is about 0.55 em wide.
-            std::size_t glyph_count = 0;
-            for (const ColouredRun& r : runs) glyph_count += glyphs(r.utf8).size();
-            const int fitting =
-                static_cast<int>(w / (0.55 * static_cast<double>(glyph_count) + 0.01));
-            const int font_size = std::max(4, std::min(h * 3 / 4, fitting));
+            const TextFit fit = fit_text(b, scale);
             out << "<text x=\"" << x + w / 2 << "\" y=\"" << y + h / 2
                 << "\" xml:space=\"preserve\" text-anchor=\"middle\" dominant-baseline=\"central\" "
                    "font-family=\"sans-serif\""
-                << " font-size=\"" << font_size << "\">";
+                << " font-size=\"" << static_cast<int>(fit.font_size) << "\">";
             for (const ColouredRun& r : runs)
                 out << "<tspan fill=\"" << colour_rgb(r.colour) << "\">" << xml_escape(r.utf8)
                     << "</tspan>";
@@ -214,7 +201,6 @@ std::string ScreenModel::svg() const {
         }
         out << "</g>\n";
     }
-    out << "</svg>\n";
     return out.str();
 }
 

@@ -16,6 +16,14 @@ struct ScreenButton {
     std::string text;  // Windows-1252, colour codes kept
 };
 
+// How a button's text is drawn: sized to about three quarters of the button's height, and a
+// text too wide for the button shrunk until it fits, never wrapped or clipped.
+struct TextFit {
+    double font_size;  // in the units of the drawing
+    double shrunk;     // 1 when the text fits at the height's size, else the factor it took
+};
+TextFit fit_text(const ScreenButton& b, double scale);
+
 class ScreenModel {
   public:
     // The button grid is 200 by 200 units; buttons may reach past it.
@@ -32,6 +40,8 @@ class ScreenModel {
 
     // The screen as an SVG picture: one <g> per button, in ClickID order.
     std::string svg() const;
+    // The buttons' SVG elements alone, grid unit `scale` pixels, the grid's corner at (x, y).
+    std::string svg_buttons(int x, int y, int scale) const;
 
   private:
     std::map<std::uint8_t, ScreenButton> buttons_;

@@ -90,4 +90,27 @@ const char* colour_rgb(int colour) {
     return kRgb[colour < 0 || colour > 9 ? 8 : colour];
 }
 
+std::string xml_escape(std::string_view s) {
+    std::string out;
+    for (const char c : s) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace hostside

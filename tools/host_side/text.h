@@ -24,6 +24,9 @@ std::string terminal_text(std::string_view text, bool ansi);
 // The text without its colour codes, decoded: what takes room on the screen.
 std::string plain_text(std::string_view text);
 
+// Markup characters as entities, for text inside SVG or XML.
+std::string xml_escape(std::string_view s);
+
 // RGB colour of a colour code for pictures, e.g. "#ff3030".
 const char* colour_rgb(int colour);
 

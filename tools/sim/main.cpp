@@ -39,7 +39,7 @@ what the players would see: the chat lines and the button screen.
 
 Options:
   --port N            TCP port to listen on (default 29999)
-  --version TEXT      host version reported in IS_VER (default 0.7F)
+  --host-version TEXT host version reported in IS_VER (default 0.7F)
   --insim-version N   InSim version reported in IS_VER (default 9)
   --keepalive SECONDS send a keep-alive this often, 0 = never (default 30)
   --cars N            cars on track: multi-car packets at the client's interval (default 0)
@@ -50,6 +50,7 @@ Options:
   --trace             print every packet in both directions, decoded
   --plain             no terminal colours
   --help              this text
+  --version           the name and version of this program
 
 Commands (one a line, # starts a comment):
   join NAME           a connection joins with nickname NAME (IS_NCN)
@@ -464,6 +465,9 @@ int main(int argc, char** argv) {
         if (a == "--help" || a == "-h") {
             std::cout << kHelp;
             return 0;
+        } else if (a == "--version") {
+            std::cout << "travo-sim " TRAVO_VERSION "\n";
+            return 0;
         } else if (a == "--port") {
             ok = value(0, 65535, &v);
             opt.port = static_cast<std::uint16_t>(v);
@@ -477,15 +481,15 @@ int main(int argc, char** argv) {
             opt.cars = static_cast<int>(v);
         } else if (a == "--wait-client") {
             ok = value(0, 86400, &opt.wait_client);
-        } else if (a == "--version" || a == "--script" || a == "--snapshot" ||
+        } else if (a == "--host-version" || a == "--script" || a == "--snapshot" ||
                    a == "--ready-file") {
             ok = i + 1 < argc;
             if (ok) {
                 const std::string s = argv[++i];
-                (a == "--version"    ? opt.version
-                 : a == "--script"   ? opt.script
-                 : a == "--snapshot" ? opt.snapshot
-                                     : opt.ready_file) = s;
+                (a == "--host-version" ? opt.version
+                 : a == "--script"     ? opt.script
+                 : a == "--snapshot"   ? opt.snapshot
+                                       : opt.ready_file) = s;
             }
         } else if (a == "--trace") {
             opt.trace = true;

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# The .deb under a real systemd: boots Debian 12 in a container (systemd-nspawn -b on a root made
+# once by debootstrap), installs the package there and runs travo@demo against travo-sim inside.
+# It checks that the instance runs as the user travo in /etc/travo/demo, answers a join, is
+# started again within RestartSec + 2 s after the host closes the connection, and ends with
+# systemctl stop; that removing the package stops a running instance and purging it leaves no
+# enable link behind. It prints systemd-analyze security for the instance.
+# Usage: TRAVO_LIVE_SYSTEMD=1 live_systemd.sh BUILD_DIR VERSION   (skipped without the variable)
+#   TRAVO_LIVE_ROOT  the cached root (default /var/tmp/travo-live/bookworm; made when missing,
+#                    with debootstrap from DEBIAN_MIRROR: 255 MB on disk)
+#   KEEP=1           keep the scratch folder with the container's logs
+source "$(dirname "$0")/lib.sh"
+build="$1" version="$2"
+[ "${TRAVO_LIVE_SYSTEMD:-0}" = 1 ] || skip "TRAVO_LIVE_SYSTEMD=1 runs it (CI does)"
+[ "$(id -u)" -eq 0 ] || skip "needs root for systemd-nspawn"
+for t in systemd-nspawn debootstrap cpack timeout; do
+    command -v "$t" > /dev/null || skip "no $t (Debian: systemd-container, debootstrap)"
+done
+root="${TRAVO_LIVE_ROOT:-/var/tmp/travo-live/bookworm}"
+mirror="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
+started=$SECONDS
+
+if [ ! -x "$root/lib/systemd/systemd" ]; then
+    echo "live: making the Debian 12 root in $root (once)"
+    rm -rf "$root.new"
+    mkdir -p "$(dirname "$root")"
+    timeout 900 debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,adduser,procps \
+        bookworm "$root.new" "$mirror" > "$scratch/debootstrap.log" 2>&1 ||
+        fail "debootstrap: $(tail -5 "$scratch/debootstrap.log")"
+    mv "$root.new" "$root"
+fi
+
+share="$scratch/share"
+mkdir -p "$share"
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" > "$scratch/cpack.log" 2>&1 ||
+    fail "cpack failed: $(cat "$scratch/cpack.log")"
+debs=("$scratch/out"/travo_"$version"-1_*.deb)
+[ -f "${debs[0]}" ] || fail "no .deb built"
+cp "${debs[0]}" "$share/travo.deb"
+cp "$(dirname "$0")/../../scripts/sim-lib.sh" "$share/"
+
+# Runs inside the container as a service of its own once the system is up, and powers it off.
+cat > "$share/travo-live.service" << 'UNIT'
+[Unit]
+Description=Travo live test
+After=multi-user.target
+[Service]
+Type=oneshot
+StandardOutput=append:/mnt/travo/inside.log
+StandardError=append:/mnt/travo/inside.log
+ExecStart=/bin/bash /mnt/travo/inside.sh
+ExecStopPost=/bin/systemctl --no-block poweroff
+UNIT
+
+cat > "$share/inside.sh" << 'INSIDE'
+set -u
+cd /mnt/travo
+source ./sim-lib.sh
+unit=travo@demo.service
+fail() { echo "FAIL: $*" > result; exit 1; }
+now() { date +%s.%N; }
+prop() { systemctl show -p "$1" --value "$unit"; }
+# Waits up to SECONDS for a shell condition.
+until_true() {
+    local seconds="$1"; shift
+    for _ in $(seq $((seconds * 10))); do eval "$1" && return 0; sleep 0.1; done
+    return 1
+}
+
+dpkg -i travo.deb > dpkg.log 2>&1 || fail "dpkg -i: $(cat dpkg.log)"
+restart_sec="$(prop RestartUSec)"
+echo "RestartSec: $restart_sec"
+
+# The first host: a player joins and asks for the page, then the host closes the connection.
+mkdir -p sim1 sim2
+printf '%s\n' 'wait 1' 'join ^7Racer' 'wait 1' 'say Racer !fb' 'wait 1.5' 'close' > sim1/script
+(cd sim1 && exec travo-sim --plain --port 0 --script script --ready-file ready > out 2> err) &
+sim1=$!
+port="$(sim_port sim1/ready 10)" || fail "travo-sim did not start: $(cat sim1/err)"
+mkdir -p /etc/travo/demo
+sed "5s/.*/$port/" /usr/share/travo/examples/quintaro.travo > /etc/travo/demo/quintaro.travo
+chown root:travo /etc/travo/demo/quintaro.travo
+chmod 0640 /etc/travo/demo/quintaro.travo
+systemctl start "$unit" || fail "systemctl start: $(systemctl status "$unit" 2>&1)"
+
+# The main process is systemd's own fork until it has started the program.
+until_true 5 '[ "$(ps -o comm= -p "$(prop MainPID)")" = travo ]' ||
+    fail "travo does not run: $(systemctl status "$unit")"
+pid="$(prop MainPID)"
+user="$(ps -o user= -p "$pid")"
+cwd="$(readlink "/proc/$pid/cwd")"
+echo "main process $pid runs as $user in $cwd"
+[ "$user" = travo ] || fail "travo runs as $user"
+[ "$cwd" = /etc/travo/demo ] || fail "travo runs in $cwd"
+
+# travo-sim ends right after it closed the connection.
+until_true 20 '! kill -0 $sim1 2> /dev/null' || fail "the first host did not end: $(cat sim1/err)"
+closed_at="$(now)"
+wait "$sim1" || fail "the first host failed: $(cat sim1/err)"
+grep -q 'Nuestro facebook es: Travo Racing$' sim1/out || fail "no answer to the join: $(cat sim1/out)"
+[ "$(grep -c 'Nuestro facebook es: Travo Racing$' sim1/out)" -eq 3 ] ||
+    fail "not greeted, welcomed and answered: $(cat sim1/out)"
+echo "the first host was greeted, the player welcomed and answered"
+
+# The second host on the same port: the restarted travo finds it by name this time, through the
+# C library's lookup under the unit's system call filter.
+grep -qw localhost /etc/hosts 2> /dev/null || echo '127.0.0.1 localhost' >> /etc/hosts
+sed -i '2s/.*/localhost/' /etc/travo/demo/quintaro.travo
+printf '%s\n' 'join ^7Second' 'wait 1' > sim2/script
+(cd sim2 && exec travo-sim --plain --port "$port" --wait-client 30 --script script > out 2> err) &
+sim2=$!
+until_true 15 '[ "$(prop NRestarts)" -ge 1 ]' || fail "not restarted: $(systemctl status "$unit")"
+restarted_at="$(now)"
+gap="$(awk -v a="$closed_at" -v b="$restarted_at" 'BEGIN { printf "%.1f", b - a }')"
+echo "restarted $gap s after the host closed the connection"
+awk -v g="$gap" 'BEGIN { exit !(g <= 7.0) }' || fail "restarted after $gap s, not within 7 s"
+until_true 15 '! kill -0 $sim2 2> /dev/null' || fail "the second host did not end"
+wait "$sim2" || fail "the second host failed: $(cat sim2/err)"
+grep -q 'Nuestro facebook es: Travo Racing$' sim2/out || fail "the restarted travo did not welcome"
+echo "the restarted travo welcomed the second host's player"
+
+# Now without a host it fails and is restarted every RestartSec; stop ends that.
+pid="$(prop MainPID)"
+timeout 20 systemctl stop "$unit" || fail "systemctl stop did not return"
+state="$(systemctl is-active "$unit")"
+[ "$state" = inactive ] || fail "after stop the unit is $state"
+[ "$pid" != 0 ] && kill -0 "$pid" 2> /dev/null && fail "travo $pid still runs after stop"
+echo "systemctl stop ended it"
+
+systemd-analyze security --no-pager "$unit" > security.txt 2>&1
+tail -1 security.txt
+
+# Removing the package stops a running instance; purging leaves no link to a missing unit.
+systemctl enable travo.service "$unit" > enable.log 2>&1 || fail "enable: $(cat enable.log)"
+systemctl start "$unit"
+until_true 5 '[ "$(prop MainPID)" != 0 ]' || true
+dpkg -r travo > dpkg.log 2>&1 || fail "dpkg -r: $(cat dpkg.log)"
+pgrep -x travo > /dev/null && fail "travo still runs after dpkg -r: $(pgrep -a -x travo)"
+dpkg -P travo > dpkg.log 2>&1 || fail "dpkg -P: $(cat dpkg.log)"
+left="$(find /etc/systemd/system -name 'travo.service' -o -name 'travo@*')"
+[ -z "$left" ] || fail "purge left: $left"
+dangling="$(find /etc/systemd -xtype l)"
+[ -z "$dangling" ] || fail "links to nothing: $dangling"
+echo "dpkg -r stopped it, dpkg -P left no link"
+echo ok > result
+INSIDE
+
+echo "live: booting the container"
+status=0
+timeout 300 systemd-nspawn -q -D "$root" --register=no --keep-unit --volatile=overlay \
+    --private-network --bind="$share:/mnt/travo" \
+    --bind-ro="$share/travo-live.service:/etc/systemd/system/travo-live.service" \
+    -b systemd.wants=travo-live.service > "$scratch/boot.log" 2>&1 || status=$?
+[ -f "$share/inside.log" ] && sed 's/^/live:   /' "$share/inside.log"
+[ "$status" -eq 0 ] || fail "systemd-nspawn ended with $status: $(tail -20 "$scratch/boot.log")"
+[ -f "$share/result" ] || fail "the test did not run in the container: $(tail -20 "$scratch/boot.log")"
+[ "$(cat "$share/result")" = ok ] || fail "$(cat "$share/result")"
+echo "live: systemd-analyze security travo@demo.service:"
+sed 's/^/live:   /' "$share/security.txt"
+echo "live systemd: ok in $((SECONDS - started)) s"

@@ -1,0 +1,270 @@
+#include "tools/check/picture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string_view>
+#include <thread>
+
+#include "app/startup.h"
+#include "insim/host_connection.h"
+#include "insim/records.h"
+#include "lights/start_lights.h"
+#include "tools/check/checker.h"
+#include "tools/host_side/screen.h"
+#include "tools/host_side/text.h"
+
+namespace travo_check {
+namespace {
+
+using namespace std::chrono_literals;
+using hostside::Bytes;
+
+void no_wait(unsigned long /*milliseconds*/) {}
+
+std::string hex(const Bytes& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const std::uint8_t b : bytes) {
+        if (!out.empty()) out += ' ';
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0xF];
+    }
+    return out;
+}
+
+std::string chat_text(const Bytes& mst) {
+    constexpr std::size_t kMsg = offsetof(insim::IS_MST, Msg);
+    if (mst.size() <= kMsg) return {};
+    const std::string_view msg(reinterpret_cast<const char*>(mst.data()) + kMsg, mst.size() - kMsg);
+    return std::string(msg.substr(0, msg.find('\0')));
+}
+
+// The host shows a "/msg" command as the text after it.
+std::string shown_in_chat(std::string_view sent) {
+    constexpr std::string_view kCommand = "/msg ";
+    return std::string(sent.starts_with(kCommand) ? sent.substr(kCommand.size()) : sent);
+}
+
+std::string tspans(std::string_view text, int start_colour = 8) {
+    std::string out;
+    for (const hostside::ColouredRun& r : hostside::colour_runs(text, start_colour)) {
+        out += "<tspan fill=\"";
+        out += hostside::colour_rgb(r.colour);
+        out += "\">" + hostside::xml_escape(r.utf8) + "</tspan>";
+    }
+    return out;
+}
+
+bool same_place(const hostside::ScreenButton& a, const hostside::ScreenButton& b) {
+    return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height;
+}
+
+std::string describe(const hostside::ScreenButton& b) {
+    const std::string text = hostside::plain_text(b.text);
+    return "\u201C" + (text.size() > 40 ? text.substr(0, 37) + "..." : text) + "\u201D";
+}
+
+constexpr int kScale = 4;
+constexpr int kScreenX = 20;
+constexpr int kScreenY = 70;
+constexpr int kExtent = 210;  // the grid and the start light's overhang
+constexpr int kChatX = kScreenX + kExtent * kScale + 30;
+constexpr int kChatWidth = 760;
+constexpr int kWidth = kChatX + kChatWidth + 20;
+constexpr int kLine = 26;
+constexpr const char* kWarn = "#ff5050";
+constexpr const char* kNote = "#ffb030";
+
+}  // namespace
+
+std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
+    hostside::FakeHost host;
+    if (!host.listen()) return std::nullopt;
+    std::thread handshake([&] {
+        if (host.accept(2s)) host.handshake();
+    });
+    HostConnection connection;
+    insim::IS_VER version{};
+    // travo's own handshake, only with this process for its host.
+    const int connected =
+        connection.connect_host("127.0.0.1", host.port(), kInsimName, values.admin_password,
+                                &version, kInsimPrefix, kInsimFlags, kInsimIntervalMs, 0);
+    handshake.join();
+    if (connected != 0) return std::nullopt;
+    host.clear_received();
+
+    send_greeting(connection, values);
+    host.send_raw(hostside::ncn_packet(kPicturePlayer));
+    for (const char* command : kPictureCommands)
+        host.send_raw(hostside::say_packet(kPicturePlayer, command));
+
+    // The loop serves the player until the host goes, which it does once the start light's
+    // nine deletions, the last records of the scene, have arrived.
+    set_sleep_function(no_wait);
+    std::thread loop([&] { run_packet_loop(connection, values); });
+    int deletions = 0;
+    while (deletions < 9) {
+        const auto p = host.next_packet(2s);
+        if (!p) break;
+        if (p->type() == insim::ISP_BFN) ++deletions;
+    }
+    host.close();
+    loop.join();
+    set_sleep_function(nullptr);
+    if (deletions < 9) return std::nullopt;
+
+    std::vector<Bytes> records;
+    for (const auto& p : host.received()) records.push_back(p.bytes);
+    return records;
+}
+
+std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& values,
+                        const std::string& title) {
+    // The screen at the light's last lit frame: everything up to the first deletion.
+    hostside::ScreenModel screen;
+    std::map<std::uint8_t, hostside::ScreenButton> taken;  // ClickID -> the button it replaced
+    std::map<std::uint8_t, bool> deleted_later;
+    std::vector<std::string> chat;
+    bool lit = true;
+    for (const Bytes& r : records) {
+        if (r.size() < 2) continue;
+        if (r[1] == insim::ISP_MST) chat.push_back(chat_text(r));
+        if (r[1] == insim::ISP_BFN) lit = false;
+        if (!lit) {
+            if (r[1] == insim::ISP_BFN && r.size() > 5) deleted_later[r[5]] = true;
+            continue;
+        }
+        if (r[1] == insim::ISP_BTN && r.size() > 4) {
+            const auto& shown = screen.buttons();
+            if (const auto it = shown.find(r[4]); it != shown.end()) {
+                hostside::ScreenModel next;
+                next.apply(r);
+                const hostside::ScreenButton& now = next.buttons().begin()->second;
+                if (!same_place(it->second, now) && taken.count(r[4]) == 0)
+                    taken[r[4]] = it->second;
+            }
+        }
+        screen.apply(r);
+    }
+
+    std::vector<std::string> notes;
+    std::ostringstream marks;
+    int past_grid = 0;
+    std::string past_ids;
+    for (const auto& [id, b] : screen.buttons()) {
+        const int x = kScreenX + b.left * kScale, y = kScreenY + b.top * kScale;
+        const int w = b.width * kScale, h = b.height * kScale;
+        const hostside::TextFit fit = hostside::fit_text(b, kScale);
+        // Texts a little too wide are common; a text shrunk to well under its button's height
+        // is hard to read.
+        if (fit.shrunk < 0.6) {
+            const int percent = static_cast<int>(fit.shrunk * 100);
+            marks << "<rect class=\"mark shrunk\" x=\"" << x - 2 << "\" y=\"" << y - 2
+                  << "\" width=\"" << w + 4 << "\" height=\"" << h + 4
+                  << "\" fill=\"none\" stroke=\"" << kNote
+                  << "\" stroke-width=\"2\" stroke-dasharray=\"5 3\"/>\n";
+            notes.push_back("ClickID " + std::to_string(id) + " (dashed): the text " + describe(b) +
+                            " is much wider than its button and shrinks to " +
+                            std::to_string(percent) + " % of the size its height gives");
+        }
+        if (b.left + b.width > hostside::ScreenModel::kGrid ||
+            b.top + b.height > hostside::ScreenModel::kGrid) {
+            ++past_grid;
+            past_ids += (past_ids.empty() ? "" : ", ") + std::to_string(id);
+            const int gx = kScreenX + hostside::ScreenModel::kGrid * kScale;
+            marks << "<rect class=\"mark past-grid\" x=\"" << std::max(x, gx) << "\" y=\"" << y
+                  << "\" width=\"" << x + w - std::max(x, gx) << "\" height=\"" << h << "\" fill=\""
+                  << kWarn << "\" fill-opacity=\"0.35\" stroke=\"" << kWarn << "\"/>\n";
+        }
+    }
+    if (past_grid > 0) {
+        notes.push_back(std::to_string(past_grid) + " button" + (past_grid == 1 ? "" : "s") +
+                        " (ClickID " + past_ids +
+                        ") reach past the 200-unit grid (red): the host "
+                        "may cut them at the screen's edge");
+    }
+    for (const auto& [id, before] : taken) {
+        const auto& now = screen.buttons().at(id);
+        const int x = kScreenX + now.left * kScale, y = kScreenY + now.top * kScale;
+        marks << "<rect class=\"mark shared-id\" x=\"" << x << "\" y=\"" << y << "\" width=\""
+              << now.width * kScale << "\" height=\"" << now.height * kScale
+              << "\" fill=\"none\" stroke=\"" << kNote << "\" stroke-width=\"2\"/>\n";
+        notes.push_back(
+            "ClickID " + std::to_string(id) + " (framed) first showed " + describe(before) +
+            "; the start light's " + describe(now) + " took its place" +
+            (deleted_later.count(id) != 0 ? ", and it is deleted when the light ends" : ""));
+    }
+
+    // The chat, newest line at the bottom, cut lines marked with what they lost.
+    std::ostringstream lines;
+    int y = kScreenY + 10;
+    for (const std::string& sent : chat) {
+        const std::string lost = chat_line_lost(sent, values);
+        lines << "<rect x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2 << "\" width=\""
+              << kChatWidth << "\" height=\"" << kLine
+              << "\" fill=\"#000000\" fill-opacity=\"0.35\"/>\n";
+        lines
+            << "<text class=\"chat\" x=\"" << kChatX + 8 << "\" y=\"" << y
+            << "\" xml:space=\"preserve\" dominant-baseline=\"central\" font-family=\"sans-serif\" "
+               "font-size=\"16\">"
+            << tspans(shown_in_chat(sent)) << "</text>\n";
+        if (!lost.empty()) {
+            lines << "<rect class=\"mark cut\" x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2
+                  << "\" width=\"4\" height=\"" << kLine << "\" fill=\"" << kWarn << "\"/>\n";
+            y += kLine - 6;
+            lines << "<text class=\"mark cut\" x=\"" << kChatX + 24 << "\" y=\"" << y
+                  << "\" xml:space=\"preserve\" dominant-baseline=\"central\" "
+                     "font-family=\"sans-serif\" font-size=\"12\" fill=\""
+                  << kWarn << "\">cut at 63 characters, " << lost.size()
+                  << (lost.size() == 1 ? " character" : " characters") << " lost: \u201C"
+                  << hostside::xml_escape(hostside::plain_text(lost)) << "\u201D</text>\n";
+        }
+        y += kLine + 2;
+    }
+
+    y += 10;
+    std::ostringstream notes_svg;
+    for (const std::string& n : notes) {
+        // Wrapped at blanks to stay inside the chat's column.
+        std::string_view rest = n;
+        for (bool first = true; !rest.empty(); first = false) {
+            std::size_t cut = rest.size();
+            if (cut > 100) cut = std::min<std::size_t>(rest.rfind(' ', 100), 100);
+            y += first ? 22 : 17;
+            notes_svg << "<text class=\"note\" x=\"" << kChatX + (first ? 0 : 16) << "\" y=\"" << y
+                      << "\" font-family=\"sans-serif\" font-size=\"13\" fill=\"" << kNote << "\">"
+                      << hostside::xml_escape(rest.substr(0, cut)) << "</text>\n";
+            rest.remove_prefix(std::min(rest.size(), cut + 1));
+        }
+    }
+    const int height = std::max(kScreenY + kExtent * kScale + 24, y + 30);
+
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
+        << height << "\" viewBox=\"0 0 " << kWidth << ' ' << height << "\">\n"
+        << "<metadata id=\"travo-records\">\n";
+    for (const Bytes& r : records) out << hex(r) << '\n';
+    out << "</metadata>\n"
+        << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << height
+        << "\" fill=\"#3b4654\"/>\n"
+        << "<text x=\"" << kScreenX << "\" y=\"28\" font-family=\"sans-serif\" font-size=\"20\" "
+        << "fill=\"#ffffff\">" << hostside::xml_escape(title) << "</text>\n"
+        << "<text x=\"" << kScreenX << "\" y=\"50\" font-family=\"sans-serif\" font-size=\"13\" "
+        << "fill=\"#c8d0d8\">After the greeting, " << kPicturePlayer
+        << " joins and types !fb, !web, !r1 and !luz; the start light at its last lit "
+           "frame.</text>\n"
+        << "<text x=\"" << kScreenX << "\" y=\"" << kScreenY + kExtent * kScale + 4
+        << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#c8d0d8\">The orange and red "
+           "marks are the picture's, not on the players' screens.</text>\n"
+        << screen.svg_buttons(kScreenX, kScreenY, kScale) << marks.str() << "<text x=\"" << kChatX
+        << "\" y=\"" << kScreenY - 12
+        << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#c8d0d8\">Chat</text>\n"
+        << lines.str() << notes_svg.str() << "</svg>\n";
+    return out.str();
+}
+
+}  // namespace travo_check

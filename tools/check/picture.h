@@ -1,0 +1,30 @@
+// travo-check --picture: what a player sees with a configuration, drawn by travo's own code.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/config.h"
+#include "tools/host_side/fake_host.h"
+
+namespace travo_check {
+
+// The player's actions the picture shows, after travo's greeting: "Racer" joins, then types
+// "!fb", "!web", "!r1" and "!luz".
+inline constexpr const char* kPicturePlayer = "Racer";
+inline constexpr const char* kPictureCommands[] = {"!fb", "!web", "!r1", "!luz"};
+
+// Runs travo's greeting and packet loop with its handlers against a host inside this process,
+// the start light without its waits, and returns every record travo sent after its handshake,
+// in order. Nothing when no connection to 127.0.0.1 can be had.
+std::optional<std::vector<hostside::Bytes>> play_scene(const ConfigValues& values);
+
+// One SVG picture of those records: the button screen at the start light's last lit frame and,
+// beside it, the chat as the host shows it. Marks what would surprise the operator: cut chat
+// lines, texts squeezed into their buttons, buttons past the grid, a ClickID that changed hands.
+// The records go into the picture's metadata, so that it can be compared with what travo sends.
+std::string picture_svg(const std::vector<hostside::Bytes>& records, const ConfigValues& values,
+                        const std::string& title);
+
+}  // namespace travo_check
