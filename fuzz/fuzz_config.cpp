@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/config.h"
+#include "tests/support/value_lines.h"
 
 namespace {
 
@@ -50,23 +51,7 @@ class ReferenceReader {
     bool failed_ = false;
 };
 
-struct ValueLine {
-    int line;
-    char (ConfigValues::*field)[256];
-};
-
-// Written out here rather than taken from the reader's own table, so a wrong line shows.
-constexpr ValueLine kExpectedLines[] = {
-    {2, &ConfigValues::host},           {5, &ConfigValues::port},
-    {8, &ConfigValues::admin_password}, {11, &ConfigValues::lights_message},
-    {14, &ConfigValues::facebook_name}, {17, &ConfigValues::web_page},
-    {20, &ConfigValues::welcome_extra}, {23, &ConfigValues::rule_1},
-    {24, &ConfigValues::rule_2},        {25, &ConfigValues::rule_3},
-    {26, &ConfigValues::rule_4},        {27, &ConfigValues::rule_5},
-    {30, &ConfigValues::server_name},   {33, &ConfigValues::panel_text_1},
-    {36, &ConfigValues::panel_text_2},
-};
-static_assert(sizeof kExpectedLines / sizeof kExpectedLines[0] == 15);
+using testsupport::kExpectedLines;
 
 [[noreturn]] void fail(const char* what, int line) {
     (void)std::fprintf(stderr, "fuzz_config: %s (line %d)\n", what, line);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/config_table.h"
+#include "tests/support/value_lines.h"
 
 namespace {
 
@@ -55,23 +56,9 @@ void expect_numbered(const ConfigValues& values, int filled_up_to, int skip_line
 }
 
 TEST(ConfigFile, EveryValueComesFromItsOwnLine) {
-    // Written out here, not taken from the reader's table: the layout that files out there have.
-    const struct {
-        int line;
-        char (ConfigValues::*field)[256];
-    } lines[] = {
-        {2, &ConfigValues::host},           {5, &ConfigValues::port},
-        {8, &ConfigValues::admin_password}, {11, &ConfigValues::lights_message},
-        {14, &ConfigValues::facebook_name}, {17, &ConfigValues::web_page},
-        {20, &ConfigValues::welcome_extra}, {23, &ConfigValues::rule_1},
-        {24, &ConfigValues::rule_2},        {25, &ConfigValues::rule_3},
-        {26, &ConfigValues::rule_4},        {27, &ConfigValues::rule_5},
-        {30, &ConfigValues::server_name},   {33, &ConfigValues::panel_text_1},
-        {36, &ConfigValues::panel_text_2},
-    };
     for (const char* eol : {"\n", "\r\n"}) {
         const ConfigValues v = read_text(numbered_lines(36, {}, eol));
-        for (const auto& l : lines)
+        for (const auto& l : testsupport::kExpectedLines)
             EXPECT_EQ(std::string(v.*l.field), "L" + std::to_string(l.line)) << "line " << l.line;
     }
 }
