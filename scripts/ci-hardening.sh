@@ -2,7 +2,7 @@
 # Hardening checks, bounded in time:
 #   1. the whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer (preset asan),
 #      the million-packet flood included;
-#   2. every fuzz target for FUZZ_SECONDS seconds (default 60), two at a time;
+#   2. every fuzz target for FUZZ_SECONDS seconds (default 30), two at a time;
 #   3. travo under valgrind memcheck against the virtual host;
 #   4. clang-tidy and cppcheck over the project's sources.
 # Installs the Debian packages it needs when they are missing. ASAN_BUILD_DIR (default
@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
-fuzz_seconds=${FUZZ_SECONDS:-60}
+fuzz_seconds=${FUZZ_SECONDS:-30}
 asan_dir=${ASAN_BUILD_DIR:-build/asan}
 dev_dir=${DEV_BUILD_DIR:-build/dev}
 export TRAVO_FLOOD_PACKETS=${TRAVO_FLOOD_PACKETS:-1000000}

@@ -310,12 +310,14 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
              h.close();
          },
          Outcome::closed, "closed it during the handshake (a wrong admin password"},
+#ifndef _WIN32  // Wine reads a reset as an orderly close (docs/windows.md)
         {"resets after IS_ISI",
          [](hostside::FakeHost& h) {
              h.next_packet(5s);
              h.reset();
          },
          Outcome::reset, "reset it during the handshake"},
+#endif
         {"another service",
          [](hostside::FakeHost& h) {
              h.send_raw("SSH-2.0-OpenSSH_9.2\r\n", 21), h.client_closed(5s);
