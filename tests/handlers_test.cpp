@@ -64,7 +64,7 @@ std::string describe(const Bytes& p) {
     if (p.size() < 6) return "short packet";
     switch (p[1]) {
         case insim::ISP_MST:
-            return "MST " + std::string(hostside::chat_text({p, {}}));
+            return "MST " + std::string(hostside::chat_text(p));
         case insim::ISP_BTN:
             return "BTN " + std::to_string(p[4]);
         case insim::ISP_BFN:

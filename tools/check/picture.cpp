@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -36,13 +37,6 @@ std::string hex(const Bytes& bytes) {
     return out;
 }
 
-std::string chat_text(const Bytes& mst) {
-    constexpr std::size_t kMsg = offsetof(insim::IS_MST, Msg);
-    if (mst.size() <= kMsg) return {};
-    const std::string_view msg(reinterpret_cast<const char*>(mst.data()) + kMsg, mst.size() - kMsg);
-    return std::string(msg.substr(0, msg.find('\0')));
-}
-
 // The host shows a "/msg" command as the text after it.
 std::string shown_in_chat(std::string_view sent) {
     constexpr std::string_view kCommand = "/msg ";
@@ -59,8 +53,13 @@ std::string tspans(std::string_view text, int start_colour = 8) {
     return out;
 }
 
-bool same_place(const hostside::ScreenButton& a, const hostside::ScreenButton& b) {
-    return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height;
+// Whether a button record puts its ClickID at another place than the button shown under it.
+bool moves(const hostside::ScreenButton& shown, const Bytes& r) {
+    return r.size() >= offsetof(insim::IS_BTN, Text) &&
+           (shown.left != r[offsetof(insim::IS_BTN, L)] ||
+            shown.top != r[offsetof(insim::IS_BTN, T)] ||
+            shown.width != r[offsetof(insim::IS_BTN, W)] ||
+            shown.height != r[offsetof(insim::IS_BTN, H)]);
 }
 
 std::string describe(const hostside::ScreenButton& b) {
@@ -133,7 +132,7 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
     bool lit = true;
     for (const Bytes& r : records) {
         if (r.size() < 2) continue;
-        if (r[1] == insim::ISP_MST) chat.push_back(chat_text(r));
+        if (r[1] == insim::ISP_MST) chat.emplace_back(hostside::chat_text(r));
         if (r[1] == insim::ISP_BFN) lit = false;
         if (!lit) {
             if (r[1] == insim::ISP_BFN && r.size() > 5) deleted_later[r[5]] = true;
@@ -142,11 +141,7 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
         if (r[1] == insim::ISP_BTN && r.size() > 4) {
             const auto& shown = screen.buttons();
             if (const auto it = shown.find(r[4]); it != shown.end()) {
-                hostside::ScreenModel next;
-                next.apply(r);
-                const hostside::ScreenButton& now = next.buttons().begin()->second;
-                if (!same_place(it->second, now) && taken.count(r[4]) == 0)
-                    taken[r[4]] = it->second;
+                if (moves(it->second, r) && taken.count(r[4]) == 0) taken[r[4]] = it->second;
             }
         }
         screen.apply(r);

@@ -192,11 +192,14 @@ Bytes mci_packet(std::uint8_t cars) {
     return b;
 }
 
-std::string_view chat_text(const ReceivedPacket& mst) {
-    if (mst.bytes.size() <= 4) return {};
-    const std::string_view msg(reinterpret_cast<const char*>(mst.bytes.data()) + 4,
-                               mst.bytes.size() - 4);
+std::string_view chat_text(const Bytes& mst) {
+    if (mst.size() <= 4) return {};
+    const std::string_view msg(reinterpret_cast<const char*>(mst.data()) + 4, mst.size() - 4);
     return msg.substr(0, msg.find('\0'));
+}
+
+std::string_view chat_text(const ReceivedPacket& mst) {
+    return chat_text(mst.bytes);
 }
 
 }  // namespace hostside

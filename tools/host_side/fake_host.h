@@ -91,6 +91,8 @@ Bytes ncn_packet(std::string_view player_name, std::uint8_t ucid = 1);
 Bytes mci_packet(std::uint8_t cars);
 
 // Helpers for reading what the client sent.
-std::string_view chat_text(const ReceivedPacket& mst);  // Msg of an IS_MST up to its zero
+// Msg of an IS_MST up to its zero.
+std::string_view chat_text(const Bytes& mst);
+std::string_view chat_text(const ReceivedPacket& mst);
 
 }  // namespace hostside
