@@ -15,6 +15,11 @@ inline void copy_bounded(char* field, const char* text, std::size_t limit) {
     for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) field[i] = text[i];
 }
 
+// A keep-alive (TINY_NONE) or close (TINY_CLOSE) record; ReqI 0.
+inline IS_TINY make_tiny(std::uint8_t subtype) {
+    return IS_TINY{sizeof(IS_TINY), ISP_TINY, 0, subtype};
+}
+
 // The handshake record. ReqI 1 asks the host to answer with its version.
 inline IS_ISI make_isi(const char* app_name, const char* admin_password, bool want_version,
                        std::uint8_t prefix, std::uint16_t flags, std::uint16_t interval_ms,

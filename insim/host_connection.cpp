@@ -107,7 +107,7 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
 }
 
 int HostConnection::close_connection() {
-    insim::IS_TINY cl_packet{sizeof(insim::IS_TINY), insim::ISP_TINY, 0, insim::TINY_CLOSE};
+    insim::IS_TINY cl_packet = insim::make_tiny(insim::TINY_CLOSE);
     if (send_packet(&cl_packet) < 0) return -1;
     close_sockets();
     return 0;
@@ -146,7 +146,7 @@ int HostConnection::receive_packet() {
 
         if (current_size >= sizeof(insim::IS_TINY) && current_packet[1] == insim::ISP_TINY &&
             current_packet[3] == insim::TINY_NONE) {
-            insim::IS_TINY keepalive{sizeof(insim::IS_TINY), insim::ISP_TINY, 0, insim::TINY_NONE};
+            insim::IS_TINY keepalive = insim::make_tiny(insim::TINY_NONE);
             if (send_packet(&keepalive) < 0) return -1;
             continue;
         }

@@ -145,8 +145,7 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
                               "that port");
         }
         if (p[1] == insim::ISP_TINY && p[3] == insim::TINY_NONE) {
-            const insim::IS_TINY keepalive{sizeof(insim::IS_TINY), insim::ISP_TINY, 0,
-                                           insim::TINY_NONE};
+            const insim::IS_TINY keepalive = insim::make_tiny(insim::TINY_NONE);
             platform::send_bytes(socket.get(), &keepalive, sizeof keepalive);
             continue;
         }
@@ -158,7 +157,7 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
         insim::IS_VER version{};
         std::memcpy(&version, p, std::min(size, sizeof version));
         const std::string_view text(version.Version, sizeof version.Version);
-        const insim::IS_TINY close{sizeof(insim::IS_TINY), insim::ISP_TINY, 0, insim::TINY_CLOSE};
+        const insim::IS_TINY close = insim::make_tiny(insim::TINY_CLOSE);
         platform::send_bytes(socket.get(), &close, sizeof close);
         return report(Outcome::connected,
                       "connected to " + where + ": host version " +
