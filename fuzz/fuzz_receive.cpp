@@ -3,7 +3,6 @@
 // piece (bit 2), a reset instead of a close at the end (bit 3) and a failed keep-alive answer
 // (bit 4, the answer numbered by bits 5-6); byte 1 is the chunking's parameter; the rest is the
 // stream.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,28 +21,30 @@ namespace mem = memory_platform;
     std::abort();
 }
 
-// Chunk lengths: 0 all at once, 1 byte by byte, 2 split at one point, 3 fixed-size pieces.
-template <typename Piece>
-void for_each_chunk(std::uint8_t mode, std::uint8_t parameter, std::size_t length, Piece piece) {
-    std::size_t size = length;
+// Serves the stream in pieces: mode 0 all at once, 1 byte by byte, 2 split at one point, 3
+// fixed-size pieces; each after a time-out when asked. Returns the number of pieces.
+std::size_t add_stream(std::uint8_t mode, std::uint8_t parameter, const std::uint8_t* stream,
+                       std::size_t length, bool time_outs) {
+    const auto pieces = [](std::size_t n, std::size_t piece) { return (n + piece - 1) / piece; };
+    std::size_t piece = length;
     switch (mode % 4) {
         case 1:
-            size = 1;
+            piece = 1;
             break;
         case 2: {
             const std::size_t split = length * parameter / 255;
-            if (split > 0) piece(0, split);
-            if (length > split) piece(split, length - split);
-            return;
+            mem::add_bytes_in_pieces(stream, split, split, time_outs);
+            mem::add_bytes_in_pieces(stream + split, length - split, length - split, time_outs);
+            return (split > 0 ? 1 : 0) + (length > split ? 1 : 0);
         }
         case 3:
-            size = std::size_t{parameter} + 1;
+            piece = std::size_t{parameter} + 1;
             break;
         default:
             break;
     }
-    for (std::size_t done = 0; done < length; done += size)
-        piece(done, std::min(size, length - done));
+    mem::add_bytes_in_pieces(stream, length, piece, time_outs);
+    return length == 0 ? 0 : pieces(length, piece);
 }
 
 // What the framing must do with the stream: every packet is the next Size bytes; keep-alives
@@ -136,14 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("cannot connect", 0);
     std::size_t sent_at = mem::record().sent.size();
 
-    std::size_t time_outs_added = 0;
-    for_each_chunk(mode, data[1], length, [&](std::size_t at, std::size_t n) {
-        if (time_outs) {
-            mem::add_event(mem::Event::timeout);
-            ++time_outs_added;
-        }
-        mem::add_bytes(stream + at, n);
-    });
+    const std::size_t pieces = add_stream(mode, data[1], stream, length, time_outs);
+    const std::size_t time_outs_added = time_outs ? pieces : 0;
     mem::add_event(reset ? mem::Event::reset : mem::Event::close);
     if (failing_answer != 0) mem::fail(mem::Call::send, failing_answer);
     mem::on_empty(end_of_script);

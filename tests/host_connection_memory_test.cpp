@@ -153,10 +153,7 @@ TEST_F(MemoryConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {
 TEST_F(MemoryConnection, APacketInPiecesIsDeliveredWithItsLastByte) {
     connect();
     const Bytes p = hostside::mso_packet(6, "Alex: !luz");
-    for (const std::uint8_t b : p) {
-        mem::add_event(mem::Event::timeout);
-        mem::add_bytes(&b, 1);
-    }
+    mem::add_bytes_in_pieces(p.data(), p.size(), 1, true);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), p);
     EXPECT_FALSE(mem::script_pending());

@@ -54,6 +54,21 @@ TEST_F(MemoryPlatform, ServesEachEventInOrderAndNeverTwoAtOnce) {
     EXPECT_EQ(mem::record().empty_receives, 1);
 }
 
+TEST_F(MemoryPlatform, BytesInPiecesArriveAPieceAtATimeEachAfterItsTimeOut) {
+    const Bytes stream{1, 2, 3, 4, 5, 6, 7};
+    mem::add_bytes_in_pieces(stream.data(), stream.size(), 3, true);
+    mem::add_bytes_in_pieces(stream.data(), 2, 5);        // no time-outs, one short piece
+    mem::add_bytes_in_pieces(stream.data(), 0, 4, true);  // nothing at all
+
+    for (const Bytes& piece : {Bytes{1, 2, 3}, Bytes{4, 5, 6}, Bytes{7}}) {
+        EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kTimeout);
+        EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kReadable);
+        EXPECT_EQ(receive(8), piece);
+    }
+    EXPECT_EQ(receive(8), (Bytes{1, 2}));
+    EXPECT_FALSE(mem::script_pending());
+    EXPECT_EQ(mem::elapsed_ms(), 15000u);
+}
 TEST_F(MemoryPlatform, FailsTheCallAskedForAndRecordsWhatWasSent) {
     mem::fail(mem::Call::send, 2);
     const std::uint8_t a[] = {4, 3, 0, 1};

@@ -144,11 +144,19 @@ void reset() {
 }
 
 void add_bytes(const std::uint8_t* data, std::size_t length) {
-    if (length == 0) return;
+    add_bytes_in_pieces(data, length, length);
+}
+
+void add_bytes_in_pieces(const std::uint8_t* data, std::size_t length, std::size_t piece,
+                         bool time_out_first) {
     State& st = state();
     const std::size_t begin = st.incoming.size();
     st.incoming.insert(st.incoming.end(), data, data + length);
-    st.script.push_back({Event::bytes, begin, st.incoming.size()});
+    piece = std::max<std::size_t>(piece, 1);
+    for (std::size_t at = 0; at < length; at += piece) {
+        if (time_out_first) st.script.push_back({Event::timeout, 0, 0});
+        st.script.push_back({Event::bytes, begin + at, begin + std::min(at + piece, length)});
+    }
 }
 
 void add_bytes(const Bytes& bytes) {

@@ -73,6 +73,11 @@ void reset();
 // buffer is smaller; the rest stays for the next receive).
 void add_bytes(const std::uint8_t* data, std::size_t length);
 void add_bytes(const Bytes& bytes);
+// Adds the bytes as a link that delivers them a little at a time: one bytes event for every
+// `piece` of them (the last one shorter), each after a time-out when `time_out_first` is set.
+// The same as calling add_bytes piece by piece, but the bytes are copied once.
+void add_bytes_in_pieces(const std::uint8_t* data, std::size_t length, std::size_t piece,
+                         bool time_out_first = false);
 void add_event(Event event, int times = 1);
 
 // Whether scripted events remain (bytes not yet received included).
