@@ -36,6 +36,27 @@ sockaddr_in ipv4(std::uint32_t address_be, std::uint16_t port) {
     return sa;
 }
 
+// One select on one socket: in the read or the write set, and in the exception set.
+// Winsock ignores select's first argument: sets hold handles, not descriptor numbers.
+struct Selected {
+    int result;  // select's: 0 timed out, SOCKET_ERROR failed
+    bool ready;  // readable or writable, as asked
+    bool exception;
+};
+
+Selected select_one(SOCKET s, bool for_writing, timeval limit) {
+    fd_set ready_set;
+    fd_set error_set;
+    FD_ZERO(&ready_set);
+    FD_ZERO(&error_set);
+    FD_SET(s, &ready_set);
+    FD_SET(s, &error_set);
+    const int r = for_writing ? ::select(0, nullptr, &ready_set, &error_set, &limit)
+                              : ::select(0, &ready_set, nullptr, &error_set, &limit);
+    const bool counted = r != 0 && r != SOCKET_ERROR;
+    return {r, counted && FD_ISSET(s, &ready_set) != 0, counted && FD_ISSET(s, &error_set) != 0};
+}
+
 }  // namespace
 
 int socket_layer_start() {
@@ -88,19 +109,13 @@ int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t 
     bool timed_out = false;
     if (error == WSAEWOULDBLOCK) {
         // Winsock reports a failed connect in the exception set, a finished one as writable.
-        fd_set write_set;
-        fd_set error_set;
-        FD_ZERO(&write_set);
-        FD_ZERO(&error_set);
-        FD_SET(native(s), &write_set);
-        FD_SET(native(s), &error_set);
-        timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
-        const int r = ::select(0, nullptr, &write_set, &error_set, &limit);
-        if (r == 0) {
+        const Selected r =
+            select_one(native(s), true, {milliseconds / 1000, (milliseconds % 1000) * 1000});
+        if (r.result == 0) {
             timed_out = true;
-        } else if (r == SOCKET_ERROR) {
+        } else if (r.result == SOCKET_ERROR) {
             error = ::WSAGetLastError();
-        } else if (FD_ISSET(native(s), &write_set)) {
+        } else if (r.ready) {
             error = 0;
         } else {
             int length = sizeof error;
@@ -125,19 +140,11 @@ int bind_any_ipv4(SocketHandle s, std::uint16_t port) {
 
 WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) {
     if (s == kNoSocket) return WaitResult::kFailed;
-    fd_set read_set;
-    fd_set error_set;
-    FD_ZERO(&read_set);
-    FD_ZERO(&error_set);
-    FD_SET(native(s), &read_set);
-    FD_SET(native(s), &error_set);
-    timeval limit{seconds, microseconds};
-    // Winsock ignores the first argument: sets hold handles, not descriptor numbers.
-    const int r = ::select(0, &read_set, nullptr, &error_set, &limit);
-    if (r == 0) return WaitResult::kTimeout;
-    if (r == SOCKET_ERROR) return WaitResult::kFailed;
-    if (FD_ISSET(native(s), &read_set)) return WaitResult::kReadable;
-    if (FD_ISSET(native(s), &error_set)) return WaitResult::kException;
+    const Selected r = select_one(native(s), false, {seconds, microseconds});
+    if (r.result == 0) return WaitResult::kTimeout;
+    if (r.result == SOCKET_ERROR) return WaitResult::kFailed;
+    if (r.ready) return WaitResult::kReadable;
+    if (r.exception) return WaitResult::kException;
     return WaitResult::kTimeout;
 }
 
