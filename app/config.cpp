@@ -72,7 +72,7 @@ std::uint16_t port_from_text(const char* text) {
     constexpr std::int64_t kMax = 2147483647;
     constexpr std::int64_t kMin = -kMax - 1;
     const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    while (is_c_space(*p)) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     std::int64_t value = 0;

@@ -38,3 +38,8 @@ void read_config(std::istream& in, ConfigValues& values);
 
 // strtol base 10, clamped to the 32-bit signed range, then the low 16 bits.
 std::uint16_t port_from_text(const char* text);
+
+// The blanks that port_from_text skips before the number: isspace of the "C" locale.
+inline constexpr bool is_c_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}

@@ -178,10 +178,6 @@ void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& 
     }
 }
 
-bool is_c_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
     const std::string_view text = values.port;
     const std::uint16_t used = port_from_text(values.port);
