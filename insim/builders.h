@@ -1,4 +1,5 @@
-// Small builders for the records the program sends: each starts from an all-zero record.
+// Small builders for the records the program sends (each starts from an all-zero record), and
+// the test for the keep-alive it answers.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,11 @@ inline void copy_bounded(char* field, const char* text, std::size_t limit) {
 // A keep-alive (TINY_NONE) or close (TINY_CLOSE) record; ReqI 0.
 inline IS_TINY make_tiny(std::uint8_t subtype) {
     return IS_TINY{sizeof(IS_TINY), ISP_TINY, 0, subtype};
+}
+
+// Whether a packet from the host is its keep-alive (a TINY_NONE), which wants the same back.
+inline bool is_keep_alive(const std::uint8_t* packet, std::size_t size) {
+    return size >= sizeof(IS_TINY) && packet[1] == ISP_TINY && packet[3] == TINY_NONE;
 }
 
 // The handshake record. ReqI 1 asks the host to answer with its version.

@@ -144,8 +144,7 @@ int HostConnection::receive_packet() {
         current_size = framer.front_size();
         std::memcpy(current_packet.data(), framer.front(), current_size);
 
-        if (current_size >= sizeof(insim::IS_TINY) && current_packet[1] == insim::ISP_TINY &&
-            current_packet[3] == insim::TINY_NONE) {
+        if (insim::is_keep_alive(current_packet.data(), current_size)) {
             insim::IS_TINY keepalive = insim::make_tiny(insim::TINY_NONE);
             if (send_packet(&keepalive) < 0) return -1;
             continue;

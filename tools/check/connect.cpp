@@ -144,7 +144,7 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
                               "sent bytes that are not InSim: another service may listen on "
                               "that port");
         }
-        if (p[1] == insim::ISP_TINY && p[3] == insim::TINY_NONE) {
+        if (insim::is_keep_alive(p, size)) {
             const insim::IS_TINY keepalive = insim::make_tiny(insim::TINY_NONE);
             platform::send_bytes(socket.get(), &keepalive, sizeof keepalive);
             continue;
