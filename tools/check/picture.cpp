@@ -43,16 +43,6 @@ std::string shown_in_chat(std::string_view sent) {
     return std::string(sent.starts_with(kCommand) ? sent.substr(kCommand.size()) : sent);
 }
 
-std::string tspans(std::string_view text, int start_colour = 8) {
-    std::string out;
-    for (const hostside::ColouredRun& r : hostside::colour_runs(text, start_colour)) {
-        out += "<tspan fill=\"";
-        out += hostside::colour_rgb(r.colour);
-        out += "\">" + hostside::xml_escape(r.utf8) + "</tspan>";
-    }
-    return out;
-}
-
 // Whether a button record puts its ClickID at another place than the button shown under it.
 bool moves(const hostside::ScreenButton& shown, const Bytes& r) {
     return r.size() >= offsetof(insim::IS_BTN, Text) &&
@@ -207,7 +197,7 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
             << "<text class=\"chat\" x=\"" << kChatX + 8 << "\" y=\"" << y
             << "\" xml:space=\"preserve\" dominant-baseline=\"central\" font-family=\"sans-serif\" "
                "font-size=\"16\">"
-            << tspans(shown_in_chat(sent)) << "</text>\n";
+            << hostside::svg_tspans(shown_in_chat(sent)) << "</text>\n";
         if (!lost.empty()) {
             lines << "<rect class=\"mark cut\" x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2
                   << "\" width=\"4\" height=\"" << kLine << "\" fill=\"" << kWarn << "\"/>\n";

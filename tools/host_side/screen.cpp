@@ -187,17 +187,14 @@ std::string ScreenModel::svg_buttons(int x0, int y0, int scale) const {
             out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h
                 << "\" fill=\"#101418\" fill-opacity=\"0.75\"/>\n";
         }
-        const auto runs = colour_runs(b.text);
-        if (!runs.empty()) {
+        const std::string spans = svg_tspans(b.text);
+        if (!spans.empty()) {
             const TextFit fit = fit_text(b, scale);
             out << "<text x=\"" << x + w / 2 << "\" y=\"" << y + h / 2
                 << "\" xml:space=\"preserve\" text-anchor=\"middle\" dominant-baseline=\"central\" "
                    "font-family=\"sans-serif\""
-                << " font-size=\"" << static_cast<int>(fit.font_size) << "\">";
-            for (const ColouredRun& r : runs)
-                out << "<tspan fill=\"" << colour_rgb(r.colour) << "\">" << xml_escape(r.utf8)
-                    << "</tspan>";
-            out << "</text>\n";
+                << " font-size=\"" << static_cast<int>(fit.font_size) << "\">" << spans
+                << "</text>\n";
         }
         out << "</g>\n";
     }

@@ -113,4 +113,14 @@ std::string xml_escape(std::string_view s) {
     return out;
 }
 
+std::string svg_tspans(std::string_view text, int start_colour) {
+    std::string out;
+    for (const ColouredRun& r : colour_runs(text, start_colour)) {
+        out += "<tspan fill=\"";
+        out += colour_rgb(r.colour);
+        out += "\">" + xml_escape(r.utf8) + "</tspan>";
+    }
+    return out;
+}
+
 }  // namespace hostside

@@ -30,4 +30,7 @@ std::string xml_escape(std::string_view s);
 // RGB colour of a colour code for pictures, e.g. "#ff3030".
 const char* colour_rgb(int colour);
 
+// The text as SVG <tspan> elements, one per colour run; empty for an empty text.
+std::string svg_tspans(std::string_view text, int start_colour = 8);
+
 }  // namespace hostside
