@@ -397,7 +397,7 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
 
 Report analyse(std::string_view name, const ConfigValues& values, std::string_view raw,
                const Options& options) {
-    Report report{{}, {}, 0};
+    Report report{{}, {}, 0, values};
     const std::vector<std::size_t> lengths = line_lengths(raw);
     // Every other finding would only repeat that every value is empty.
     if (!check_line_ends(raw, report.findings)) {
@@ -468,7 +468,7 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
             f.fix = "check the disk and the file, or write the file anew from the example";
             break;
     }
-    Report report{{}, {}, 2};
+    Report report{{}, {}, 2, {}};
     report.text = "travo-check: " + f.message + ".\n  fix: " + f.fix + ".\n";
     report.findings.push_back(std::move(f));
     return report;

@@ -37,8 +37,9 @@ struct Finding {
 
 struct Report {
     std::vector<Finding> findings;
-    std::string text;  // what travo-check prints
-    int exit_code;     // 0 clean, 1 warnings, 2 unreadable
+    std::string text;     // what travo-check prints
+    int exit_code;        // 0 clean, 1 warnings, 2 unreadable
+    ConfigValues values;  // as travo reads them; all empty when unreadable
 };
 
 struct Options {

@@ -101,9 +101,7 @@ int main(int argc, char** argv) {
         const travo_check::Report report = travo_check::check_file(path, options);
         std::cout << report.text << std::flush;
         if (picture.empty() || report.exit_code == 2) return report.exit_code;
-        ConfigValues values{};
-        travo_check::read_file(path, options, values);
-        return draw_picture(picture, path, values, report.exit_code);
+        return draw_picture(picture, path, report.values, report.exit_code);
     }
     ConfigValues values{};
     if (const auto unreadable = travo_check::read_file(path, options, values)) {
