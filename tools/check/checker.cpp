@@ -460,9 +460,7 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
             f.fix =
                 "make the file readable by the user that runs travo, e.g. owner root, group "
                 "travo, mode 0640 (chown root:travo " +
-                path + "; chmod 0640 " + path +
-                "), as "
-                "docs/operations.md describes";
+                path + "; chmod 0640 " + path + "), as docs/operations.md describes";
             break;
         case Unreadable::other:
             f.fix = "check the disk and the file, or write the file anew from the example";

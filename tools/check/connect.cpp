@@ -106,8 +106,7 @@ ConnectReport connect_check(const ConfigValues& values, std::chrono::millisecond
                shown + "\"): another service may listen on that port";
     };
     const std::string password_hint =
-        " during the handshake (a wrong admin password is a "
-        "possible cause)";
+        " during the handshake (a wrong admin password is a possible cause)";
     insim::StreamFramer framer;
     for (;;) {
         framer.drop_front();
