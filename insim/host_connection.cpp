@@ -12,6 +12,8 @@ using platform::WaitResult;
 
 namespace {
 
+constexpr unsigned long long kNoDeadline = ~0ULL;
+
 void critical(std::ostream& out, const char* what) {
     out << "(HostConnection)Critical: " << what << std::endl;
 }
@@ -96,7 +98,9 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
     wait_seconds = 5;
     if (version == nullptr) return 0;
 
-    if (receive_packet() < 0 || packet_type() != insim::ISP_VER) {
+    // Keep-alives before the answer are answered but do not extend the limit.
+    const unsigned long long deadline = platform::monotonic_ms() + kHandshakeLimitMs;
+    if (receive_packet_until(deadline) < 0 || packet_type() != insim::ISP_VER) {
         if (close_connection() < 0) close_sockets();
         return -1;
     }
@@ -114,6 +118,10 @@ int HostConnection::close_connection() {
 }
 
 int HostConnection::receive_packet() {
+    return receive_packet_until(kNoDeadline);
+}
+
+int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
     for (;;) {
         framer.drop_front();
         for (;;) {
@@ -124,7 +132,18 @@ int HostConnection::receive_packet() {
             long got =
                 platform::receive_waiting(tcp_socket, framer.write_position(), framer.write_room());
             if (got == platform::kWouldBlock) {
-                switch (platform::wait_readable(tcp_socket, wait_seconds, 0)) {
+                long seconds = wait_seconds;
+                long microseconds = 0;
+                if (deadline_ms != kNoDeadline) {
+                    const unsigned long long now = platform::monotonic_ms();
+                    if (now >= deadline_ms) return -1;
+                    const unsigned long long left = deadline_ms - now;
+                    if (left < static_cast<unsigned long long>(wait_seconds) * 1000) {
+                        seconds = static_cast<long>(left / 1000);
+                        microseconds = static_cast<long>(left % 1000) * 1000;
+                    }
+                }
+                switch (platform::wait_readable(tcp_socket, seconds, microseconds)) {
                     case WaitResult::kTimeout:
                         continue;
                     case WaitResult::kReadable:

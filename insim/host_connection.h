@@ -17,7 +17,9 @@ class HostConnection {
     HostConnection(const HostConnection&) = delete;
     HostConnection& operator=(const HostConnection&) = delete;
 
-    // 0 connected, -1 failed. With a version record the handshake waits for the host's IS_VER.
+    // 0 connected, -1 failed. With a version record the handshake waits for the host's IS_VER,
+    // at most kHandshakeLimitMs: a port that accepts and never answers must not hold us for ever.
+    static constexpr unsigned long long kHandshakeLimitMs = 30000;
     int connect_host(const char* host, std::uint16_t tcp_port, const char* app_name,
                      const char* admin_password, insim::IS_VER* version, std::uint8_t prefix,
                      std::uint16_t flags, std::uint16_t interval_ms, std::uint16_t udp_port);
@@ -43,6 +45,8 @@ class HostConnection {
 
   private:
     void close_sockets();
+    // receive_packet that gives up with -1 once the platform's clock reaches `deadline_ms`.
+    int receive_packet_until(unsigned long long deadline_ms);
 
     platform::SocketHandle tcp_socket = platform::kNoSocket;
     platform::SocketHandle udp_socket = platform::kNoSocket;

@@ -60,6 +60,8 @@ void set_keep_alive(SocketHandle s);
 inline constexpr int kDeadPeerSeconds = 60;
 
 void sleep_ms(unsigned long milliseconds);
+// Milliseconds on a clock that only moves forward, from an unspecified start.
+unsigned long long monotonic_ms();
 
 // The send lock: a POSIX threads mutex with default attributes (winpthreads on MinGW).
 class Mutex {

@@ -196,4 +196,11 @@ void sleep_ms(unsigned long milliseconds) {
     }
 }
 
+unsigned long long monotonic_ms() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000ULL +
+           static_cast<unsigned long long>(now.tv_nsec / 1000000L);
+}
+
 }  // namespace platform

@@ -235,4 +235,8 @@ void sleep_ms(unsigned long milliseconds) {
     ::Sleep(static_cast<DWORD>(milliseconds));
 }
 
+unsigned long long monotonic_ms() {
+    return ::GetTickCount64();
+}
+
 }  // namespace platform

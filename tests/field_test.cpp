@@ -350,6 +350,59 @@ bool set_link(const char* name, bool up) {
     return ok;
 }
 
+// A port that accepts and never answers (another service, a hung host) ends travo with the
+// connect error 30 s after its IS_ISI, so that the supervisor tries again; a host that takes
+// its time, with keep-alives meanwhile, is still served. Both run at once: slow by design.
+TEST(SilentHost, HandshakeEndsAfterThirtySecondsButASlowHostIsServed) {
+    FakeHost silent;
+    FakeHost slow;
+    ASSERT_TRUE(silent.listen());
+    ASSERT_TRUE(slow.listen());
+    testsupport::ConfigDir silent_dir(
+        {{"host", "127.0.0.1"}, {"port", std::to_string(silent.port())}});
+    testsupport::ConfigDir slow_dir({{"host", "127.0.0.1"}, {"port", std::to_string(slow.port())}});
+    ASSERT_TRUE(silent_dir.ok() && slow_dir.ok());
+    testsupport::Process silent_travo(testsupport::travo_options(TRAVO_BINARY, silent_dir.path()));
+    testsupport::Process slow_travo(testsupport::travo_options(TRAVO_BINARY, slow_dir.path()));
+    ASSERT_TRUE(silent_travo.started() && slow_travo.started());
+    ASSERT_TRUE(silent.accept(10s) && slow.accept(10s));
+    const auto silent_isi = silent.next_packet(10s);
+    ASSERT_TRUE(silent_isi && silent_isi->type() == insim::ISP_ISI);
+    const auto slow_isi = slow.next_packet(10s);
+    ASSERT_TRUE(slow_isi && slow_isi->type() == insim::ISP_ISI);
+
+    // The slow host answers after about 10 s, keep-alives first, each answered.
+    const hostside::Bytes keep_alive{4, insim::ISP_TINY, 0, insim::TINY_NONE};
+    for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(2500ms);
+        ASSERT_TRUE(slow.send_raw(keep_alive));
+        const auto answer = slow.next_packet(5s);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(answer->bytes, keep_alive);
+    }
+    ASSERT_TRUE(slow.send_raw(hostside::version_packet("0.7F", 9)));
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(slow.next_packet_of_type(insim::ISP_MST, 5s));
+    slow.close();
+    const ProcessResult served = slow_travo.wait(10s);
+    EXPECT_TRUE(contains(served.out, "*Conectado a LFS version: 0.7F")) << served.out;
+    EXPECT_TRUE(served.exited_with(kFailureStatus));
+    EXPECT_EQ(served.err, kReceiveErrorLine);
+
+    const ProcessResult ended = silent_travo.wait(45s);
+    const double seconds = std::chrono::duration<double>(ended.ended_at - silent_isi->at).count();
+    std::printf("travo gave up on the silent host %.1f s after its IS_ISI\n", seconds);
+    EXPECT_FALSE(ended.timed_out) << "travo still waited for the silent host after 45 s";
+    EXPECT_TRUE(ended.exited_with(kFailureStatus));
+    EXPECT_EQ(ended.err, kConnectErrorLine);
+    EXPECT_EQ(ended.out, "");
+    EXPECT_GE(seconds, 29.5);
+    EXPECT_LE(seconds, 45.0);
+    // It asked the host to close before closing.
+    const auto close = silent.next_packet(5s);
+    ASSERT_TRUE(close.has_value());
+    EXPECT_EQ(close->bytes, (hostside::Bytes{4, insim::ISP_TINY, 0, insim::TINY_CLOSE}));
+}
+
 constexpr const char* kInsideVariable = "TRAVO_DEAD_LINK_INSIDE";
 
 // Runs in a private network namespace of its own (started by the test below): the host answers

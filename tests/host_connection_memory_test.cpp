@@ -116,6 +116,94 @@ TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
     EXPECT_EQ(mem::record().sockets_closed, 1);
 }
 
+struct SlowHost {
+    const char* what;
+    void (*script)();  // what the host does after IS_ISI
+    int result;
+    unsigned long long elapsed_ms;  // on the platform's clock when connect_host returns
+};
+
+// The handshake gives up 30 s after IS_ISI whatever arrived meanwhile, and a host that answers
+// before then is served as if it had answered at once.
+TEST_F(MemoryConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
+    const SlowHost cases[] = {
+        {"silent", [] { mem::add_event(mem::Event::timeout, 6); }, -1, 30000},
+        {"keep-alives do not restart the limit",
+         [] {
+             mem::add_event(mem::Event::timeout, 3);
+             mem::add_bytes(kKeepAlive);
+             mem::add_event(mem::Event::timeout, 3);
+         },
+         -1, 30000},
+        {"bytes of a packet that never completes",
+         [] {
+             const Bytes ver = hostside::version_packet("0.7F", 9);
+             mem::add_bytes_in_pieces(ver.data(), 6, 1, true);
+         },
+         -1, 30000},
+        {"answers after 25 s, a keep-alive first",
+         [] {
+             mem::add_event(mem::Event::timeout, 4);
+             mem::add_bytes(kKeepAlive);
+             mem::add_event(mem::Event::timeout);
+             mem::add_bytes(hostside::version_packet("0.7F", 9));
+         },
+         0, 25000},
+        {"answers after 10 s",
+         [] {
+             mem::add_event(mem::Event::timeout, 2);
+             mem::add_bytes(hostside::version_packet("0.7F", 9));
+         },
+         0, 10000},
+    };
+    for (const SlowHost& c : cases) {
+        SCOPED_TRACE(c.what);
+        mem::reset();
+        c.script();
+        HostConnection fresh;
+        insim::IS_VER ver{};
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(fresh.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), c.result);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(mem::elapsed_ms(), c.elapsed_ms);
+        EXPECT_FALSE(mem::script_pending());
+        // A handshake that waited on would have met an empty script.
+        EXPECT_EQ(mem::record().dry_waits, 0);
+        const std::vector<Bytes> sends = mem::sends_since(0);
+        ASSERT_FALSE(sends.empty());
+        const Bytes last = sends.back();
+        if (c.result == 0) {
+            EXPECT_NE(last, (Bytes{4, 3, 0, insim::TINY_CLOSE}));
+            EXPECT_EQ(mem::record().sockets_closed, 0);
+            EXPECT_EQ(ver.InSimVer.get(), 9);
+        } else {
+            EXPECT_EQ(last, (Bytes{4, 3, 0, insim::TINY_CLOSE}));
+            EXPECT_EQ(mem::record().sockets_closed, 1);
+        }
+        // No wait is longer than five seconds, nor reaches past the limit.
+        unsigned long long waited = 0;
+        for (const mem::Wait& w : mem::record().waits) {
+            EXPECT_LE(w.seconds * 1000000L + w.microseconds, 5000000L);
+            waited += static_cast<unsigned long long>(w.seconds) * 1000 +
+                      static_cast<unsigned long long>(w.microseconds) / 1000;
+        }
+        EXPECT_LE(waited, HostConnection::kHandshakeLimitMs);
+    }
+}
+
+// After the handshake the limit is gone: a quiet host is waited for as long as it takes.
+TEST_F(MemoryConnection, TheLimitEndsWithTheHandshake) {
+    mem::add_bytes(hostside::version_packet("0.7F", 9));
+    insim::IS_VER ver{};
+    ASSERT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), 0);
+    const Bytes chat = hostside::mso_packet(6, "Alex: hi");
+    mem::add_event(mem::Event::timeout, 20);
+    mem::add_bytes(chat);
+    ASSERT_EQ(conn.receive_packet(), 0);
+    EXPECT_EQ(current(), chat);
+    EXPECT_EQ(mem::elapsed_ms(), 100000u);
+}
+
 TEST_F(MemoryConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");

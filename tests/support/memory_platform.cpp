@@ -360,4 +360,8 @@ void sleep_ms(unsigned long milliseconds) {
     state().clock_ms += milliseconds;
 }
 
+unsigned long long monotonic_ms() {
+    return state().clock_ms;
+}
+
 }  // namespace platform
