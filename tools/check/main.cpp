@@ -1,5 +1,6 @@
 // travo-check [FILE]: tells what travo will make of its configuration file before it runs.
 // travo-check --connect [FILE]: tries travo's handshake with the configured host.
+// travo-check --brief [FILE]: what travo is about to try, in a few lines for a journal.
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "app/config.h"
+#include "tools/check/brief.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
 #include "tools/check/picture.h"
@@ -18,6 +20,7 @@ void usage(std::ostream& out) {
     out << "usage: travo-check [FILE]\n"
         << "       travo-check --picture PICTURE.svg [FILE]\n"
         << "       travo-check --connect [FILE] [--timeout SECONDS]\n"
+        << "       travo-check --brief [FILE]\n"
         << "       travo-check --version\n"
         << "Checks a travo configuration file (default: " << kConfigFileName
         << " in the current directory).\n"
@@ -26,6 +29,8 @@ void usage(std::ostream& out) {
         << "With --connect, connects to the configured host and port, makes travo's handshake\n"
         << "(same name, flags and admin password) and says in one line what happened; it waits\n"
         << "at most SECONDS (default 10) and sends no chat line and no button.\n"
+        << "With --brief, prints one line with the host, the port, whether an admin password\n"
+        << "is set and how many warnings there are, then one short line per warning.\n"
         << "Exit status: 0 no problems (connected), 1 warnings (not connected),\n"
         << "2 the file cannot be read or a usage error.\n";
 }
@@ -59,6 +64,7 @@ int draw_picture(const std::string& picture, const std::string& path, const Conf
 
 int main(int argc, char** argv) {
     bool connect = false;
+    bool brief = false;
     std::string picture;
     double timeout_seconds = 10;
     std::string path;
@@ -74,6 +80,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "--connect") {
             connect = true;
+        } else if (arg == "--brief") {
+            brief = true;
         } else if (arg == "--picture") {
             if (i + 1 == argc) return usage_error("--picture needs the name of the picture");
             picture = argv[++i];
@@ -97,9 +105,17 @@ int main(int argc, char** argv) {
     const travo_check::Options options = travo_check::default_options(argc > 0 ? argv[0] : nullptr);
 
     if (connect && !picture.empty()) return usage_error("--picture and --connect go apart");
+    if (brief) {
+        if (connect || !picture.empty()) return usage_error("--brief goes alone");
+        const travo_check::Report report = travo_check::check_file(path, options);
+        std::cout << travo_check::brief_text(report, path) << std::flush;
+        return report.exit_code;
+    }
     if (!connect) {
         const travo_check::Report report = travo_check::check_file(path, options);
-        std::cout << report.text << std::flush;
+        std::cout << report.text
+                  << travo_check::remote_host_note(report.values, travo_check::system_lookup)
+                  << std::flush;
         if (picture.empty() || report.exit_code == 2) return report.exit_code;
         return draw_picture(picture, path, report.values, report.exit_code);
     }

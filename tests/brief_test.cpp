@@ -1,0 +1,166 @@
+// travo-check --brief and the note for a remote host, on reports made from file contents.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "app/config.h"
+#include "tests/support/value_lines.h"
+#include "tools/check/brief.h"
+#include "tools/check/checker.h"
+
+namespace {
+
+// 36 lines with the values given by line number, the other values empty, captions elsewhere.
+std::string file_with(const std::map<int, std::string>& values) {
+    std::string out;
+    for (int line = 1; line <= 36; ++line) {
+        bool value_line = false;
+        for (const auto& v : testsupport::kExpectedLines) value_line |= v.line == line;
+        const auto it = values.find(line);
+        out += it != values.end() ? it->second : value_line ? "" : "# " + std::to_string(line);
+        out += "\n";
+    }
+    return out;
+}
+
+// A dotted address in network byte order, as the lookup gives it.
+std::uint32_t address(const char* dotted) {
+    unsigned b[4] = {};
+    if (std::sscanf(dotted, "%u.%u.%u.%u", &b[0], &b[1], &b[2], &b[3]) != 4) return 0;
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(b[0]), static_cast<unsigned char>(b[1]),
+        static_cast<unsigned char>(b[2]), static_cast<unsigned char>(b[3])};
+    std::uint32_t a = 0;
+    std::memcpy(&a, bytes, 4);
+    return a;
+}
+
+TEST(Brief, OneLineForAGoodFileAndOneMorePerWarningNeverThePassword) {
+    const struct {
+        const char* what;
+        std::map<int, std::string> values;
+        std::string name;
+        std::string text;
+        int exit_code;
+    } cases[] = {
+        {"clean, no password",
+         {{2, "127.0.0.1"}, {5, "29999"}},
+         "quintaro.travo",
+         "travo-check: \"quintaro.travo\": host \"127.0.0.1\", port 29999, no admin password, no "
+         "warnings\n",
+         0},
+        {"password set, port with trailing junk",
+         {{2, "lfs.example"}, {5, "29999x"}, {8, "s3cret!"}},
+         "/etc/travo/quintaro.travo",
+         "travo-check: \"/etc/travo/quintaro.travo\": host \"lfs.example\", port 29999, admin "
+         "password set, 1 warning\n"
+         "  line 5: the port \"29999x\" has characters after its digits.\n",
+         1},
+        {"nothing set: the port travo uses is 0",
+         {},
+         "q",
+         "travo-check: \"q\": host \"\", port 0, no admin password, 2 warnings\n"
+         "  line 2: the host is empty.\n",
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const travo_check::Report report =
+            travo_check::check_contents(file_with(c.values), c.name, {});
+        const std::string text = travo_check::brief_text(report, c.name);
+        EXPECT_EQ(report.exit_code, c.exit_code);
+        EXPECT_TRUE(text.starts_with(c.text)) << text;
+        EXPECT_EQ(text.find("s3cret"), std::string::npos);
+        std::size_t lines = 0;
+        for (const char ch : text) lines += ch == '\n';
+        EXPECT_EQ(lines, report.findings.size() + 1) << text;
+    }
+}
+
+TEST(Brief, AWarningShowsOnlyItsFirstSentenceAndAnUnreadableFileIsAWarningOfTheFile) {
+    travo_check::Report report{};
+    report.values = {};
+    report.findings.push_back({travo_check::Issue::port, 5, 0, {}, "first. second. third", "fix"});
+    report.findings.push_back({travo_check::Issue::host, 2, 0, {}, "one; two", "fix"});
+    report.findings.push_back(
+        {travo_check::Issue::short_file, 6, 0, {}, "many words " + std::string(200, 'w'), "fix"});
+    report.findings.push_back({travo_check::Issue::unreadable, 0, 0, {}, "cannot read it", "fix"});
+    EXPECT_EQ(travo_check::brief_text(report, "a\tb"),
+              "travo-check: \"a\\x09b\": host \"\", port 0, no admin password, 4 warnings\n"
+              "  line 5: first.\n"
+              "  line 2: one.\n"
+              "  line 6: many words ...\n"
+              "  file: cannot read it.\n");
+
+    const travo_check::Report missing =
+        travo_check::check_file("/nonexistent/quintaro.travo", travo_check::Options{});
+    const std::string text = travo_check::brief_text(missing, "/nonexistent/quintaro.travo");
+    EXPECT_EQ(missing.exit_code, 2);
+    EXPECT_TRUE(
+        text.starts_with("travo-check: \"/nonexistent/quintaro.travo\": host \"\", port 0, "
+                         "no admin password, 1 warning\n  file: "))
+        << text;
+}
+
+TEST(RemoteHost, LoopbackAndThePrivateRangesAreLocalEverythingElseIsNot) {
+    const struct {
+        const char* address;
+        bool local;
+    } cases[] = {
+        {"127.0.0.1", true},      {"127.255.1.2", true},      {"10.0.0.1", true},
+        {"10.255.255.255", true}, {"9.255.255.255", false},   {"11.0.0.1", false},
+        {"172.16.0.1", true},     {"172.31.255.255", true},   {"172.15.255.255", false},
+        {"172.32.0.0", false},    {"192.168.0.1", true},      {"192.168.255.255", true},
+        {"192.169.0.1", false},   {"192.167.255.255", false}, {"8.8.8.8", false},
+        {"0.0.0.0", false},       {"128.0.0.1", false},       {"1.10.0.127", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(travo_check::is_loopback_or_private(address(c.address)), c.local) << c.address;
+    }
+}
+
+TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
+    // Names resolve through this table only.
+    const std::map<std::string, std::string> names = {
+        {"lan-host", "192.168.1.20"}, {"rented.example", "203.0.113.7"},
+        {"127.0.0.1", "127.0.0.1"},   {"203.0.113.9", "203.0.113.9"},
+        {"localhost", "8.8.8.8"},  // localhost needs no lookup, whatever the resolver says
+    };
+    const travo_check::Lookup lookup = [&](const char* host, std::uint32_t* out) {
+        const auto it = names.find(host);
+        if (it == names.end()) return false;
+        *out = address(it->second.c_str());
+        return true;
+    };
+    const struct {
+        const char* host;
+        const char* password;
+        bool note;
+    } cases[] = {
+        {"rented.example", "pw", true},   {"203.0.113.9", "pw", true},
+        {"rented.example", "", false},    {"lan-host", "pw", false},
+        {"127.0.0.1", "pw", false},       {"localhost", "pw", false},
+        {"unknown.example", "pw", false}, {"", "pw", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.host) + " / " + c.password);
+        ConfigValues values{};
+        std::strcpy(values.host, c.host);
+        std::strcpy(values.admin_password, c.password);
+        const std::string note = travo_check::remote_host_note(values, lookup);
+        EXPECT_EQ(!note.empty(), c.note) << note;
+        if (c.note) {
+            EXPECT_TRUE(note.starts_with("Note: the host \"" + std::string(c.host) + "\""));
+            EXPECT_NE(note.find("SSH forward or a VPN"), std::string::npos);
+            EXPECT_NE(note.find("Remote hosts"), std::string::npos);
+            EXPECT_EQ(note.back(), '\n');
+            EXPECT_EQ(note.find('\n'), note.size() - 1);
+        }
+    }
+}
+
+}  // namespace

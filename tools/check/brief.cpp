@@ -1,0 +1,90 @@
+#include "tools/check/brief.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "insim/platform.h"
+
+namespace travo_check {
+namespace {
+
+// Quoted, every byte outside printable ASCII as \xNN: a journal line stays one line.
+std::string quoted(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c >= 0x7F) {
+            out += "\\x";
+            out += kDigits[c >> 4];
+            out += kDigits[c & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+constexpr std::size_t kShortLine = 110;
+
+// Up to the first full stop or semicolon, and no longer than a journal line should be.
+std::string first_sentence(std::string_view message) {
+    message = message.substr(0, std::min(message.find(". "), message.find("; ")));
+    if (message.size() <= kShortLine) return std::string(message);
+    const std::size_t blank = message.rfind(' ', kShortLine);
+    return std::string(message.substr(0, blank == std::string_view::npos ? kShortLine : blank)) +
+           " ...";
+}
+
+}  // namespace
+
+std::string brief_text(const Report& report, std::string_view name) {
+    const ConfigValues& v = report.values;
+    const std::size_t n = report.findings.size();
+    std::string out = "travo-check: " + quoted(name) + ": host " + quoted(v.host) + ", port " +
+                      std::to_string(port_from_text(v.port)) + ", " +
+                      (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
+                      ", " +
+                      (n == 0 ? std::string("no warnings")
+                              : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
+                      "\n";
+    for (const Finding& f : report.findings) {
+        out += f.line > 0 ? "  line " + std::to_string(f.line) : std::string("  file");
+        out += ": ";
+        const std::string sentence = first_sentence(f.message);
+        out += sentence + (sentence.ends_with("...") ? "\n" : ".\n");
+    }
+    return out;
+}
+
+bool system_lookup(const char* host, std::uint32_t* address_be) {
+    const bool started = platform::socket_layer_start() == 0;
+    const bool found = started && platform::lookup_ipv4(host, address_be);
+    platform::socket_layer_stop();
+    return found;
+}
+
+bool is_loopback_or_private(std::uint32_t address_be) {
+    unsigned char a[4];
+    std::memcpy(a, &address_be, 4);
+    return a[0] == 127 || a[0] == 10 || (a[0] == 172 && (a[1] & 0xF0) == 16) ||
+           (a[0] == 192 && a[1] == 168);
+}
+
+std::string remote_host_note(const ConfigValues& values, const Lookup& lookup) {
+    if (values.admin_password[0] == '\0' || values.host[0] == '\0') return {};
+    if (std::strcmp(values.host, "localhost") == 0) return {};
+    std::uint32_t address = 0;
+    if (!lookup || !lookup(values.host, &address) || is_loopback_or_private(address)) return {};
+    return "Note: the host " + quoted(values.host) +
+           " is neither this machine nor in a private network, and InSim is not encrypted: the "
+           "admin password and every packet cross the network as they stand. Run travo on the "
+           "host's machine, or reach the host through an SSH forward or a VPN and put the "
+           "tunnel's end on line 2 (see \"Remote hosts\" in docs/operations.md).\n";
+}
+
+}  // namespace travo_check

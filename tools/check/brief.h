@@ -1,0 +1,34 @@
+// travo-check --brief, for journals and scripts, and the note for an admin password that would
+// cross the internet as it stands.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/config.h"
+#include "tools/check/checker.h"
+
+namespace travo_check {
+
+// One line naming the file as given, the host and port travo will use, whether an admin
+// password is set (never the password) and how many warnings there are; then one line per
+// warning: its line and the first sentence of its message, cut to a journal line's width.
+std::string brief_text(const Report& report, std::string_view name);
+
+// A host name or dotted address to an IPv4 address in network byte order; false: not found.
+using Lookup = std::function<bool(const char* host, std::uint32_t* address_be)>;
+
+// travo's own lookup, with the socket layer started around it (Winsock resolves nothing before).
+bool system_lookup(const char* host, std::uint32_t* address_be);
+
+// 127/8, 10/8, 172.16/12 and 192.168/16; the address in network byte order.
+bool is_loopback_or_private(std::uint32_t address_be);
+
+// A note, ended by a line end, when an admin password is set and the host lies neither on this
+// machine nor in a private network; empty otherwise, also when the host is not found (the check
+// warns about that already).
+std::string remote_host_note(const ConfigValues& values, const Lookup& lookup);
+
+}  // namespace travo_check
