@@ -102,6 +102,18 @@ grep -q 'Nuestro facebook es: Travo Racing$' sim1/out || fail "no answer to the 
     fail "not greeted, welcomed and answered: $(cat sim1/out)"
 echo "the first host was greeted, the player welcomed and answered"
 
+# travo-check --brief ran in the unit's sandbox before travo, and the journal shows its line first.
+brief="travo-check: \"quintaro.travo\": host \"127.0.0.1\", port $port, no admin password, no warnings"
+journal_lines() { journalctl -u "$unit" -o cat --no-pager > journal.txt 2>&1; }
+line_of() { grep -n -m1 -F -- "$1" journal.txt | cut -d: -f1; }
+until_true 5 'journal_lines && [ -n "$(line_of "*Conectado a LFS version")" ]' ||
+    fail "no banner in the journal: $(cat journal.txt)"
+brief_at="$(line_of "$brief")"
+banner_at="$(line_of "*Conectado a LFS version")"
+[ -n "$brief_at" ] || fail "no --brief line in the journal: $(cat journal.txt)"
+[ "$brief_at" -lt "$banner_at" ] || fail "the --brief line comes after the banner: $(cat journal.txt)"
+echo "the journal begins the start with: $brief"
+
 # The second host on the same port: the restarted travo finds it by name this time, through the
 # C library's lookup under the unit's system call filter.
 grep -qw localhost /etc/hosts 2> /dev/null || echo '127.0.0.1 localhost' >> /etc/hosts

@@ -79,6 +79,11 @@ kill "$forever_pid" 2> /dev/null || true
 err="$(cat "$host/forever.err")"
 
 tr -d '\r' < "$host/forever.out" | grep -q ' V3.0$' || fail "no banner: $(cat "$host/forever.out")"
+# The window shows the check's findings first, once.
+tr -d '\r' < "$host/forever.out" | head -n 1 | grep -qx 'travo-check: quintaro.travo, 36 lines' ||
+    fail "travo-forever.cmd did not check the file first: $(head -n 3 "$host/forever.out")"
+[ "$(grep -c '^travo-check: ' "$host/forever.out")" -eq 1 ] ||
+    fail "the file was checked more than once: $(cat "$host/forever.out")"
 # Run 1 loses its host, run 2 finds none: the lines come in this order.
 tr -d '\r' < "$host/forever.err" | grep -v '^(HostConnection)' | head -n 4 > "$scratch/lines"
 printf '%s\n' '*Error al recibir los paquetes de Live For Speed' \

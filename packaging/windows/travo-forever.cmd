@@ -2,6 +2,7 @@
 rem Runs travo again and again: it ends whenever the host closes the connection or cannot be
 rem reached, and never retries by itself.
 rem   travo-forever [FOLDER]    FOLDER holds quintaro.travo (default: the current folder)
+rem It checks the file once first, so that its window shows the findings before anything else.
 rem Stop it with Ctrl+C.
 setlocal
 set "TRAVO=%~dp0travo.exe"
@@ -13,6 +14,7 @@ if not "%~1"=="" (
     cd /d "%~1"
 )
 if not exist "quintaro.travo" >&2 echo travo-forever: there is no quintaro.travo in "%CD%"
+if exist "%~dp0travo-check.exe" "%~dp0travo-check.exe" quintaro.travo
 
 :again
 "%TRAVO%"
