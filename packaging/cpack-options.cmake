@@ -12,3 +12,18 @@ if(CPACK_GENERATOR STREQUAL "DEB")
 else()
   unset(ENV{TRAVO_PACKAGE_DEB})
 endif()
+# The same commit gives the same packages, byte for byte: cpack stamps every archive member,
+# the gzip headers and the ar members with SOURCE_DATE_EPOCH when it is set.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(epoch "")
+  if(CPACK_TRAVO_GIT)
+    execute_process(COMMAND "${CPACK_TRAVO_GIT}" -C "${CPACK_TRAVO_SOURCE_DIR}" log -1 --format=%ct
+                    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(NOT epoch MATCHES "^[0-9]+$")
+    set(epoch "${CPACK_TRAVO_CHANGELOG_EPOCH}")
+  endif()
+  if(epoch MATCHES "^[0-9]+$")
+    set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
+  endif()
+endif()
