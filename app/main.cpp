@@ -3,11 +3,22 @@
 #include <iostream>
 
 #include "app/config.h"
+#include "app/console_pause.h"
 #include "app/startup.h"
 #include "insim/host_connection.h"
 
 // The program's one connection to the host.
 HostConnection host_connection;
+
+namespace {
+
+// A window of its own (a double-click) stays until its last line has been read.
+int end(int status) {
+    return end_of_program(status, read_console_facts(), std::cout,
+                          [] { wait_for_key(kKeyWaitMs); });
+}
+
+}  // namespace
 
 int main() {
     // Binary mode: line ends are handled by the reader, the same on every platform.
@@ -18,12 +29,12 @@ int main() {
     insim::IS_VER verPack{};
     if (connect_to_host(host_connection, config, verPack) < 0) {
         std::cerr << kConnectError << std::endl;
-        return -1;
+        return end(-1);
     }
     print_banner(std::cout, verPack);
     send_greeting(host_connection, config);
 
     run_packet_loop(host_connection, config);
     std::cerr << kReceiveError << std::endl;
-    return -1;
+    return end(-1);
 }

@@ -14,6 +14,11 @@ cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$out" > "$scratch/cpack.log
     fail "cpack failed: $(cat "$scratch/cpack.log")"
 zip="$out/travo-$version-win64.zip"
 [ -f "$zip" ] || fail "no $(basename "$zip") in: $(ls "$out")"
+# Made again a second later, it is the same: its time stamps are the last commit's.
+sleep 1
+cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$scratch/again" > "$scratch/cpack.log" 2>&1 ||
+    fail "cpack failed: $(cat "$scratch/cpack.log")"
+cmp "$zip" "$scratch/again/$(basename "$zip")" || fail "the .zip differs when made again"
 (cd "$scratch" && cmake -E tar xf "$zip") || fail "cannot unpack $zip"
 top="$scratch/travo-$version-win64"
 # One folder: the programs, the example beside travo.exe, the texts.

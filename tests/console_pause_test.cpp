@@ -1,0 +1,47 @@
+// When travo waits for a key before it ends: only in a window of its own, as a double-click
+// gives it.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/console_pause.h"
+
+namespace {
+
+TEST(ConsolePause, OnlyADoubleClickedProgramWaitsForAKey) {
+    const ConsoleFacts double_click{true, true, 1, true};
+    const struct {
+        const char* what;
+        ConsoleFacts facts;
+        bool waits;
+    } cases[] = {
+        {"double-click: its own visible console", double_click, true},
+        {"from cmd, PowerShell or travo-forever.cmd: a shared console",
+         {true, true, 2, true},
+         false},
+        {"as a task or a service: no visible window", {true, true, 1, false}, false},
+        {"standard input redirected", {false, true, 1, true}, false},
+        {"standard output redirected", {true, false, 1, true}, false},
+        {"no console at all", {false, false, 0, false}, false},
+        {"the count could not be had", {true, true, 0, true}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(should_wait_for_key(c.facts), c.waits);
+        std::ostringstream out;
+        int waits = 0;
+        EXPECT_EQ(end_of_program(-1, c.facts, out, [&] { ++waits; }), -1);
+        EXPECT_EQ(waits, c.waits ? 1 : 0);
+        EXPECT_EQ(out.str(), c.waits ? std::string(kKeyWaitLine) + "\n" : "");
+    }
+}
+
+#ifndef _WIN32
+// Terminals here outlive the programs in them: the seam never asks for a wait.
+TEST(ConsolePause, NeverOnThisSystem) {
+    EXPECT_FALSE(should_wait_for_key(read_console_facts()));
+    EXPECT_FALSE(wait_for_key(10));
+}
+#endif
+
+}  // namespace
