@@ -37,6 +37,8 @@ status=0
 (cd "$work" && exec "$bin/travo") || status=$?
 echo "demo: travo ended with status $status once the virtual host closed the connection" \
      "(it always ends so: 255 is main's -1)"
+echo "demo: after the light the rules panel lacks rule 1: lamp 4 and rule 1 share ClickID 10," \
+     "and the light deletes its lamps at the end"
 
 wait "$sim_pid" || { echo "demo: the virtual host failed" >&2; exit 1; }
 sim_pid=""
