@@ -19,7 +19,7 @@ bool should_wait_for_key(const ConsoleFacts& facts);
 
 // How long the window stays at most: a double-clicked travo under a supervisor of its own
 // making still ends.
-inline constexpr unsigned long kKeyWaitMs = 5 * 60 * 1000;
+inline constexpr unsigned long kKeyWaitMs = 5UL * 60 * 1000;
 inline constexpr const char* kKeyWaitLine =
     "*Pulsa una tecla para cerrar esta ventana (se cierra sola en 5 minutos)";
 

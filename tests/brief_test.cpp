@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -29,11 +29,13 @@ std::string file_with(const std::map<int, std::string>& values) {
 
 // A dotted address in network byte order, as the lookup gives it.
 std::uint32_t address(const char* dotted) {
-    unsigned b[4] = {};
-    if (std::sscanf(dotted, "%u.%u.%u.%u", &b[0], &b[1], &b[2], &b[3]) != 4) return 0;
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(b[0]), static_cast<unsigned char>(b[1]),
-        static_cast<unsigned char>(b[2]), static_cast<unsigned char>(b[3])};
+    unsigned char bytes[4] = {};
+    const char* p = dotted;
+    for (unsigned char& b : bytes) {
+        char* end = nullptr;
+        b = static_cast<unsigned char>(std::strtoul(p, &end, 10));
+        p = *end == '.' ? end + 1 : end;
+    }
     std::uint32_t a = 0;
     std::memcpy(&a, bytes, 4);
     return a;
