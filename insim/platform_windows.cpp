@@ -81,11 +81,18 @@ void close_socket(SocketHandle s) {
 }
 
 bool lookup_ipv4(const char* host, std::uint32_t* address_be) {
+    // Winsock resolves no name before it is started, and travo-check looks names up without a
+    // connection. Starts are counted, so one of our own changes nothing for travo.
+    WSADATA data;
+    const bool started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    bool found = false;
     if (const hostent* he = ::gethostbyname(host);
         he != nullptr && he->h_addrtype == AF_INET && he->h_addr_list[0] != nullptr) {
         std::memcpy(address_be, he->h_addr_list[0], 4);
-        return true;
+        found = true;
     }
+    if (started) ::WSACleanup();
+    if (found) return true;
     const unsigned long a = ::inet_addr(host);
     if (a == INADDR_NONE) return false;
     *address_be = static_cast<std::uint32_t>(a);

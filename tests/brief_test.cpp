@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/config.h"
+#include "insim/platform.h"
 #include "tests/support/value_lines.h"
 #include "tools/check/brief.h"
 #include "tools/check/checker.h"
@@ -163,6 +164,16 @@ TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
             EXPECT_EQ(note.find('\n'), note.size() - 1);
         }
     }
+}
+
+// The checker's lookups come before any connection: on Windows too they must find a name.
+TEST(RemoteHost, ANameIsFoundWithoutAConnection) {
+    std::uint32_t found = 0;
+    ASSERT_TRUE(platform::lookup_ipv4("localhost", &found));
+    EXPECT_TRUE(travo_check::is_loopback_or_private(found));
+    const travo_check::Report report = travo_check::check_contents(
+        file_with({{2, "localhost"}, {5, "29999"}}), "q", travo_check::default_options(nullptr));
+    EXPECT_EQ(report.exit_code, 0) << report.text;
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "insim/platform.h"
-
 namespace travo_check {
 namespace {
 
@@ -59,13 +57,6 @@ std::string brief_text(const Report& report, std::string_view name) {
         out += sentence + (sentence.ends_with("...") ? "\n" : ".\n");
     }
     return out;
-}
-
-bool system_lookup(const char* host, std::uint32_t* address_be) {
-    const bool started = platform::socket_layer_start() == 0;
-    const bool found = started && platform::lookup_ipv4(host, address_be);
-    platform::socket_layer_stop();
-    return found;
 }
 
 bool is_loopback_or_private(std::uint32_t address_be) {

@@ -20,9 +20,6 @@ std::string brief_text(const Report& report, std::string_view name);
 // A host name or dotted address to an IPv4 address in network byte order; false: not found.
 using Lookup = std::function<bool(const char* host, std::uint32_t* address_be)>;
 
-// travo's own lookup, with the socket layer started around it (Winsock resolves nothing before).
-bool system_lookup(const char* host, std::uint32_t* address_be);
-
 // 127/8, 10/8, 172.16/12 and 192.168/16; the address in network byte order.
 bool is_loopback_or_private(std::uint32_t address_be);
 

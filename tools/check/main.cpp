@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/config.h"
+#include "insim/platform.h"
 #include "tools/check/brief.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
     if (!connect) {
         const travo_check::Report report = travo_check::check_file(path, options);
         std::cout << report.text
-                  << travo_check::remote_host_note(report.values, travo_check::system_lookup)
+                  << travo_check::remote_host_note(report.values, platform::lookup_ipv4)
                   << std::flush;
         if (picture.empty() || report.exit_code == 2) return report.exit_code;
         return draw_picture(picture, path, report.values, report.exit_code);
