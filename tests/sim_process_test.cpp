@@ -86,7 +86,7 @@ class Client {
     }
 
     // The next packet; nothing on time-out or once the host has closed (see closed()).
-    std::optional<Bytes> next(std::chrono::milliseconds timeout = 5000ms) {
+    std::optional<Bytes> next(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         const auto deadline = Clock::now() + timeout;
         for (;;) {
             if (!pending_.empty() && pending_.size() >= std::max<std::size_t>(1, pending_[0])) {
@@ -114,7 +114,7 @@ class Client {
 
     // Packets until one of `type`; the types met on the way are counted in seen().
     std::optional<Bytes> next_of_type(std::uint8_t type,
-                                      std::chrono::milliseconds timeout = 5000ms) {
+                                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         const auto deadline = Clock::now() + timeout;
         while (Clock::now() < deadline) {
             auto p = next(
@@ -308,7 +308,7 @@ TEST(SimClients, EveryClientIsServedAndShownOnItsOwn) {
 
     // "close 2" ends B alone: A is still served afterwards.
     EXPECT_TRUE(b.closed_within(10s));
-    EXPECT_TRUE(a.next_of_type(insim::ISP_TINY, 2000ms));
+    EXPECT_TRUE(a.next_of_type(insim::ISP_TINY, 2s));
     EXPECT_FALSE(a.closed_within(100ms));
 
     const ProcessResult r = sim.process->wait(kLimit);
@@ -368,7 +368,7 @@ TEST(SimPassword, AWrongPasswordIsClosedWithoutAnAnswerAndNeverShown) {
     const auto version = right.next();
     ASSERT_TRUE(version);
     EXPECT_EQ((*version)[1], insim::ISP_VER);
-    EXPECT_TRUE(right.next_of_type(insim::ISP_TINY, 2000ms));
+    EXPECT_TRUE(right.next_of_type(insim::ISP_TINY, 2s));
 
     ASSERT_EQ(::kill(sim.process->pid(), SIGTERM), 0);
     const ProcessResult r = sim.process->wait(kLimit);
@@ -401,7 +401,7 @@ TEST(SimForever, ServesAfterTheCommandsUntilASignal) {
         Client second(sim.port);
         ASSERT_TRUE(second.send_isi(""));
         ASSERT_TRUE(second.next_of_type(insim::ISP_VER));
-        ASSERT_TRUE(second.next_of_type(insim::ISP_TINY, 2000ms));
+        ASSERT_TRUE(second.next_of_type(insim::ISP_TINY, 2s));
         ASSERT_TRUE(second.send(button(9, 30, "second's")));
         std::this_thread::sleep_for(300ms);
         EXPECT_FALSE(second.closed_within(0ms));

@@ -49,7 +49,12 @@ std::optional<double> parse_number(std::string_view text, double min, double max
     char* end = nullptr;
     const double v = std::strtod(copy.c_str(), &end);
     if (end == copy.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
-    if (v < min || v > max || (whole && v != std::floor(v))) return std::nullopt;
+    if (v < min || v > max) return std::nullopt;
+    // Every double past 2^53 is whole; below it a cast shows a fraction, without needing libm,
+    // which the shipped programs do not link.
+    const double magnitude = v < 0 ? -v : v;
+    if (whole && magnitude < 9.0e15 && v != static_cast<double>(static_cast<long long>(v)))
+        return std::nullopt;
     return v;
 }
 

@@ -722,8 +722,11 @@ int main(int argc, char** argv) {
     }
     std::ios::sync_with_stdio(false);
     if (opt.forever) {
-        std::signal(SIGINT, on_stop_signal);
-        std::signal(SIGTERM, on_stop_signal);
+        if (std::signal(SIGINT, on_stop_signal) == SIG_ERR ||
+            std::signal(SIGTERM, on_stop_signal) == SIG_ERR) {
+            std::cerr << "travo-sim: cannot catch SIGINT and SIGTERM for --forever" << std::endl;
+            return 1;
+        }
     }
     if (platform::socket_layer_start() != 0) {
         std::cerr << "travo-sim: the socket layer does not start" << std::endl;
