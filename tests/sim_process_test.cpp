@@ -324,6 +324,19 @@ TEST(SimClients, EveryClientIsServedAndShownOnItsOwn) {
     EXPECT_TRUE(contains(r.out.substr(screen), "from B")) << r.out;
 }
 
+// A client may make its handshake and leave before the commands begin: they run all the same.
+TEST(SimClients, AClientThatLeavesAtOnceStillStartsTheCommands) {
+    Sim sim({"--keepalive", "0", "--wait-client", "3"}, "quit\n");
+    ASSERT_NE(sim.port, 0);
+    {
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+    }
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "travo-sim: done")) << r.out;
+}
+
 TEST(SimClients, EightAtOnceTheNinthRefusedAndAFreedPlaceTakenAgain) {
     Sim sim({"--forever", "--keepalive", "0"}, "wait 0\n");
     ASSERT_NE(sim.port, 0);

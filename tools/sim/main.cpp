@@ -319,9 +319,8 @@ class VirtualHost {
     bool await_first_client() {
         const auto deadline = Clock::now() + seconds(opt_.wait_client);
         for (;;) {
-            if (std::any_of(clients_.begin(), clients_.end(),
-                            [](const auto& c) { return c->greeted; }))
-                return true;
+            // A client may already have made its handshake and gone again.
+            if (greeted_any_) return true;
             if (stopping()) return false;
             if (!opt_.forever) {
                 if (handshake_failed_) return false;
@@ -477,6 +476,7 @@ class VirtualHost {
         c.next_keepalive = now + seconds(opt_.keepalive);
         c.next_mci = now + std::chrono::milliseconds(c.mci_interval);
         c.greeted = true;
+        greeted_any_ = true;
     }
 
     void timers(Client& c, Clock::time_point now) {
@@ -637,6 +637,7 @@ class VirtualHost {
     std::vector<std::unique_ptr<Client>> clients_;
     int clients_seen_ = 0;
     bool handshake_failed_ = false;
+    bool greeted_any_ = false;
     hostside::ScreenModel screen_;
     bool dirty_ = false;
     Clock::time_point last_change_{};
