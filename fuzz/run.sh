@@ -3,10 +3,11 @@
 #
 #   fuzz/run.sh [SECONDS] [TARGET...]     e.g. fuzz/run.sh 600 receive handlers
 #
-# SECONDS defaults to $FUZZ_SECONDS or 60; TARGETs are receive, config and handlers (default:
-# all). FUZZ_JOBS targets run at once (default 1). FUZZ_BUILD_DIR is the clang build directory
-# (default build/fuzz). New inputs go to $FUZZ_BUILD_DIR/corpus/<what>, the checked-in seeds in
-# fuzz/corpus/<what> are only read; a crash leaves its input in $FUZZ_BUILD_DIR/artifacts/.
+# SECONDS defaults to $FUZZ_SECONDS or 60; TARGETs are receive, config, handlers and script
+# (default: all). FUZZ_JOBS targets run at once (default 1). FUZZ_BUILD_DIR is the clang build
+# directory (default build/fuzz). New inputs go to $FUZZ_BUILD_DIR/corpus/<what>, the checked-in
+# seeds in fuzz/corpus/<what> are only read; a crash leaves its input in
+# $FUZZ_BUILD_DIR/artifacts/.
 # Exit status 0 only when every run ended without a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(receive config handlers)
+[ ${#targets[@]} -eq 0 ] && targets=(receive config handlers script)
 jobs=${FUZZ_JOBS:-1}
 build=${FUZZ_BUILD_DIR:-build/fuzz}
 
@@ -31,11 +32,13 @@ run_one() {
     local what=$1
     mkdir -p "$build/corpus/$what"
     # Longer inputs add nothing a shorter one cannot show: a stream of two 512-byte buffers, one
-    # record of at most 255 bytes, a file of 36 lines of at most 100 characters and then some.
+    # record of at most 255 bytes, a file of 36 lines of at most 100 characters and then some,
+    # a script line past its bound of 4096 bytes.
     local max_len=4096
     case $what in
         receive) max_len=1024 ;;
         handlers) max_len=260 ;;
+        script) max_len=8192 ;;
     esac
     "$bin/fuzz_$what" "$build/corpus/$what" "fuzz/corpus/$what" \
         -max_total_time="$seconds" -max_len="$max_len" -timeout=30 -print_final_stats=1 \

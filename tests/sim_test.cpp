@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "insim/builders.h"
@@ -10,6 +12,7 @@
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/screen.h"
 #include "tools/host_side/text.h"
+#include "tools/sim/commands.h"
 
 namespace {
 
@@ -190,6 +193,163 @@ TEST(Trace, AdminPasswordIsNeverShown) {
     const std::string line = hostside::describe_packet(Bytes(p, p + sizeof isi));
     EXPECT_EQ(line.find("hunter2"), std::string::npos);
     EXPECT_NE(line.find("Admin=(given)"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+using simscript::Command;
+using simscript::Verb;
+
+TEST(ScriptLines, CommandsAndTheirArguments) {
+    struct Case {
+        const char* line;
+        Verb verb;
+        const char* name;
+        const char* text;
+        double seconds;
+        int client;
+    } cases[] = {
+        {"", Verb::kNothing, "", "", 0, 0},
+        {"   \t", Verb::kNothing, "", "", 0, 0},
+        {"  # join Racer", Verb::kNothing, "", "", 0, 0},
+        {"\r", Verb::kNothing, "", "", 0, 0},
+        {"join ^7Racer", Verb::kJoin, "^7Racer", "", 0, 0},
+        {"join Two Words\r", Verb::kJoin, "Two Words", "", 0, 0},
+        {"say Racer !fb", Verb::kSay, "Racer", "!fb", 0, 0},
+        {"say Racer", Verb::kSay, "Racer", "", 0, 0},
+        {"\tsay Racer hola  que tal ", Verb::kSay, "Racer", "hola  que tal ", 0, 0},
+        {"chat 6 Racer ^8!fb", Verb::kChat, "", "Racer ^8!fb", 0, 0},
+        {"wait 0.2", Verb::kWait, "", "", 0.2, 0},
+        {"wait 13.2 ", Verb::kWait, "", "", 13.2, 0},
+        {"wait 86400", Verb::kWait, "", "", 86400, 0},
+        {"screen", Verb::kScreen, "", "", 0, 0},
+        {"snapshot a b.svg", Verb::kSnapshot, "", "a b.svg", 0, 0},
+        {"close", Verb::kClose, "", "", 0, 0},
+        {"close 2", Verb::kClose, "", "", 0, 2},
+        {"reset 8", Verb::kReset, "", "", 0, 8},
+        {"quit", Verb::kQuit, "", "", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        Command command;
+        std::string reason;
+        ASSERT_TRUE(simscript::parse_command(c.line, &command, &reason)) << reason;
+        EXPECT_EQ(command.verb, c.verb);
+        EXPECT_EQ(command.name, c.name);
+        EXPECT_EQ(command.text, c.text);
+        EXPECT_EQ(command.seconds, c.seconds);
+        EXPECT_EQ(command.client, c.client);
+    }
+    Command chat;
+    std::string reason;
+    ASSERT_TRUE(simscript::parse_command("chat 127 x", &chat, &reason));
+    EXPECT_EQ(chat.text_start, 127);
+}
+
+TEST(ScriptLines, BadLinesSayWhatIsWrong) {
+    struct Case {
+        std::string line;
+        const char* says;
+    } cases[] = {
+        {"join", "join needs an argument"},
+        {"say", "say needs an argument"},
+        {"chat 128 x", "TextStart from 0 to 127"},
+        {"chat -1 x", "TextStart from 0 to 127"},
+        {"chat 1.5 x", "TextStart from 0 to 127"},
+        {"chat x y", "TextStart from 0 to 127"},
+        {"wait", "from 0 to 86400"},
+        {"wait -1", "from 0 to 86400"},
+        {"wait 0.2abc", "from 0 to 86400"},
+        {"wait inf", "from 0 to 86400"},
+        {"wait nan", "from 0 to 86400"},
+        {"wait 1e10", "from 0 to 86400"},
+        {"wait 1 2", "from 0 to 86400"},
+        {"snapshot", "snapshot needs a file name"},
+        {"close 0", "client number from 1"},
+        {"reset two", "client number from 1"},
+        {"close nan", "client number from 1"},
+        {"jump", "unknown command \"jump\""},
+        {std::string("j\x1b[2Jx\xff", 7), "unknown command \"j\\x1b[2Jx\\xff\""},
+        {std::string(5000, 'v'), "..."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 20));
+        Command command;
+        std::string reason;
+        EXPECT_FALSE(simscript::parse_command(c.line, &command, &reason));
+        EXPECT_NE(reason.find(c.says), std::string::npos) << reason;
+        EXPECT_LT(reason.size(), 200u);
+        EXPECT_EQ(reason.find('\x1b'), std::string::npos);
+    }
+}
+
+TEST(ScriptLines, NumbersAreFiniteWholeWhereAskedAndInRange) {
+    struct Case {
+        const char* text;
+        bool whole;
+        std::optional<double> value;
+    } cases[] = {
+        {"29999", true, 29999}, {"0", true, 0},    {"65535", true, 65535}, {"65536", true, {}},
+        {"70000", true, {}},    {"-1", true, {}},  {"2.5", true, {}},      {"2.5", false, 2.5},
+        {"nan", false, {}},     {"NAN", true, {}}, {"inf", false, {}},     {"-infinity", false, {}},
+        {"1e400", false, {}},   {"", false, {}},   {"12abc", false, {}},   {"0x10", true, 16},
+        {"1e3", true, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(simscript::parse_number(c.text, 0, 65535, c.whole), c.value);
+    }
+    EXPECT_EQ(simscript::range_words(0, 8, true), "a whole number from 0 to 8");
+    EXPECT_EQ(simscript::range_words(0, 86400, false, "seconds"),
+              "a number of seconds from 0 to 86400");
+}
+
+TEST(ScriptLines, LinesAreBoundedAndTheirEndsKept) {
+    std::istringstream in("a\n\n" + std::string(5000, 'x') + "\nb\r\nlast");
+    std::string line;
+    using simscript::LineRead;
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
+    EXPECT_EQ(line, "a");
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kTooLong);
+    EXPECT_TRUE(line.empty());
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
+    EXPECT_EQ(line, "b\r");
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
+    EXPECT_EQ(line, "last");
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kEnd);
+}
+
+TEST(Printable, ControlBytesShowAsHexInTheTerminalOnly) {
+    EXPECT_EQ(simscript::escaped("ok \x1b[31m\\ \xe9"), "ok \\x1b[31m\\\\ \\xe9");
+    EXPECT_EQ(hostside::printable_text("P\xE1gina\x01\x81"), "P\xC3\xA1gina\\x01\\x81");
+    EXPECT_EQ(hostside::terminal_text("^1a\x1b", false), "a\\x1b");
+    EXPECT_EQ(hostside::cp1252_to_utf8("\x1b"), "\xEF\xBF\xBD");  // pictures keep U+FFFD
+}
+
+TEST(ScreenModel, EveryClientHasClickIdsOfItsOwn) {
+    hostside::ScreenModel screen;
+    EXPECT_TRUE(screen.apply(button(10, 16, 0, 0, 50, 5, "one's"), 1));
+    EXPECT_TRUE(screen.apply(button(10, 16, 0, 10, 50, 5, "two's"), 2));
+    EXPECT_EQ(screen.count(), 2u);
+    EXPECT_EQ(screen.buttons(1).at(10).text, "one's");
+    EXPECT_EQ(screen.buttons(2).at(10).text, "two's");
+    const std::string drawn = screen.render_terminal(false);
+    EXPECT_NE(drawn.find("one's"), std::string::npos);
+    EXPECT_NE(drawn.find("two's"), std::string::npos);
+    EXPECT_EQ(count(screen.svg(), "data-click-id=\"10\""), 2u);
+
+    // Deleting and clearing touch only the sender's buttons; a client that leaves takes its own.
+    EXPECT_TRUE(screen.apply(deletion(10), 2));
+    EXPECT_EQ(screen.buttons(1).count(10), 1u);
+    EXPECT_TRUE(screen.apply(button(11, 16, 0, 10, 50, 5, "two's"), 2));
+    EXPECT_TRUE(screen.forget(1));
+    EXPECT_FALSE(screen.forget(1));
+    EXPECT_EQ(screen.count(), 1u);
+    EXPECT_TRUE(screen.buttons(1).empty());
 }
 
 }  // namespace

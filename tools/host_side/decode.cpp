@@ -29,7 +29,7 @@ unsigned byte(const Bytes& p, std::size_t offset) {
 
 std::string quoted(std::string_view text) {
     std::string out(1, '"');
-    out += cp1252_to_utf8(text);
+    out += printable_text(text);
     out += '"';
     return out;
 }

@@ -6,8 +6,88 @@
 
 namespace hostside {
 
+ClientLink::~ClientLink() {
+    platform::close_socket(socket_);
+}
+
+void ClientLink::adopt(platform::SocketHandle socket) {
+    platform::close_socket(socket_);
+    socket_ = socket;
+    pending_.clear();
+    gone_ = false;
+}
+
+bool ClientLink::send_raw(const void* data, std::size_t length) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (length > 0) {
+        const long n = platform::send_bytes(socket_, p, length);
+        if (n <= 0) return false;
+        p += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ClientLink::fill(Clock::time_point deadline) {
+    if (gone_ || socket_ == platform::kNoSocket) return false;
+    const auto now = Clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::max(deadline - now, Clock::duration::zero()));
+    const auto r = platform::wait_readable(socket_, static_cast<long>(left.count() / 1000000),
+                                           static_cast<long>(left.count() % 1000000));
+    if (r != platform::WaitResult::kReadable) {
+        if (r == platform::WaitResult::kException || r == platform::WaitResult::kFailed)
+            gone_ = true;
+        return false;
+    }
+    std::uint8_t chunk[4096];
+    const long n = platform::receive_bytes(socket_, chunk, sizeof chunk);
+    if (n <= 0) {
+        gone_ = true;
+        return false;
+    }
+    pending_.insert(pending_.end(), chunk, chunk + n);
+    return true;
+}
+
+bool ClientLink::has_whole_packet() const {
+    return !pending_.empty() && pending_.size() >= std::max<std::size_t>(1, pending_[0]);
+}
+
+std::optional<ReceivedPacket> ClientLink::next_packet(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (has_whole_packet()) {
+            const std::size_t size = pending_[0] == 0 ? 1 : pending_[0];
+            const auto end = pending_.begin() + static_cast<std::ptrdiff_t>(size);
+            ReceivedPacket p{Bytes(pending_.begin(), end), Clock::now()};
+            pending_.erase(pending_.begin(), end);
+            return p;
+        }
+        // At least one read, even past the deadline: a packet half read must complete.
+        if (!fill(deadline) && (Clock::now() >= deadline || gone_)) return std::nullopt;
+    }
+}
+
+bool ClientLink::wait_closed(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!gone_ && Clock::now() < deadline) {
+        if (!fill(deadline) && gone_) break;
+    }
+    return gone_;
+}
+
+void ClientLink::close() {
+    platform::close_socket(socket_);
+    socket_ = platform::kNoSocket;
+}
+
+void ClientLink::reset() {
+    platform::set_reset_on_close(socket_);
+    close();
+}
+
 FakeHost::~FakeHost() {
-    platform::close_socket(client_);
     platform::close_socket(listener_);
 }
 
@@ -24,11 +104,10 @@ bool FakeHost::accept(std::chrono::milliseconds timeout) {
         const auto r = platform::wait_readable(listener_, static_cast<long>(left.count() / 1000000),
                                                static_cast<long>(left.count() % 1000000));
         if (r == platform::WaitResult::kReadable) {
-            client_ = platform::accept_client(listener_);
-            if (client_ == platform::kNoSocket) return false;
-            platform::set_no_delay(client_);
-            pending_.clear();
-            client_gone_ = false;
+            const platform::SocketHandle client = platform::accept_client(listener_);
+            if (client == platform::kNoSocket) return false;
+            platform::set_no_delay(client);
+            link_.adopt(client);
             return true;
         }
         if (r == platform::WaitResult::kFailed) return false;
@@ -36,57 +115,10 @@ bool FakeHost::accept(std::chrono::milliseconds timeout) {
     return false;
 }
 
-bool FakeHost::send_raw(const void* data, std::size_t length) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (length > 0) {
-        const long n = platform::send_bytes(client_, p, length);
-        if (n <= 0) return false;
-        p += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool FakeHost::fill(Clock::time_point deadline) {
-    if (client_gone_ || client_ == platform::kNoSocket) return false;
-    const auto now = Clock::now();
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::max(deadline - now, Clock::duration::zero()));
-    const auto r = platform::wait_readable(client_, static_cast<long>(left.count() / 1000000),
-                                           static_cast<long>(left.count() % 1000000));
-    if (r != platform::WaitResult::kReadable) {
-        if (r == platform::WaitResult::kException || r == platform::WaitResult::kFailed)
-            client_gone_ = true;
-        return false;
-    }
-    std::uint8_t chunk[4096];
-    const long n = platform::receive_bytes(client_, chunk, sizeof chunk);
-    if (n <= 0) {
-        client_gone_ = true;
-        return false;
-    }
-    pending_.insert(pending_.end(), chunk, chunk + n);
-    return true;
-}
-
 std::optional<ReceivedPacket> FakeHost::next_packet(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        if (!pending_.empty()) {
-            const std::size_t size = pending_[0] == 0 ? 1 : pending_[0];
-            if (pending_.size() >= size) {
-                const auto end = pending_.begin() + static_cast<std::ptrdiff_t>(size);
-                ReceivedPacket p{Bytes(pending_.begin(), end), Clock::now()};
-                pending_.erase(pending_.begin(), end);
-                received_.push_back(p);
-                return p;
-            }
-        }
-        if (Clock::now() >= deadline && !pending_.empty()) return std::nullopt;
-        if (!fill(deadline)) {
-            if (Clock::now() >= deadline || client_gone_) return std::nullopt;
-        }
-    }
+    auto p = link_.next_packet(timeout);
+    if (p) received_.push_back(*p);
+    return p;
 }
 
 std::optional<ReceivedPacket> FakeHost::next_packet_of_type(std::uint8_t type,
@@ -115,24 +147,10 @@ std::optional<insim::IS_ISI> FakeHost::handshake(std::string_view version,
 }
 
 bool FakeHost::client_closed(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!client_gone_ && Clock::now() < deadline) {
-        if (!fill(deadline) && client_gone_) break;
-    }
+    const bool gone = link_.wait_closed(timeout);
     // Whole packets that came before the close are still recorded.
-    while (!pending_.empty() && pending_.size() >= std::max<std::size_t>(1, pending_[0]))
-        next_packet(std::chrono::milliseconds(0));
-    return client_gone_;
-}
-
-void FakeHost::close() {
-    platform::close_socket(client_);
-    client_ = platform::kNoSocket;
-}
-
-void FakeHost::reset() {
-    platform::set_reset_on_close(client_);
-    close();
+    while (link_.has_whole_packet()) next_packet(std::chrono::milliseconds(0));
+    return gone;
 }
 
 Bytes version_packet(std::string_view version, std::uint16_t insim_version, std::uint8_t reqi) {

@@ -25,6 +25,42 @@ struct ReceivedPacket {
     std::uint8_t type() const { return bytes.size() > 1 ? bytes[1] : 0; }
 };
 
+// One client's end as the host holds it: its bytes, cut into packets by their Size byte.
+class ClientLink {
+  public:
+    ClientLink() = default;
+    ~ClientLink();
+    ClientLink(const ClientLink&) = delete;
+    ClientLink& operator=(const ClientLink&) = delete;
+
+    // Takes over an accepted socket; one held before is closed.
+    void adopt(platform::SocketHandle socket);
+    bool connected() const { return socket_ != platform::kNoSocket; }
+    // The client closed its end or the connection failed.
+    bool gone() const { return gone_; }
+
+    bool send_raw(const void* data, std::size_t length);
+    bool send_raw(const Bytes& bytes) { return send_raw(bytes.data(), bytes.size()); }
+
+    // The next whole packet; nothing on time-out or when the client has gone. A Size of 0 comes
+    // back as a one-byte packet: a fault of the client.
+    std::optional<ReceivedPacket> next_packet(std::chrono::milliseconds timeout);
+    bool has_whole_packet() const;
+
+    // Waits until the client has closed its end; what it sent before stays readable.
+    bool wait_closed(std::chrono::milliseconds timeout);
+
+    void close();  // orderly close
+    void reset();  // close with a reset
+
+  private:
+    bool fill(Clock::time_point deadline);
+
+    platform::SocketHandle socket_ = platform::kNoSocket;
+    Bytes pending_;
+    bool gone_ = false;
+};
+
 class FakeHost {
   public:
     FakeHost() = default;
@@ -38,10 +74,10 @@ class FakeHost {
 
     // Waits for the client to connect.
     bool accept(std::chrono::milliseconds timeout);
-    bool connected() const { return client_ != platform::kNoSocket; }
+    bool connected() const { return link_.connected(); }
 
-    bool send_raw(const void* data, std::size_t length);
-    bool send_raw(const Bytes& bytes) { return send_raw(bytes.data(), bytes.size()); }
+    bool send_raw(const void* data, std::size_t length) { return link_.send_raw(data, length); }
+    bool send_raw(const Bytes& bytes) { return link_.send_raw(bytes); }
 
     // The next whole packet from the client, cut by its Size byte; nothing on time-out or when
     // the client has gone. A Size of 0 comes back as a one-byte packet: a fault of the client.
@@ -59,21 +95,17 @@ class FakeHost {
     // True once the client has closed its end (and everything it sent has been read).
     bool client_closed(std::chrono::milliseconds timeout);
 
-    void close();  // orderly close of the client connection
-    void reset();  // close with a reset
+    void close() { link_.close(); }  // orderly close of the client connection
+    void reset() { link_.reset(); }  // close with a reset
 
     // Every packet read so far, in order.
     const std::vector<ReceivedPacket>& received() const { return received_; }
     void clear_received() { received_.clear(); }
 
   private:
-    bool fill(Clock::time_point deadline);
-
     platform::SocketHandle listener_ = platform::kNoSocket;
-    platform::SocketHandle client_ = platform::kNoSocket;
+    ClientLink link_;
     std::uint16_t port_ = 0;
-    Bytes pending_;
-    bool client_gone_ = false;
     std::vector<ReceivedPacket> received_;
 };
 

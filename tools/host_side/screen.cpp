@@ -42,8 +42,29 @@ std::vector<std::string> glyphs(const std::string& utf8) {
 
 }  // namespace
 
-bool ScreenModel::apply(const Bytes& p) {
+const std::map<std::uint8_t, ScreenButton>& ScreenModel::buttons(int owner) const {
+    static const std::map<std::uint8_t, ScreenButton> kNone;
+    const auto layer = layers_.find(owner);
+    return layer == layers_.end() ? kNone : layer->second;
+}
+
+std::size_t ScreenModel::count() const {
+    std::size_t n = 0;
+    for (const auto& [owner, layer] : layers_) n += layer.size();
+    return n;
+}
+
+bool ScreenModel::forget(int owner) {
+    const auto layer = layers_.find(owner);
+    if (layer == layers_.end()) return false;
+    const bool had = !layer->second.empty();
+    layers_.erase(layer);
+    return had;
+}
+
+bool ScreenModel::apply(const Bytes& p, int owner) {
     if (p.size() < 8) return false;
+    auto& buttons = layers_[owner];
     if (p[1] == insim::ISP_BTN && p.size() >= offsetof(insim::IS_BTN, Text)) {
         ScreenButton b;
         b.click_id = p[4];
@@ -53,14 +74,14 @@ bool ScreenModel::apply(const Bytes& p) {
         b.width = p[10];
         b.height = p[11];
         b.text = button_text(p);
-        buttons_[b.click_id] = b;
+        buttons[b.click_id] = b;
         return true;
     }
     if (p[1] == insim::ISP_BFN) {
-        if (p[3] == insim::BFN_DEL_BTN) return buttons_.erase(p[5]) > 0;
+        if (p[3] == insim::BFN_DEL_BTN) return buttons.erase(p[5]) > 0;
         if (p[3] == 1) {  // clear all
-            const bool had = !buttons_.empty();
-            buttons_.clear();
+            const bool had = !buttons.empty();
+            buttons.clear();
             return had;
         }
     }
@@ -82,30 +103,32 @@ std::string ScreenModel::render_terminal(bool ansi) const {
         return x >= 0 && y >= 0 && x < kCols && y < kRows ? &cells[y * kCols + x] : nullptr;
     };
 
-    for (const auto& [id, b] : buttons_) {
-        const int x0 = b.left / 2, y0 = b.top / 4;
-        const int x1 = std::max(x0 + 1, (b.left + b.width) / 2);
-        const int y1 = std::max(y0 + 1, (b.top + b.height) / 4);
-        const int bg = (b.style & kStyleBackground) == insim::ISB_DARK    ? 2
-                       : (b.style & kStyleBackground) == insim::ISB_LIGHT ? 1
-                                                                          : 0;
-        if (bg != 0) {
-            for (int y = y0; y < y1; ++y)
-                for (int x = x0; x < x1; ++x)
-                    if (Cell* c = at(x, y)) *c = Cell{" ", false, 8, bg};
-        }
-        std::vector<std::pair<std::string, int>> text;
-        for (const ColouredRun& run : colour_runs(b.text))
-            for (std::string& g : glyphs(run.utf8)) text.emplace_back(std::move(g), run.colour);
-        const int width = x1 - x0;
-        const int shown = std::min<int>(width, static_cast<int>(text.size()));
-        const int start = x0 + (width - shown) / 2;
-        const int row = (y0 + y1 - 1) / 2;
-        for (int i = 0; i < shown; ++i) {
-            if (Cell* c = at(start + i, row)) {
-                c->glyph = text[i].first;
-                c->text = true;
-                c->colour = text[i].second;
+    for (const auto& [owner, layer] : layers_) {
+        for (const auto& [id, b] : layer) {
+            const int x0 = b.left / 2, y0 = b.top / 4;
+            const int x1 = std::max(x0 + 1, (b.left + b.width) / 2);
+            const int y1 = std::max(y0 + 1, (b.top + b.height) / 4);
+            const int bg = (b.style & kStyleBackground) == insim::ISB_DARK    ? 2
+                           : (b.style & kStyleBackground) == insim::ISB_LIGHT ? 1
+                                                                              : 0;
+            if (bg != 0) {
+                for (int y = y0; y < y1; ++y)
+                    for (int x = x0; x < x1; ++x)
+                        if (Cell* c = at(x, y)) *c = Cell{" ", false, 8, bg};
+            }
+            std::vector<std::pair<std::string, int>> text;
+            for (const ColouredRun& run : colour_runs(b.text))
+                for (std::string& g : glyphs(run.utf8)) text.emplace_back(std::move(g), run.colour);
+            const int width = x1 - x0;
+            const int shown = std::min<int>(width, static_cast<int>(text.size()));
+            const int start = x0 + (width - shown) / 2;
+            const int row = (y0 + y1 - 1) / 2;
+            for (int i = 0; i < shown; ++i) {
+                if (Cell* c = at(start + i, row)) {
+                    c->glyph = text[i].first;
+                    c->text = true;
+                    c->colour = text[i].second;
+                }
             }
         }
     }
@@ -113,8 +136,9 @@ std::string ScreenModel::render_terminal(bool ansi) const {
     static constexpr const char* kFg[10] = {"90", "91", "92", "93", "94",
                                             "95", "96", "97", "39", "39"};
     int used_rows = kGrid / 4;
-    for (const auto& [id, b] : buttons_)
-        used_rows = std::max(used_rows, (b.top + b.height + 3) / 4);
+    for (const auto& [owner, layer] : layers_)
+        for (const auto& [id, b] : layer)
+            used_rows = std::max(used_rows, (b.top + b.height + 3) / 4);
     used_rows = std::min(used_rows, kRows);
 
     std::ostringstream out;
@@ -176,27 +200,34 @@ std::string ScreenModel::svg_buttons(int x0, int y0, int scale) const {
     out << "<rect id=\"grid\" x=\"" << x0 << "\" y=\"" << y0 << "\" width=\"" << kGrid * scale
         << "\" height=\"" << kGrid * scale
         << "\" fill=\"none\" stroke=\"#8899aa\" stroke-dasharray=\"6 4\"/>\n";
-    for (const auto& [id, b] : buttons_) {
-        const int x = x0 + b.left * scale, y = y0 + b.top * scale;
-        const int w = b.width * scale, h = b.height * scale;
-        out << "<g class=\"button\" data-click-id=\"" << int{id} << "\">\n";
-        if ((b.style & kStyleBackground) == insim::ISB_LIGHT) {
-            out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h
-                << "\" fill=\"#c0c4c8\" fill-opacity=\"0.6\"/>\n";
-        } else if ((b.style & kStyleBackground) == insim::ISB_DARK) {
-            out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h
-                << "\" fill=\"#101418\" fill-opacity=\"0.75\"/>\n";
+    const bool several = std::count_if(layers_.begin(), layers_.end(),
+                                       [](const auto& l) { return !l.second.empty(); }) > 1;
+    for (const auto& [owner, layer] : layers_) {
+        for (const auto& [id, b] : layer) {
+            const int x = x0 + b.left * scale, y = y0 + b.top * scale;
+            const int w = b.width * scale, h = b.height * scale;
+            out << "<g class=\"button\"";
+            if (several) out << " data-client=\"" << owner << '"';
+            out << " data-click-id=\"" << int{id} << "\">\n";
+            if ((b.style & kStyleBackground) == insim::ISB_LIGHT) {
+                out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\""
+                    << h << "\" fill=\"#c0c4c8\" fill-opacity=\"0.6\"/>\n";
+            } else if ((b.style & kStyleBackground) == insim::ISB_DARK) {
+                out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\""
+                    << h << "\" fill=\"#101418\" fill-opacity=\"0.75\"/>\n";
+            }
+            const std::string spans = svg_tspans(b.text);
+            if (!spans.empty()) {
+                const TextFit fit = fit_text(b, scale);
+                out << "<text x=\"" << x + w / 2 << "\" y=\"" << y + h / 2
+                    << "\" xml:space=\"preserve\" text-anchor=\"middle\" "
+                       "dominant-baseline=\"central\" "
+                       "font-family=\"sans-serif\""
+                    << " font-size=\"" << static_cast<int>(fit.font_size) << "\">" << spans
+                    << "</text>\n";
+            }
+            out << "</g>\n";
         }
-        const std::string spans = svg_tspans(b.text);
-        if (!spans.empty()) {
-            const TextFit fit = fit_text(b, scale);
-            out << "<text x=\"" << x + w / 2 << "\" y=\"" << y + h / 2
-                << "\" xml:space=\"preserve\" text-anchor=\"middle\" dominant-baseline=\"central\" "
-                   "font-family=\"sans-serif\""
-                << " font-size=\"" << static_cast<int>(fit.font_size) << "\">" << spans
-                << "</text>\n";
-        }
-        out << "</g>\n";
     }
     return out.str();
 }

@@ -30,10 +30,15 @@ class ScreenModel {
     static constexpr int kGrid = 200;
 
     // IS_BTN adds or replaces the button of its ClickID, IS_BFN deletes; true if anything changed.
-    bool apply(const Bytes& packet);
+    // Every InSim program has ClickIDs of its own: `owner` tells whose packet it is, and one
+    // owner's button never replaces another's. All owners' buttons are drawn.
+    bool apply(const Bytes& packet, int owner = 0);
 
-    const std::map<std::uint8_t, ScreenButton>& buttons() const { return buttons_; }
-    void clear() { buttons_.clear(); }
+    const std::map<std::uint8_t, ScreenButton>& buttons(int owner = 0) const;
+    std::size_t count() const;  // every owner's buttons
+    // Removes an owner's buttons, as the host does when the program leaves; true if any.
+    bool forget(int owner);
+    void clear() { layers_.clear(); }
 
     // The screen drawn with characters, two grid units a column and four a row.
     std::string render_terminal(bool ansi) const;
@@ -44,7 +49,7 @@ class ScreenModel {
     std::string svg_buttons(int x, int y, int scale) const;
 
   private:
-    std::map<std::uint8_t, ScreenButton> buttons_;
+    std::map<int, std::map<std::uint8_t, ScreenButton>> layers_;
 };
 
 }  // namespace hostside

@@ -32,31 +32,37 @@ constexpr const char* kAnsi[10] = {"\x1b[90m", "\x1b[91m", "\x1b[92m", "\x1b[93m
 constexpr const char* kRgb[10] = {"#202020", "#ff3030", "#30ff30", "#ffff30", "#3060ff",
                                   "#ff30ff", "#30ffff", "#ffffff", "#d8d8d8", "#d8d8d8"};
 
-}  // namespace
-
-std::string cp1252_to_utf8(std::string_view text) {
+// Control bytes would upset a terminal or an XML file: a picture shows them as U+FFFD, a
+// terminal as \xNN, so that what was sent can be read off.
+std::string decode(std::string_view text, bool escape) {
+    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
     for (const char ch : text) {
         const auto b = static_cast<unsigned char>(ch);
-        if (b < 0x80) {
-            // Control bytes would upset a terminal or an XML file.
-            append_utf8(out, b < 0x20 || b == 0x7F ? 0xFFFD : b);
-        } else if (b < 0xA0) {
-            append_utf8(out, kHigh[b - 0x80]);
+        std::uint32_t cp = b;
+        if (b < 0x20 || b == 0x7F) {
+            cp = 0xFFFD;
+        } else if (b >= 0x80 && b < 0xA0) {
+            cp = kHigh[b - 0x80];
+        }
+        if (cp == 0xFFFD && escape) {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
         } else {
-            append_utf8(out, b);
+            append_utf8(out, cp);
         }
     }
     return out;
 }
 
-std::vector<ColouredRun> colour_runs(std::string_view text, int start_colour) {
+std::vector<ColouredRun> runs_of(std::string_view text, int start_colour, bool escape) {
     std::vector<ColouredRun> runs;
     int colour = start_colour;
     std::size_t from = 0;
     auto flush = [&](std::size_t to) {
-        if (to > from) runs.push_back({colour, cp1252_to_utf8(text.substr(from, to - from))});
+        if (to > from) runs.push_back({colour, decode(text.substr(from, to - from), escape)});
     };
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
         if (text[i] == '^' && text[i + 1] >= '0' && text[i + 1] <= '9') {
@@ -70,9 +76,23 @@ std::vector<ColouredRun> colour_runs(std::string_view text, int start_colour) {
     return runs;
 }
 
+}  // namespace
+
+std::string cp1252_to_utf8(std::string_view text) {
+    return decode(text, false);
+}
+
+std::string printable_text(std::string_view text) {
+    return decode(text, true);
+}
+
+std::vector<ColouredRun> colour_runs(std::string_view text, int start_colour) {
+    return runs_of(text, start_colour, false);
+}
+
 std::string terminal_text(std::string_view text, bool ansi) {
     std::string out;
-    for (const ColouredRun& run : colour_runs(text)) {
+    for (const ColouredRun& run : runs_of(text, 8, true)) {
         if (ansi) out += kAnsi[run.colour];
         out += run.utf8;
     }

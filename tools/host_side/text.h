@@ -14,11 +14,15 @@ struct ColouredRun {
 };
 
 std::string cp1252_to_utf8(std::string_view text);
+// The same for a terminal: bytes that show nothing (control bytes, the five unassigned ones)
+// written as \xNN.
+std::string printable_text(std::string_view text);
 
 // Splits at "^0".."^9"; every other caret sequence is shown as it stands.
 std::vector<ColouredRun> colour_runs(std::string_view text, int start_colour = 8);
 
-// The text for a terminal, colours as ANSI escapes (or plain when `ansi` is false).
+// The text for a terminal, colours as ANSI escapes (or plain when `ansi` is false); bytes that
+// show nothing as \xNN.
 std::string terminal_text(std::string_view text, bool ansi);
 
 // The text without its colour codes, decoded: what takes room on the screen.

@@ -1,24 +1,30 @@
 // travo-sim: a virtual simulator host on 127.0.0.1 for trying Travo without the simulator.
-#include <atomic>
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "insim/records.h"
 #include "tools/host_side/decode.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/screen.h"
 #include "tools/host_side/text.h"
+#include "tools/sim/commands.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -28,154 +34,264 @@
 
 using namespace std::chrono_literals;
 using hostside::Clock;
+using simscript::LineRead;
+using simscript::Verb;
 
 namespace {
 
 constexpr const char* kHelp = R"(Usage: travo-sim [options]
 
-A virtual Live for Speed host for Travo: listens on 127.0.0.1 for one InSim client,
-answers its handshake, plays players from a script or from standard input, and shows
-what the players would see: the chat lines and the button screen.
+A virtual Live for Speed host for Travo: listens on 127.0.0.1 for InSim clients (up to 8 at
+once, as many after one another as come), answers their handshakes, plays players from a
+script or from standard input, and shows what the players would see: the chat lines and the
+button screen.
 
 Options:
-  --port N            TCP port to listen on (default 29999)
+  --port N            TCP port to listen on, 0 to 65535 (default 29999; 0 picks a free one)
   --host-version TEXT host version reported in IS_VER (default 0.7F)
-  --insim-version N   InSim version reported in IS_VER (default 9)
-  --keepalive SECONDS send a keep-alive this often, 0 = never (default 30)
-  --cars N            cars on track: multi-car packets at the client's interval (default 0)
+  --insim-version N   InSim version reported in IS_VER, 0 to 65535 (default 9)
+  --admin-password PW refuse a client whose IS_ISI carries another admin password (1 to 16
+                      bytes); without it any password is accepted
+  --keepalive SECONDS send a keep-alive this often, 0 = never, up to 86400 (default 30)
+  --cars N            cars on track, 0 to 8: multi-car packets at each client's interval
+                      (default 0)
   --script FILE       read the commands from FILE instead of standard input
   --snapshot FILE     write the screen as an SVG picture at exit
-  --ready-file FILE   create FILE once listening (for scripts that start the client)
-  --wait-client SECS  how long to wait for the client to connect (default 60)
+  --ready-file FILE   create FILE once listening, holding the port (for scripts that start
+                      the client)
+  --wait-client SECS  how long to wait for the first client, up to 86400 (default 60)
+  --forever           when the commands have ended, go on serving clients until SIGINT or
+                      SIGTERM, then end with status 0; wait for the first client without a
+                      limit, and report a bad command without ending
   --trace             print every packet in both directions, decoded
   --plain             no terminal colours
   --help              this text
   --version           the name and version of this program
 
-Commands (one a line, # starts a comment):
+Commands (one a line, # starts a comment; they start once the first client has connected):
   join NAME           a connection joins with nickname NAME (IS_NCN)
   say NAME TEXT       NAME types TEXT: IS_MSO with Msg = NAME + " ^8" + TEXT and
                       TextStart = length of NAME + 1, as the host reports chat lines
-  chat TEXTSTART TEXT an IS_MSO with exactly this Msg and TextStart
-  wait SECONDS        serve the connection for that long
+  chat TEXTSTART TEXT an IS_MSO with exactly this Msg and TextStart (0 to 127)
+  wait SECONDS        serve the clients for that long (0 to 86400)
   screen              draw the button screen now
   snapshot FILE.svg   write the button screen as an SVG picture
-  close               close the connection
-  reset               reset the connection
+  close [N]           close the connection of every client, or of client N
+  reset [N]           reset the connection of every client, or of client N
   quit                end here
+join, say and chat go to every connected client. Clients are numbered 1, 2, ... in the
+order they connect; with more than one, the lines name them as [client N].
 
-Exit status: 0 when the commands ran to their end, 1 with a one-line reason otherwise,
-2 for a usage error.
+Exit status: 0 when the commands ran to their end (with --forever: when stopped), 1 with a
+one-line reason otherwise, 2 for a usage error or a script or ready file that cannot be used.
 )";
 
 // Changes closer together than this are drawn once.
 constexpr std::chrono::milliseconds kRedrawPause(150);
 // A keep-alive not answered within this is reported.
 constexpr std::chrono::seconds kKeepAliveAnswerLimit(2);
+// A client that sends no IS_ISI within this is let go.
+constexpr std::chrono::seconds kHandshakeLimit(10);
+constexpr std::size_t kMaxClients = 8;
+// Lines read ahead from standard input; a faster writer waits.
+constexpr std::size_t kQueuedLines = 256;
+constexpr std::size_t kAdminRoom = sizeof(insim::IS_ISI::Admin);
 
 struct Options {
     std::uint16_t port = 29999;
     std::string version = "0.7F";
     std::uint16_t insim_version = 9;
+    std::string admin_password;
     double keepalive = 30;
     int cars = 0;
     std::string script;
     std::string snapshot;
     std::string ready_file;
     double wait_client = 60;
+    bool forever = false;
     bool trace = false;
     bool ansi = false;
 };
 
-// Lines from standard input, read on their own thread so the connection is served meanwhile.
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void on_stop_signal(int) {
+    g_stop = 1;
+}
+
+// Lines from standard input, read on their own thread so the clients are served meanwhile.
+// The queue belongs to the thread as much as to the reader: a thread stuck in a read outlives
+// the run, and must find its queue still there.
 class StdinLines {
   public:
-    StdinLines() {
-        std::thread([this] {
-            std::string line;
-            while (std::getline(std::cin, line)) {
-                std::lock_guard<std::mutex> hold(mutex_);
-                lines_.push_back(line);
+    struct Line {
+        LineRead kind;
+        std::string text;
+    };
+
+    StdinLines() : shared_(std::make_shared<Shared>()) {
+        std::thread([shared = shared_] {
+            std::string text;
+            for (;;) {
+                const LineRead kind = simscript::read_line(std::cin, &text);
+                std::unique_lock<std::mutex> hold(shared->mutex);
+                if (kind == LineRead::kEnd) {
+                    shared->ended = true;
+                    return;
+                }
+                shared->room.wait(
+                    hold, [&] { return shared->closed || shared->lines.size() < kQueuedLines; });
+                if (shared->closed) return;
+                shared->lines.push_back({kind, text});
             }
-            done_ = true;
         }).detach();
     }
+    ~StdinLines() {
+        {
+            std::lock_guard<std::mutex> hold(shared_->mutex);
+            shared_->closed = true;
+        }
+        shared_->room.notify_all();
+    }
+    StdinLines(const StdinLines&) = delete;
+    StdinLines& operator=(const StdinLines&) = delete;
+
     // A line if one is ready; nothing otherwise. `ended` once input is over.
-    std::optional<std::string> poll(bool* ended) {
-        std::lock_guard<std::mutex> hold(mutex_);
-        if (!lines_.empty()) {
-            std::string l = lines_.front();
-            lines_.pop_front();
+    std::optional<Line> poll(bool* ended) {
+        std::lock_guard<std::mutex> hold(shared_->mutex);
+        if (!shared_->lines.empty()) {
+            Line l = std::move(shared_->lines.front());
+            shared_->lines.pop_front();
+            shared_->room.notify_one();
             return l;
         }
-        *ended = done_;
+        *ended = shared_->ended;
         return std::nullopt;
     }
 
   private:
-    std::mutex mutex_;
-    std::deque<std::string> lines_;
-    std::atomic<bool> done_{false};
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable room;
+        std::deque<Line> lines;
+        bool ended = false;
+        bool closed = false;
+    };
+    std::shared_ptr<Shared> shared_;
 };
 
 class VirtualHost {
   public:
     explicit VirtualHost(const Options& o) : opt_(o) {}
+    ~VirtualHost() { platform::close_socket(listener_); }
+    VirtualHost(const VirtualHost&) = delete;
+    VirtualHost& operator=(const VirtualHost&) = delete;
+
+    // The files are tried before listening, so that a client is never left waiting for a run
+    // that cannot start: 0, or 2 with the reason printed.
+    int prepare() {
+        std::error_code ec;
+        if (!opt_.script.empty()) {
+            if (std::filesystem::is_directory(opt_.script, ec))
+                return usage("the script " + simscript::escaped(opt_.script) + " is a directory");
+            script_.open(opt_.script);
+            if (!script_)
+                return usage("cannot read the script " + simscript::escaped(opt_.script) + ": " +
+                             std::strerror(errno));
+        }
+        if (!opt_.ready_file.empty()) {
+            const bool existed = std::filesystem::exists(opt_.ready_file, ec);
+            bool writable = !std::filesystem::is_directory(opt_.ready_file, ec);
+            if (writable) {
+                std::ofstream probe(opt_.ready_file, std::ios::app);
+                writable = static_cast<bool>(probe);
+            }
+            if (!writable)
+                return usage("cannot write the ready file " + simscript::escaped(opt_.ready_file));
+            if (!existed) std::filesystem::remove(opt_.ready_file, ec);
+        }
+        return 0;
+    }
 
     int run() {
-        if (!host_.listen(opt_.port))
+        listener_ = platform::listen_loopback(opt_.port, &port_);
+        if (listener_ == platform::kNoSocket)
             return fail("cannot listen on 127.0.0.1:" + std::to_string(opt_.port));
-        say("listening on 127.0.0.1:" + std::to_string(host_.port()) + ", waiting for the client");
-        if (!opt_.ready_file.empty()) std::ofstream(opt_.ready_file) << host_.port() << '\n';
-        if (!host_.accept(std::chrono::milliseconds(static_cast<long>(opt_.wait_client * 1000))))
-            return fail("no client connected within " + fmt(opt_.wait_client) + " s");
-        if (!handshake()) return 1;
-
-        std::ifstream script_file;
-        std::optional<StdinLines> stdin_lines;
-        if (!opt_.script.empty()) {
-            script_file.open(opt_.script);
-            if (!script_file) return fail("cannot read the script " + opt_.script);
-        } else {
-            stdin_lines.emplace();
+        say("listening on 127.0.0.1:" + std::to_string(port_) + ", waiting for the client");
+        if (!opt_.ready_file.empty()) {
+            std::ofstream ready(opt_.ready_file);
+            ready << port_ << '\n';
+            ready.close();
+            if (!ready) return fail("cannot write the ready file " + opt_.ready_file);
         }
+        if (!await_first_client()) return stopping() ? finish() : 1;
 
+        std::optional<StdinLines> stdin_lines;
+        if (opt_.script.empty()) stdin_lines.emplace();
+        const std::string source = opt_.script.empty() ? "input" : simscript::escaped(opt_.script);
         int line_number = 0;
-        for (;;) {
-            serve(Clock::now() + 20ms);
-            std::optional<std::string> line;
+        bool quit = false;
+        while (!quit && !stopping()) {
+            std::optional<StdinLines::Line> line;
             bool ended = false;
             if (stdin_lines) {
                 line = stdin_lines->poll(&ended);
             } else {
-                std::string l;
-                if (std::getline(script_file, l))
-                    line = l;
-                else
+                std::string text;
+                const LineRead kind = simscript::read_line(script_, &text);
+                if (kind == LineRead::kEnd)
                     ended = true;
+                else
+                    line = StdinLines::Line{kind, std::move(text)};
             }
             if (!line) {
                 if (ended) break;
+                serve(Clock::now() + 20ms);
                 continue;
             }
             ++line_number;
+            simscript::Command command;
             std::string reason;
-            const Step step = command(*line, &reason);
-            if (step == Step::kFailed)
-                return fail((opt_.script.empty() ? "input" : opt_.script) + " line " +
-                            std::to_string(line_number) + ": " + reason);
-            if (step == Step::kQuit) break;
+            bool ok = false;
+            if (line->kind == LineRead::kTooLong) {
+                reason = "the line is longer than " + std::to_string(simscript::kMaxLineBytes) +
+                         " bytes";
+            } else {
+                ok = simscript::parse_command(line->text, &command, &reason);
+            }
+            // Blank lines and comments cost no time.
+            if (ok && command.verb == Verb::kNothing) continue;
+            if (ok) ok = execute(command, &reason, &quit);
+            if (!ok) {
+                const std::string where = source + " line " + std::to_string(line_number) + ": ";
+                if (!opt_.forever) return fail(where + reason);
+                complain(where + reason + " (skipped)");
+                continue;
+            }
+            if (!quit) serve(Clock::now() + 20ms);
         }
-        serve(Clock::now() + 200ms);
-        draw_if_changed(true);
-        if (!opt_.snapshot.empty() && !write_snapshot(opt_.snapshot))
-            return fail("cannot write " + opt_.snapshot);
-        say("done");
-        return 0;
+        if (opt_.forever && !quit && !stopping()) {
+            say("the commands have ended; serving clients until stopped (SIGINT or SIGTERM)");
+            while (!stopping()) serve(Clock::now() + 100ms);
+        }
+        return finish();
     }
 
   private:
-    enum class Step { kNext, kQuit, kFailed };
+    struct Client {
+        int number = 0;
+        hostside::ClientLink link;
+        bool greeted = false;  // its IS_ISI was taken
+        bool departed = false;
+        Clock::time_point isi_deadline{};
+        Clock::time_point next_keepalive{};
+        Clock::time_point keepalive_sent{};
+        bool awaiting_keepalive = false;
+        unsigned mci_interval = 0;
+        Clock::time_point next_mci{};
+    };
+
+    static bool stopping() { return g_stop != 0; }
 
     static std::string fmt(double v) {
         std::ostringstream o;
@@ -184,116 +300,222 @@ class VirtualHost {
     }
 
     void say(const std::string& line) { std::cout << "travo-sim: " << line << std::endl; }
+    void complain(const std::string& line) { std::cerr << "travo-sim: " << line << std::endl; }
     int fail(const std::string& reason) {
-        std::cerr << "travo-sim: " << reason << std::endl;
+        complain(reason);
         return 1;
     }
+    int usage(const std::string& reason) {
+        complain(reason);
+        return 2;
+    }
 
-    bool handshake() {
-        auto p = host_.next_packet(10s);
-        if (!p) {
-            fail("the client sent no IS_ISI within 10 s");
-            return false;
+    // With more than one client about, what is printed says whose it is.
+    std::string tag(const Client& c) const {
+        if (c.number == 1 && clients_.size() <= 1) return "";
+        return "[client " + std::to_string(c.number) + "] ";
+    }
+
+    bool await_first_client() {
+        const auto deadline = Clock::now() + seconds(opt_.wait_client);
+        for (;;) {
+            // A client may already have made its handshake and gone again.
+            if (greeted_any_) return true;
+            if (stopping()) return false;
+            if (!opt_.forever) {
+                if (handshake_failed_) return false;
+                if (clients_.empty() && Clock::now() >= deadline) {
+                    fail("no client connected within " + fmt(opt_.wait_client) + " s");
+                    return false;
+                }
+            }
+            serve(Clock::now() + 50ms);
         }
-        trace_in(*p);
-        if (p->type() != insim::ISP_ISI || p->bytes.size() != sizeof(insim::IS_ISI)) {
-            fail("the client's first packet is not an IS_ISI: " +
-                 hostside::describe_packet(p->bytes));
-            return false;
-        }
-        insim::IS_ISI isi;
-        std::memcpy(&isi, p->bytes.data(), sizeof isi);
-        const std::string name(isi.IName, strnlen(isi.IName, sizeof isi.IName));
-        say("client \"" + hostside::terminal_text(name, opt_.ansi) + "\" connected: prefix '" +
-            std::string(1, static_cast<char>(isi.Prefix)) + "', flags " +
-            std::to_string(isi.Flags.get()) + ", interval " + std::to_string(isi.Interval.get()) +
-            " ms, admin password " + (isi.Admin[0] != 0 ? "given" : "not given"));
-        if ((isi.Flags.get() & insim::ISF_MCI) != 0) mci_interval_ = isi.Interval.get();
-        if (isi.ReqI != 0) {
-            send(hostside::version_packet(opt_.version, opt_.insim_version, isi.ReqI));
-        }
-        const auto now = Clock::now();
-        next_keepalive_ = now + seconds(opt_.keepalive);
-        next_mci_ = now + std::chrono::milliseconds(mci_interval_);
-        return true;
+    }
+
+    int finish() {
+        if (!stopping()) serve(Clock::now() + 200ms);
+        draw_if_changed(true);
+        if (!opt_.snapshot.empty() && !write_snapshot(opt_.snapshot))
+            return fail("cannot write " + simscript::escaped(opt_.snapshot));
+        say("done");
+        return 0;
     }
 
     static Clock::duration seconds(double s) {
         return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
     }
 
-    bool send(const hostside::Bytes& b) {
-        if (opt_.trace) std::cout << "-> " << hostside::describe_packet(b) << std::endl;
-        return host_.send_raw(b);
+    bool send(Client& c, const hostside::Bytes& b) {
+        if (opt_.trace) std::cout << "-> " << tag(c) << hostside::describe_packet(b) << std::endl;
+        return c.link.send_raw(b);
     }
 
-    void trace_in(const hostside::ReceivedPacket& p) {
-        if (opt_.trace) std::cout << "<- " << hostside::describe_packet(p.bytes) << std::endl;
+    void trace_in(const Client& c, const hostside::ReceivedPacket& p) {
+        if (opt_.trace)
+            std::cout << "<- " << tag(c) << hostside::describe_packet(p.bytes) << std::endl;
     }
 
-    // Serves the connection until `until`: packets in, keep-alives and multi-car packets out.
+    // Serves every client until `until`: new clients, packets in, keep-alives and multi-car
+    // packets out, the screen redrawn.
     void serve(Clock::time_point until) {
         for (;;) {
+            accept_clients();
+            bool busy = false;
+            for (auto& c : clients_) busy = serve_client(*c) || busy;
+            drop_departed();
             const auto now = Clock::now();
-            if (host_.connected() && !client_gone_) timers(now);
-            if (now >= until) break;
-            auto next = until;
-            if (dirty_) next = std::min(next, last_change_ + kRedrawPause);
-            if (host_.connected() && !client_gone_) {
-                auto p = host_.next_packet(std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::max(next - now, Clock::duration(1ms))));
-                if (p) {
-                    on_packet(*p);
-                    continue;
-                }
-                if (host_.client_closed(0ms) && !client_gone_) {
-                    client_gone_ = true;
-                    say("the client closed the connection");
-                }
-            } else {
-                std::this_thread::sleep_for(std::min<Clock::duration>(next - now, 50ms));
-            }
+            if (now >= until || stopping()) break;
             draw_if_changed(false);
+            if (!busy) {
+                auto next = std::min<Clock::time_point>(until, now + 5ms);
+                if (dirty_) next = std::min(next, last_change_ + kRedrawPause);
+                if (next > now) std::this_thread::sleep_for(next - now);
+            }
         }
     }
 
-    void timers(Clock::time_point now) {
-        if (opt_.keepalive > 0 && now >= next_keepalive_) {
-            send(hostside::tiny_packet(insim::TINY_NONE));
-            keepalive_sent_ = now;
-            awaiting_keepalive_ = true;
-            next_keepalive_ = now + seconds(opt_.keepalive);
-        }
-        if (awaiting_keepalive_ && now - keepalive_sent_ > kKeepAliveAnswerLimit) {
-            say("the client did not answer the keep-alive within 2 s");
-            awaiting_keepalive_ = false;
-        }
-        if (opt_.cars > 0 && mci_interval_ > 0 && now >= next_mci_) {
-            send(hostside::mci_packet(static_cast<std::uint8_t>(opt_.cars)));
-            next_mci_ = now + std::chrono::milliseconds(mci_interval_);
+    void accept_clients() {
+        while (platform::wait_readable(listener_, 0, 0) == platform::WaitResult::kReadable) {
+            const platform::SocketHandle s = platform::accept_client(listener_);
+            if (s == platform::kNoSocket) return;
+            if (clients_.size() >= kMaxClients) {
+                platform::close_socket(s);
+                say("a client was refused: " + std::to_string(kMaxClients) +
+                    " clients are connected, the most travo-sim serves at once");
+                continue;
+            }
+            platform::set_no_delay(s);
+            auto c = std::make_unique<Client>();
+            c->number = ++clients_seen_;
+            c->link.adopt(s);
+            c->isi_deadline = Clock::now() + kHandshakeLimit;
+            clients_.push_back(std::move(c));
         }
     }
 
-    void on_packet(const hostside::ReceivedPacket& p) {
-        trace_in(p);
+    // True when a packet came.
+    bool serve_client(Client& c) {
+        if (c.departed) return false;
+        const auto now = Clock::now();
+        if (c.greeted) {
+            timers(c, now);
+        } else if (now >= c.isi_deadline) {
+            handshake_fault(c, "the client sent no IS_ISI within 10 s");
+            return false;
+        }
+        bool busy = false;
+        // A few packets a round, so one busy client cannot starve the others.
+        for (int i = 0; i < 32 && !c.departed; ++i) {
+            auto p = c.link.next_packet(0ms);
+            if (!p) break;
+            busy = true;
+            if (c.greeted)
+                on_packet(c, *p);
+            else
+                on_first_packet(c, *p);
+        }
+        if (!c.departed && c.link.gone()) {
+            if (!c.greeted) {
+                handshake_fault(c, "the client closed the connection before its IS_ISI");
+            } else {
+                say(tag(c) + "the client closed the connection");
+                c.departed = true;
+            }
+        }
+        return busy;
+    }
+
+    void handshake_fault(Client& c, const std::string& reason) {
+        complain(tag(c) + reason);
+        c.link.close();
+        c.departed = true;
+        handshake_failed_ = true;
+    }
+
+    void drop_departed() {
+        for (const auto& c : clients_) {
+            if (c->departed && screen_.forget(c->number)) {
+                dirty_ = true;
+                last_change_ = Clock::now();
+            }
+        }
+        clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
+                                      [](const auto& c) { return c->departed; }),
+                       clients_.end());
+    }
+
+    void on_first_packet(Client& c, const hostside::ReceivedPacket& p) {
+        trace_in(c, p);
+        if (p.type() != insim::ISP_ISI || p.bytes.size() != sizeof(insim::IS_ISI)) {
+            handshake_fault(c, "the client's first packet is not an IS_ISI: " +
+                                   hostside::describe_packet(p.bytes));
+            return;
+        }
+        insim::IS_ISI isi;
+        std::memcpy(&isi, p.bytes.data(), sizeof isi);
+        const std::string name(isi.IName, strnlen(isi.IName, sizeof isi.IName));
+        const std::string who = "client \"" + hostside::terminal_text(name, opt_.ansi) + "\"";
+        const std::string given(isi.Admin, strnlen(isi.Admin, sizeof isi.Admin));
+        if (!opt_.admin_password.empty() && given != opt_.admin_password) {
+            // As a host does: no answer, the connection closed.
+            say(tag(c) + who + " gave a wrong admin password: closed without an answer");
+            c.link.close();
+            c.departed = true;
+            return;
+        }
+        say(tag(c) + who + " connected: prefix '" +
+            hostside::printable_text(std::string(1, static_cast<char>(isi.Prefix))) + "', flags " +
+            std::to_string(isi.Flags.get()) + ", interval " + std::to_string(isi.Interval.get()) +
+            " ms, admin password " +
+            (opt_.admin_password.empty() ? (given.empty() ? "not given" : "given") : "right"));
+        if ((isi.Flags.get() & insim::ISF_MCI) != 0) c.mci_interval = isi.Interval.get();
+        if (isi.ReqI != 0)
+            send(c, hostside::version_packet(opt_.version, opt_.insim_version, isi.ReqI));
+        const auto now = Clock::now();
+        c.next_keepalive = now + seconds(opt_.keepalive);
+        c.next_mci = now + std::chrono::milliseconds(c.mci_interval);
+        c.greeted = true;
+        greeted_any_ = true;
+    }
+
+    void timers(Client& c, Clock::time_point now) {
+        if (opt_.keepalive > 0 && now >= c.next_keepalive) {
+            send(c, hostside::tiny_packet(insim::TINY_NONE));
+            c.keepalive_sent = now;
+            c.awaiting_keepalive = true;
+            c.next_keepalive = now + seconds(opt_.keepalive);
+        }
+        if (c.awaiting_keepalive && now - c.keepalive_sent > kKeepAliveAnswerLimit) {
+            say(tag(c) + "the client did not answer the keep-alive within 2 s");
+            c.awaiting_keepalive = false;
+        }
+        if (opt_.cars > 0 && c.mci_interval > 0 && now >= c.next_mci) {
+            send(c, hostside::mci_packet(static_cast<std::uint8_t>(opt_.cars)));
+            c.next_mci = now + std::chrono::milliseconds(c.mci_interval);
+        }
+    }
+
+    void on_packet(Client& c, const hostside::ReceivedPacket& p) {
+        trace_in(c, p);
         for (const std::string& f : hostside::client_packet_faults(p.bytes))
-            say("protocol fault: " + f);
+            say(tag(c) + "protocol fault: " + f);
         if (const std::string note = hostside::grid_overhang_note(p.bytes); !note.empty()) {
             if (noted_.insert(note).second) say("note: " + note);
         }
         switch (p.type()) {
             case insim::ISP_TINY:
                 if (p.bytes.size() == 4 && p.bytes[3] == insim::TINY_NONE)
-                    awaiting_keepalive_ = false;
+                    c.awaiting_keepalive = false;
                 if (p.bytes.size() == 4 && p.bytes[3] == insim::TINY_CLOSE)
-                    say("the client closes InSim");
+                    say(tag(c) + "the client closes InSim");
                 break;
             case insim::ISP_MST:
-                show_chat(hostside::chat_text(p));
+                show_chat(c, hostside::chat_text(p));
                 break;
             case insim::ISP_BTN:
             case insim::ISP_BFN:
-                if (screen_.apply(p.bytes)) {
+                if (screen_.apply(p.bytes, c.number)) {
                     dirty_ = true;
                     last_change_ = Clock::now();
                 }
@@ -303,14 +525,15 @@ class VirtualHost {
         }
     }
 
-    void show_chat(std::string_view msg) {
+    void show_chat(const Client& c, std::string_view msg) {
         draw_if_changed(true);
         constexpr std::string_view kMsg = "/msg ";
         if (msg.substr(0, kMsg.size()) == kMsg) {
-            std::cout << "[chat] " << hostside::terminal_text(msg.substr(kMsg.size()), opt_.ansi)
-                      << std::endl;
+            std::cout << tag(c) << "[chat] "
+                      << hostside::terminal_text(msg.substr(kMsg.size()), opt_.ansi) << std::endl;
         } else {
-            std::cout << "[typed] " << hostside::terminal_text(msg, opt_.ansi) << std::endl;
+            std::cout << tag(c) << "[typed] " << hostside::terminal_text(msg, opt_.ansi)
+                      << std::endl;
         }
     }
 
@@ -321,7 +544,7 @@ class VirtualHost {
     }
 
     void draw() {
-        std::cout << "[screen] " << screen_.buttons().size() << " buttons\n"
+        std::cout << "[screen] " << screen_.count() << " buttons\n"
                   << screen_.render_terminal(opt_.ansi) << std::flush;
     }
 
@@ -330,107 +553,94 @@ class VirtualHost {
         out << screen_.svg();
         out.close();
         if (!out) return false;
-        say("screen written to " + path);
+        say("screen written to " + simscript::escaped(path));
         return true;
     }
 
-    bool need_client(std::string* reason) {
-        if (host_.connected() && !client_gone_) return true;
-        *reason = "no client is connected";
-        return false;
+    // Players' events go to every client that has made its handshake, as a host sends them to
+    // every InSim program.
+    bool to_every_client(const hostside::Bytes& packet, std::string* reason) {
+        bool any = false;
+        bool delivered = false;
+        for (auto& c : clients_) {
+            if (!c->greeted || c->departed) continue;
+            any = true;
+            if (send(*c, packet)) {
+                delivered = true;
+            } else {
+                say(tag(*c) + "the connection is broken");
+                c->link.close();
+                c->departed = true;
+            }
+        }
+        drop_departed();
+        if (!any) *reason = "no client is connected";
+        if (any && !delivered) *reason = "the connection is broken";
+        return delivered;
     }
 
-    Step command(const std::string& raw, std::string* reason) {
-        std::string line = raw;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#') return Step::kNext;
-        line = line.substr(first);
-        const std::size_t space = line.find(' ');
-        const std::string verb = line.substr(0, space);
-        const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
-
-        if (verb == "join" || verb == "say" || verb == "chat") {
-            if (rest.empty()) {
-                *reason = verb + " needs an argument";
-                return Step::kFailed;
-            }
-            if (!need_client(reason)) return Step::kFailed;
-            hostside::Bytes packet;
-            if (verb == "join") {
-                packet = hostside::ncn_packet(rest);
-            } else {
-                const std::size_t cut = rest.find(' ');
-                const std::string head = rest.substr(0, cut);
-                const std::string text = cut == std::string::npos ? "" : rest.substr(cut + 1);
-                if (verb == "say") {
-                    packet = hostside::say_packet(head, text);
-                } else {
-                    char* end = nullptr;
-                    const long start = std::strtol(head.c_str(), &end, 10);
-                    if (end == head.c_str() || *end != '\0' || start < 0 || start > 127) {
-                        *reason = "chat needs a TextStart from 0 to 127";
-                        return Step::kFailed;
-                    }
-                    packet = hostside::mso_packet(static_cast<std::uint8_t>(start), text);
+    bool execute(const simscript::Command& command, std::string* reason, bool* quit) {
+        switch (command.verb) {
+            case Verb::kNothing:
+                return true;
+            case Verb::kJoin:
+                return to_every_client(hostside::ncn_packet(command.name), reason);
+            case Verb::kSay:
+                return to_every_client(hostside::say_packet(command.name, command.text), reason);
+            case Verb::kChat:
+                return to_every_client(hostside::mso_packet(command.text_start, command.text),
+                                       reason);
+            case Verb::kWait:
+                serve(Clock::now() + seconds(command.seconds));
+                return true;
+            case Verb::kScreen:
+                serve(Clock::now() + 50ms);
+                dirty_ = false;
+                draw();
+                return true;
+            case Verb::kSnapshot:
+                if (!write_snapshot(command.text)) {
+                    *reason = "cannot write " + simscript::escaped(command.text);
+                    return false;
                 }
-            }
-            if (!send(packet)) {
-                *reason = "the connection is broken";
-                return Step::kFailed;
-            }
-            return Step::kNext;
+                return true;
+            case Verb::kClose:
+            case Verb::kReset:
+                return end_connections(command.verb == Verb::kClose, command.client, reason);
+            case Verb::kQuit:
+                *quit = true;
+                return true;
         }
-        if (verb == "wait") {
-            char* end = nullptr;
-            const double s = std::strtod(rest.c_str(), &end);
-            if (end == rest.c_str() || s < 0) {
-                *reason = "wait needs a number of seconds";
-                return Step::kFailed;
-            }
-            serve(Clock::now() + seconds(s));
-            return Step::kNext;
+        return true;
+    }
+
+    bool end_connections(bool orderly, int number, std::string* reason) {
+        bool any = false;
+        for (auto& c : clients_) {
+            if (c->departed || (number != 0 && c->number != number)) continue;
+            any = true;
+            orderly ? c->link.close() : c->link.reset();
+            say(tag(*c) + (orderly ? "connection closed" : "connection reset"));
+            c->departed = true;
         }
-        if (verb == "screen") {
-            serve(Clock::now() + 50ms);
-            dirty_ = false;
-            draw();
-            return Step::kNext;
-        }
-        if (verb == "snapshot") {
-            if (rest.empty()) {
-                *reason = "snapshot needs a file name";
-                return Step::kFailed;
-            }
-            if (!write_snapshot(rest)) {
-                *reason = "cannot write " + rest;
-                return Step::kFailed;
-            }
-            return Step::kNext;
-        }
-        if (verb == "close" || verb == "reset") {
-            if (!need_client(reason)) return Step::kFailed;
-            verb == "close" ? host_.close() : host_.reset();
-            client_gone_ = true;
-            say(verb == "close" ? "connection closed" : "connection reset");
-            return Step::kNext;
-        }
-        if (verb == "quit") return Step::kQuit;
-        *reason = "unknown command \"" + verb + "\"";
-        return Step::kFailed;
+        drop_departed();
+        if (!any)
+            *reason = number == 0 ? "no client is connected"
+                                  : "client " + std::to_string(number) + " is not connected";
+        return any;
     }
 
     Options opt_;
-    hostside::FakeHost host_;
+    std::ifstream script_;
+    platform::SocketHandle listener_ = platform::kNoSocket;
+    std::uint16_t port_ = 0;
+    std::vector<std::unique_ptr<Client>> clients_;
+    int clients_seen_ = 0;
+    bool handshake_failed_ = false;
+    bool greeted_any_ = false;
     hostside::ScreenModel screen_;
-    bool client_gone_ = false;
     bool dirty_ = false;
     Clock::time_point last_change_{};
-    Clock::time_point next_keepalive_{};
-    Clock::time_point keepalive_sent_{};
-    bool awaiting_keepalive_ = false;
-    unsigned mci_interval_ = 0;
-    Clock::time_point next_mci_{};
     std::set<std::string> noted_;
 };
 
@@ -442,12 +652,10 @@ bool stdout_is_terminal() {
 #endif
 }
 
-bool parse_number(const char* text, double min, double max, double* out) {
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || v < min || v > max) return false;
-    *out = v;
-    return true;
+// A usage error: one line, status 2.
+int usage_error(const std::string& reason) {
+    std::cerr << "travo-sim: " << reason << " (see --help)" << std::endl;
+    return 2;
 }
 
 }  // namespace
@@ -457,11 +665,19 @@ int main(int argc, char** argv) {
     opt.ansi = stdout_is_terminal();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&](double min, double max, double* out) {
-            return i + 1 < argc && parse_number(argv[++i], min, max, out);
+        const bool has_value = i + 1 < argc;
+        // A number option: finite, within its range, whole where it counts things.
+        auto number = [&](double min, double max, bool whole, const char* unit,
+                          double* out) -> std::optional<int> {
+            if (!has_value) return usage_error(a + " needs a value");
+            const auto v = simscript::parse_number(argv[++i], min, max, whole);
+            if (!v)
+                return usage_error(a + " needs " + simscript::range_words(min, max, whole, unit));
+            *out = *v;
+            return std::nullopt;
         };
         double v = 0;
-        bool ok = true;
+        std::optional<int> bad;
         if (a == "--help" || a == "-h") {
             std::cout << kHelp;
             return 0;
@@ -469,45 +685,60 @@ int main(int argc, char** argv) {
             std::cout << "travo-sim " TRAVO_VERSION "\n";
             return 0;
         } else if (a == "--port") {
-            ok = value(0, 65535, &v);
+            bad = number(0, 65535, true, "", &v);
             opt.port = static_cast<std::uint16_t>(v);
         } else if (a == "--insim-version") {
-            ok = value(0, 65535, &v);
+            bad = number(0, 65535, true, "", &v);
             opt.insim_version = static_cast<std::uint16_t>(v);
         } else if (a == "--keepalive") {
-            ok = value(0, 86400, &opt.keepalive);
+            bad = number(0, 86400, false, "seconds", &opt.keepalive);
         } else if (a == "--cars") {
-            ok = value(0, 8, &v);
+            bad = number(0, 8, true, "", &v);
             opt.cars = static_cast<int>(v);
         } else if (a == "--wait-client") {
-            ok = value(0, 86400, &opt.wait_client);
+            bad = number(0, 86400, false, "seconds", &opt.wait_client);
+        } else if (a == "--admin-password") {
+            if (!has_value) return usage_error(a + " needs a value");
+            opt.admin_password = argv[++i];
+            if (opt.admin_password.empty() || opt.admin_password.size() > kAdminRoom)
+                return usage_error(a + " needs 1 to " + std::to_string(kAdminRoom) + " bytes");
         } else if (a == "--host-version" || a == "--script" || a == "--snapshot" ||
                    a == "--ready-file") {
-            ok = i + 1 < argc;
-            if (ok) {
-                const std::string s = argv[++i];
-                (a == "--host-version" ? opt.version
-                 : a == "--script"     ? opt.script
-                 : a == "--snapshot"   ? opt.snapshot
-                                       : opt.ready_file) = s;
-            }
+            if (!has_value) return usage_error(a + " needs a value");
+            const std::string s = argv[++i];
+            (a == "--host-version" ? opt.version
+             : a == "--script"     ? opt.script
+             : a == "--snapshot"   ? opt.snapshot
+                                   : opt.ready_file) = s;
+        } else if (a == "--forever") {
+            opt.forever = true;
         } else if (a == "--trace") {
             opt.trace = true;
         } else if (a == "--plain") {
             opt.ansi = false;
         } else {
-            ok = false;
+            return usage_error("unknown option " + simscript::escaped(a));
         }
-        if (!ok) {
-            std::cerr << "travo-sim: bad option " << a << " (see --help)" << std::endl;
-            return 2;
+        if (bad) return *bad;
+    }
+    std::ios::sync_with_stdio(false);
+    if (opt.forever) {
+        if (std::signal(SIGINT, on_stop_signal) == SIG_ERR ||
+            std::signal(SIGTERM, on_stop_signal) == SIG_ERR) {
+            std::cerr << "travo-sim: cannot catch SIGINT and SIGTERM for --forever" << std::endl;
+            return 1;
         }
     }
     if (platform::socket_layer_start() != 0) {
         std::cerr << "travo-sim: the socket layer does not start" << std::endl;
         return 1;
     }
-    const int status = VirtualHost(opt).run();
+    int status = 0;
+    {
+        VirtualHost host(opt);
+        status = host.prepare();
+        if (status == 0) status = host.run();
+    }
     platform::socket_layer_stop();
     return status;
 }

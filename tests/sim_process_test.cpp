@@ -1,0 +1,491 @@
+// The built virtual host as an operator and our own tests use it: its usage errors, several
+// InSim clients at once and after one another, the admin password, running until stopped, and
+// standard input that ends early or never stops.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "insim/records.h"
+#include "tests/support/process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::Process;
+using testsupport::ProcessResult;
+using testsupport::TempDir;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kLimit = 20s;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::size_t lines_of(const std::string& text) {
+    std::size_t n = 0;
+    for (const char c : text) n += c == '\n';
+    return n;
+}
+
+// An InSim program's end of a connection to the virtual host.
+class Client {
+  public:
+    explicit Client(std::uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Client() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+
+    bool send(const Bytes& b) {
+        return ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
+    }
+
+    bool send_isi(const std::string& admin, std::uint8_t reqi = 1, std::uint16_t flags = 0,
+                  std::uint16_t interval = 0) {
+        insim::IS_ISI isi{};
+        isi.Size = sizeof isi;
+        isi.Type = insim::ISP_ISI;
+        isi.ReqI = reqi;
+        isi.Flags.set(flags);
+        isi.Interval.set(interval);
+        std::memcpy(isi.Admin, admin.data(), std::min(admin.size(), sizeof isi.Admin));
+        std::memcpy(isi.IName, "tester", 6);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&isi);
+        return send(Bytes(p, p + sizeof isi));
+    }
+
+    // The next packet; nothing on time-out or once the host has closed (see closed()).
+    std::optional<Bytes> next(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            if (!pending_.empty() && pending_.size() >= std::max<std::size_t>(1, pending_[0])) {
+                const std::size_t n = std::max<std::size_t>(1, pending_[0]);
+                Bytes p(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+                pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+                return p;
+            }
+            if (closed_) return std::nullopt;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            std::uint8_t chunk[4096];
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                closed_ = true;
+                continue;
+            }
+            received_bytes_ += static_cast<std::size_t>(n);
+            pending_.insert(pending_.end(), chunk, chunk + n);
+        }
+    }
+
+    // Packets until one of `type`; the types met on the way are counted in seen().
+    std::optional<Bytes> next_of_type(std::uint8_t type,
+                                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            auto p = next(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+            if (!p) return std::nullopt;
+            if (p->size() > 1) ++seen_[(*p)[1]];
+            if (p->size() > 1 && (*p)[1] == type) return p;
+        }
+        return std::nullopt;
+    }
+
+    // True when the host closed the connection within `timeout`.
+    bool closed_within(std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (!closed_ && Clock::now() < deadline)
+            next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+        return closed_;
+    }
+
+    std::size_t received_bytes() const { return received_bytes_; }
+    int seen(std::uint8_t type) const { return seen_[type]; }
+
+  private:
+    int fd_ = -1;
+    Bytes pending_;
+    bool closed_ = false;
+    std::size_t received_bytes_ = 0;
+    int seen_[256] = {};
+};
+
+Bytes button(std::uint8_t click_id, std::uint8_t top, const std::string& text) {
+    Bytes b(12 + (text.size() + 4) / 4 * 4, 0);
+    b[0] = static_cast<std::uint8_t>(b.size());
+    b[1] = insim::ISP_BTN;
+    b[2] = 1;
+    b[3] = 255;
+    b[4] = click_id;
+    b[6] = 32;
+    b[8] = 20;
+    b[9] = top;
+    b[10] = 60;
+    b[11] = 8;
+    std::memcpy(b.data() + 12, text.data(), text.size());
+    return b;
+}
+
+Bytes chat(const std::string& text) {
+    Bytes b(68, 0);
+    b[0] = 68;
+    b[1] = insim::ISP_MST;
+    std::memcpy(b.data() + 4, text.data(), std::min<std::size_t>(text.size(), 63));
+    return b;
+}
+
+// travo-sim started with `arguments` in a directory of its own, its port read from the ready
+// file. `shell` runs it as the last command of that shell line instead (for piped input).
+struct Sim {
+    TempDir dir;
+    std::unique_ptr<Process> process;
+    std::uint16_t port = 0;
+
+    explicit Sim(std::vector<std::string> arguments, const std::string& script = "",
+                 const std::string& shell = "") {
+        if (!script.empty()) {
+            dir.write_file("sim.script", script);
+            arguments.insert(arguments.end(), {"--script", dir.file("sim.script")});
+        }
+        arguments.insert(arguments.end(),
+                         {"--port", "0", "--plain", "--ready-file", dir.file("ready")});
+        if (shell.empty()) {
+            process = std::make_unique<Process>(
+                testsupport::ProcessOptions{TRAVO_SIM_BINARY, arguments, dir.path()});
+        } else {
+            std::string line = shell + " " + TRAVO_SIM_BINARY;
+            for (const std::string& a : arguments) line += " '" + a + "'";
+            process = std::make_unique<Process>(
+                testsupport::ProcessOptions{"/bin/sh", {"-c", line}, dir.path()});
+        }
+        const auto deadline = Clock::now() + kLimit;
+        while (Clock::now() < deadline) {
+            std::ifstream in(dir.file("ready"));
+            std::string text;
+            if (std::getline(in, text) && !in.eof()) {
+                port = static_cast<std::uint16_t>(std::stoi(text));
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+};
+
+TEST(SimUsage, BadOptionsAndUnusableFilesEndItBeforeItListens) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* says;
+    } cases[] = {
+        {{"--port", "nan"}, "--port needs a whole number from 0 to 65535"},
+        {{"--port", "70000"}, "--port needs a whole number from 0 to 65535"},
+        {{"--port", "80.5"}, "--port needs a whole number from 0 to 65535"},
+        {{"--port"}, "--port needs a value"},
+        {{"--cars", "9"}, "--cars needs a whole number from 0 to 8"},
+        {{"--cars", "nan"}, "--cars needs a whole number from 0 to 8"},
+        {{"--insim-version", "nan"}, "from 0 to 65535"},
+        {{"--wait-client", "nan"}, "--wait-client needs a number of seconds from 0 to 86400"},
+        {{"--keepalive", "nan"}, "--keepalive needs a number of seconds from 0 to 86400"},
+        {{"--keepalive", "inf"}, "--keepalive needs a number of seconds from 0 to 86400"},
+        {{"--admin-password", "seventeen bytes!!"}, "--admin-password needs 1 to 16 bytes"},
+        {{"--admin-password", ""}, "--admin-password needs 1 to 16 bytes"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--script", dir.path()}, "is a directory"},
+        {{"--script", dir.file("missing.script")}, "cannot read the script"},
+        {{"--ready-file", dir.file("no/such/dir/ready")}, "cannot write the ready file"},
+        {{"--ready-file", dir.path()}, "cannot write the ready file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " " + c.says);
+        const ProcessResult r =
+            testsupport::run_process({TRAVO_SIM_BINARY, c.arguments, dir.path()}, kLimit);
+        EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+        EXPECT_EQ(lines_of(r.err), 1u) << r.err;
+        EXPECT_FALSE(contains(r.out, "listening")) << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing.script")));
+}
+
+TEST(SimScript, ABadLineEndsTheRunNamingItsLine) {
+    struct Case {
+        std::string line;
+        const char* says;
+    } cases[] = {
+        {"wait 0.2abc", "line 2: wait needs a number of seconds from 0 to 86400"},
+        {"wait inf", "line 2: wait needs"},
+        {"wait nan", "line 2: wait needs"},
+        {"wait 1e10", "line 2: wait needs"},
+        {"chat 300 x", "line 2: chat needs a TextStart from 0 to 127"},
+        {"close 3", "line 2: client 3 is not connected"},
+        {"j\x1b[2J", "line 2: unknown command \"j\\x1b[2J\""},
+        {std::string(5000, 'x'), "line 2: the line is longer than 4096 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 20));
+        Sim sim({"--keepalive", "0"}, "# a comment\n" + c.line + "\nwait 5\n");
+        ASSERT_NE(sim.port, 0);
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        const ProcessResult r = sim.process->wait(kLimit);
+        EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+        EXPECT_FALSE(contains(r.err, "\x1b")) << r.err;
+        EXPECT_LT(r.ended_at - r.started_at, 4s);  // "wait 5" never ran
+    }
+}
+
+// Three programs at once: each its own handshake, keep-alives and multi-car packets, every
+// player's event, and a screen where equal ClickIDs of different programs both show.
+TEST(SimClients, EveryClientIsServedAndShownOnItsOwn) {
+    Sim sim({"--keepalive", "0.3", "--cars", "2"},
+            "wait 1.5\njoin Racer\nsay Racer hola\nwait 1.5\nscreen\nclose 2\nwait 1\n");
+    ASSERT_NE(sim.port, 0);
+    Client a(sim.port), b(sim.port), c(sim.port);
+    ASSERT_TRUE(a.send_isi("", 7, insim::ISF_MCI, 100));
+    ASSERT_TRUE(b.send_isi("", 8, insim::ISF_MCI, 100));
+    ASSERT_TRUE(c.send_isi("", 0));  // asks for no version
+    const auto va = a.next(), vb = b.next();
+    ASSERT_TRUE(va && vb);
+    EXPECT_EQ((*va)[1], insim::ISP_VER);
+    EXPECT_EQ((*va)[2], 7);
+    EXPECT_EQ((*vb)[2], 8);
+
+    struct Program {
+        Client* client;
+        const char* name;
+    } programs[] = {{&a, "from A"}, {&b, "from B"}};
+    for (const Program& p : programs) {
+        SCOPED_TRACE(p.name);
+        ASSERT_TRUE(p.client->next_of_type(insim::ISP_NCN));
+        const auto said = p.client->next_of_type(insim::ISP_MSO);
+        ASSERT_TRUE(said);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(said->data()) + 8), "Racer ^8hola");
+        EXPECT_GT(p.client->seen(insim::ISP_TINY), 0);  // keep-alives
+        EXPECT_GT(p.client->seen(insim::ISP_MCI), 0);
+        ASSERT_TRUE(p.client->send(button(5, 20, p.name)));
+        ASSERT_TRUE(p.client->send(chat(std::string("/msg hello ") + p.name)));
+    }
+    EXPECT_TRUE(c.next_of_type(insim::ISP_MSO));
+    EXPECT_EQ(c.seen(insim::ISP_VER), 0);
+    EXPECT_EQ(c.seen(insim::ISP_MCI), 0);  // it asked for none
+
+    // "close 2" ends B alone: A is still served afterwards.
+    EXPECT_TRUE(b.closed_within(10s));
+    EXPECT_TRUE(a.next_of_type(insim::ISP_TINY, 2s));
+    EXPECT_FALSE(a.closed_within(100ms));
+
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "[client 1] [chat] hello from A")) << r.out;
+    EXPECT_TRUE(contains(r.out, "[client 2] [chat] hello from B")) << r.out;
+    EXPECT_TRUE(contains(r.out, "[client 3] client \"tester\" connected")) << r.out;
+    EXPECT_TRUE(contains(r.out, "[client 2] connection closed")) << r.out;
+    EXPECT_FALSE(contains(r.out, "[client 1] connection closed")) << r.out;
+    const std::size_t screen = r.out.find("[screen] 2 buttons");
+    ASSERT_NE(screen, std::string::npos) << r.out;
+    EXPECT_TRUE(contains(r.out.substr(screen), "from A")) << r.out;
+    EXPECT_TRUE(contains(r.out.substr(screen), "from B")) << r.out;
+}
+
+// A client may make its handshake and leave before the commands begin: they run all the same.
+TEST(SimClients, AClientThatLeavesAtOnceStillStartsTheCommands) {
+    Sim sim({"--keepalive", "0", "--wait-client", "3"}, "quit\n");
+    ASSERT_NE(sim.port, 0);
+    {
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+    }
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "travo-sim: done")) << r.out;
+}
+
+TEST(SimClients, EightAtOnceTheNinthRefusedAndAFreedPlaceTakenAgain) {
+    Sim sim({"--forever", "--keepalive", "0"}, "wait 0\n");
+    ASSERT_NE(sim.port, 0);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(std::make_unique<Client>(sim.port));
+        ASSERT_TRUE(clients.back()->send_isi(""));
+        ASSERT_TRUE(clients.back()->next_of_type(insim::ISP_VER)) << i;
+    }
+    Client ninth(sim.port);
+    ASSERT_TRUE(ninth.ok());
+    ninth.send_isi("");
+    EXPECT_TRUE(ninth.closed_within(5s));
+    EXPECT_EQ(ninth.received_bytes(), 0u);
+
+    clients[3].reset();  // one leaves; the next one is served
+    std::this_thread::sleep_for(200ms);
+    Client tenth(sim.port);
+    ASSERT_TRUE(tenth.send_isi(""));
+    EXPECT_TRUE(tenth.next_of_type(insim::ISP_VER));
+
+    ASSERT_EQ(::kill(sim.process->pid(), SIGTERM), 0);
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "a client was refused: 8 clients are connected")) << r.out;
+    EXPECT_TRUE(contains(r.out, "[client 4] the client closed the connection")) << r.out;
+    EXPECT_TRUE(contains(r.out, "[client 9] client \"tester\" connected")) << r.out;
+}
+
+TEST(SimPassword, AWrongPasswordIsClosedWithoutAnAnswerAndNeverShown) {
+    Sim sim({"--forever", "--admin-password", "s3cret", "--keepalive", "0.2"}, "wait 0\n");
+    ASSERT_NE(sim.port, 0);
+    for (const char* wrong : {"wrong1", "", "s3cret2", "s3cre"}) {
+        SCOPED_TRACE(wrong);
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(wrong));
+        EXPECT_TRUE(client.closed_within(5s));
+        EXPECT_EQ(client.received_bytes(), 0u);  // no version, no keep-alive
+    }
+    Client right(sim.port);
+    ASSERT_TRUE(right.send_isi("s3cret"));
+    const auto version = right.next();
+    ASSERT_TRUE(version);
+    EXPECT_EQ((*version)[1], insim::ISP_VER);
+    EXPECT_TRUE(right.next_of_type(insim::ISP_TINY, 2s));
+
+    ASSERT_EQ(::kill(sim.process->pid(), SIGTERM), 0);
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    std::size_t refused = 0;
+    for (std::size_t at = r.out.find("gave a wrong admin password"); at != std::string::npos;
+         at = r.out.find("gave a wrong admin password", at + 1))
+        ++refused;
+    EXPECT_EQ(refused, 4u) << r.out;
+    EXPECT_TRUE(contains(r.out, "admin password right")) << r.out;
+    for (const char* secret : {"s3cret", "wrong1", "s3cre"})
+        EXPECT_FALSE(contains(r.out + r.err, secret)) << secret;
+}
+
+// After the commands, clients are still served; a signal ends the run with status 0 and the
+// picture written.
+TEST(SimForever, ServesAfterTheCommandsUntilASignal) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Sim sim({"--forever", "--keepalive", "0.2", "--snapshot", "end.svg"}, "wait 0.1\n");
+        ASSERT_NE(sim.port, 0);
+        {
+            Client first(sim.port);
+            ASSERT_TRUE(first.send_isi(""));
+            ASSERT_TRUE(first.next_of_type(insim::ISP_VER));
+            ASSERT_TRUE(first.send(button(9, 10, "first's")));
+        }
+        // Well after the script's end, and after the first client left.
+        std::this_thread::sleep_for(1s);
+        Client second(sim.port);
+        ASSERT_TRUE(second.send_isi(""));
+        ASSERT_TRUE(second.next_of_type(insim::ISP_VER));
+        ASSERT_TRUE(second.next_of_type(insim::ISP_TINY, 2s));
+        ASSERT_TRUE(second.send(button(9, 30, "second's")));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_FALSE(second.closed_within(0ms));
+
+        ASSERT_EQ(::kill(sim.process->pid(), signal), 0);
+        const ProcessResult r = sim.process->wait(kLimit);
+        EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "serving clients until stopped")) << r.out;
+        std::ifstream in(sim.dir.file("end.svg"));
+        std::stringstream svg;
+        svg << in.rdbuf();
+        // The first client's button went with it, as a host removes a program's buttons.
+        EXPECT_TRUE(contains(svg.str(), "second&apos;s") || contains(svg.str(), "second's"))
+            << svg.str();
+        EXPECT_FALSE(contains(svg.str(), "first")) << svg.str();
+    }
+}
+
+TEST(SimInput, QuitThenEndlessInputEndsCleanly) {
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE(run);
+        Sim sim({"--keepalive", "0"}, "", "(echo quit; yes '#') |");
+        ASSERT_NE(sim.port, 0);
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        const ProcessResult r = sim.process->wait(kLimit);
+        EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "travo-sim: done")) << r.out;
+    }
+}
+
+TEST(SimInput, CommentsAndBlankLinesCostNoTime) {
+    std::string script;
+    for (int i = 0; i < 2000; ++i) script += "# comment\n\n";
+    Sim sim({"--keepalive", "0"}, script + "quit\n");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    const ProcessResult r = sim.process->wait(120s);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    // 4000 lines at the old 20 ms each took 80 s.
+    EXPECT_LT(r.ended_at - r.started_at, 10s);
+}
+
+// The resident memory of the travo-sim child of `parent`, in kB; 0 when not found.
+long child_rss_kb(pid_t parent) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream status(entry.path() / "status");
+        std::string line;
+        bool is_sim = false;
+        long ppid = -1;
+        long rss = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("Name:", 0) == 0) is_sim = contains(line, "travo-sim");
+            if (line.rfind("PPid:", 0) == 0) ppid = std::stol(line.substr(5));
+            if (line.rfind("VmRSS:", 0) == 0) rss = std::stol(line.substr(6));
+        }
+        if (is_sim && ppid == parent) return rss;
+    }
+    return 0;
+}
+
+TEST(SimInput, AFloodOfCommandsWaitsInsteadOfFillingMemory) {
+    Sim sim({"--keepalive", "0"}, "", "yes 'wait 0' |");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    std::this_thread::sleep_for(3s);
+    const long rss = child_rss_kb(sim.process->pid());
+    EXPECT_GT(rss, 0);
+    EXPECT_LT(rss, 100 * 1024) << rss << " kB";
+}
+
+}  // namespace
