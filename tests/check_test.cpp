@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +26,7 @@
 #include "lights/start_lights.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
+#include "tools/check/file_bytes.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -49,7 +54,7 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
 
 const char* const kIssueNames[] = {"unreadable",    "short_file", "long_line", "port",
                                    "long_password", "overflow",   "utf8",      "host",
-                                   "password",      "line_ends"};
+                                   "password",      "line_ends",  "utf16",     "zero_byte"};
 
 // "issue@line:count", plus " empties N from L" when the finding empties values.
 std::vector<std::string> summary(const Report& report) {
@@ -176,6 +181,89 @@ TEST(CheckFile, ReadsFromDiskLikeFromMemoryAndExitsWithTwoWhenUnreadable) {
         EXPECT_EQ(summary(report), std::vector<std::string>{"unreadable@0:0 empties 15 from 2"});
     }
     std::filesystem::remove_all(dir);
+}
+
+#ifndef _WIN32
+// Pipes and devices are named without being waited on; a huge file is read only in part.
+TEST(CheckFile, PipesAndDevicesAreNamedAndHugeFilesReadInPart) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("travo_check_test_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* says;
+    } cases[] = {{fifo, "it is a named pipe (FIFO)"}, {"/dev/zero", "it is a device"}};
+    for (const auto& c : cases) {
+        const Report report = travo_check::check_file(c.path);
+        EXPECT_EQ(report.exit_code, 2) << c.path;
+        EXPECT_NE(report.text.find(c.says), std::string::npos) << report.text;
+        EXPECT_EQ(report.text.find("every value empty"), std::string::npos) << report.text;
+    }
+
+    // A file longer than the read limit: one endless first line, or many lines.
+    const std::string endless = (dir / "endless.travo").string();
+    std::ofstream(endless, std::ios::binary) << std::string(travo_check::kReadLimit * 3, 'x');
+    const Report one_line = travo_check::check_file(endless);
+    const std::string cut = std::to_string(travo_check::kReadLimit - 99);
+    EXPECT_EQ(summary(one_line),
+              (std::vector<std::string>{"host@2:0", "long_line@1:" + cut + " empties 15 from 2",
+                                        "port@5:0"}));
+    EXPECT_NE(one_line.text.find("this line has more than "), std::string::npos);
+    const std::string many = (dir / "many.travo").string();
+    std::string lines = config_text({});
+    while (lines.size() <= travo_check::kReadLimit) lines += "# more\n";
+    std::ofstream(many, std::ios::binary) << lines;
+    const Report long_file = travo_check::check_file(many);
+    EXPECT_EQ(long_file.exit_code, 0) << long_file.text;
+    EXPECT_NE(long_file.text.find("KiB, read no further (lines 37 and later are not read)"),
+              std::string::npos)
+        << long_file.text.substr(0, 200);
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+// Notepad's "Unicode" in either byte order, with or without its mark, is named as UTF-16 alone.
+TEST(Check, Utf16IsNamedAsSuch) {
+    const std::string text = config_text({});
+    const auto utf16 = [&](bool big_endian, bool mark) {
+        std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+        for (const char ch : text) {
+            out += big_endian ? std::string{'\0', ch} : std::string{ch, '\0'};
+        }
+        return out;
+    };
+    for (const bool big_endian : {false, true}) {
+        for (const bool mark : {false, true}) {
+            const Report report = travo_check::check_contents(utf16(big_endian, mark), "f");
+            ASSERT_EQ(report.findings.size(), 1u) << report.text;
+            EXPECT_EQ(report.findings[0].issue, Issue::utf16);
+            EXPECT_NE(report.text.find(big_endian ? "big-endian" : "little-endian"),
+                      std::string::npos);
+            EXPECT_NE(report.text.find("\"ANSI\""), std::string::npos);
+        }
+    }
+    // A few zero bytes do not make a file UTF-16.
+    EXPECT_EQ(
+        summary(travo_check::check_contents(config_text({{14, std::string("a\0b", 3)}}), "f")),
+        std::vector<std::string>{"zero_byte@14:2"});
+}
+
+TEST(Check, AZeroByteEndsTheValueWithAWarning) {
+    const Report report = travo_check::check_contents(
+        config_text({{17, std::string("web\0page", 8)}, {8, std::string("pw\0secret", 9)}}), "f");
+    EXPECT_EQ(summary(report), (std::vector<std::string>{"zero_byte@17:4", "zero_byte@8:3"}));
+    EXPECT_NE(report.text.find("line 17: the web page holds a zero byte at column 4; travo ends "
+                               "the value there and sends \"web\""),
+              std::string::npos)
+        << report.text;
+    EXPECT_NE(report.text.find("sends only the 2 bytes before it"), std::string::npos);
+    EXPECT_EQ(report.text.find("secret"), std::string::npos);
+    // Past an over-long line nothing more is read, so a zero byte there changes nothing.
+    EXPECT_EQ(summary(travo_check::check_contents(
+                  config_text({{16, c(120)}, {17, std::string("a\0b", 3)}}), "f")),
+              std::vector<std::string>{"long_line@16:21 empties 10 from 17"});
 }
 
 TEST(CheckExample, ShippedExampleIsClean) {

@@ -22,13 +22,16 @@ enum class Issue {
     host,           // empty, blanks around it, or a name that does not resolve
     password,       // blanks before or after the admin password
     line_ends,      // lines ended by CR alone: travo sees one long line
+    utf16,          // the file is UTF-16 text
+    zero_byte,      // a zero byte inside a value, which ends it
 };
 
 struct Finding {
     Issue issue;
     int line;  // 1-based; 0 for the file as a whole
     // unreadable: 0; short_file: lines present; long_line: characters beyond 99; port: the port
-    // travo would use; long_password: bytes cut; overflow: characters cut; utf8: sequences found.
+    // travo would use; long_password: bytes cut; overflow: characters cut; utf8: sequences found;
+    // zero_byte: its column.
     int count;
     std::vector<int> emptied;  // value lines that come out empty because of this finding
     std::string message;
@@ -52,7 +55,8 @@ struct Options {
 // The name lookup travo makes, and the installed example next to the running program.
 Options default_options(const char* argv0);
 
-// Opens `path` as travo opens its configuration file and checks it.
+// Reads `path` once, as far as travo reads and a little beyond, and checks it; "-" is standard
+// input. Named pipes and devices are reported unreadable without being opened.
 Report check_file(const std::string& path, const Options& options = {});
 
 // Reads the values as travo does; the report of check_file when the file cannot be read.
