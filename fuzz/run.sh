@@ -3,7 +3,7 @@
 #
 #   fuzz/run.sh [SECONDS] [TARGET...]     e.g. fuzz/run.sh 600 receive handlers
 #
-# SECONDS defaults to $FUZZ_SECONDS or 60; TARGETs are receive, config and handlers (default:
+# SECONDS defaults to $FUZZ_SECONDS or 60; TARGETs are receive, config, handlers and check (default:
 # all). FUZZ_JOBS targets run at once (default 1). FUZZ_BUILD_DIR is the clang build directory
 # (default build/fuzz). New inputs go to $FUZZ_BUILD_DIR/corpus/<what>, the checked-in seeds in
 # fuzz/corpus/<what> are only read; a crash leaves its input in $FUZZ_BUILD_DIR/artifacts/.
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(receive config handlers)
+[ ${#targets[@]} -eq 0 ] && targets=(receive config handlers check)
 jobs=${FUZZ_JOBS:-1}
 build=${FUZZ_BUILD_DIR:-build/fuzz}
 

@@ -21,6 +21,7 @@
 #include "insim/platform.h"
 #include "insim/records.h"
 #include "tools/check/file_bytes.h"
+#include "tools/host_side/text.h"
 
 namespace travo_check {
 namespace {
@@ -37,15 +38,8 @@ std::string hex_byte(unsigned char c) {
 std::string quoted(std::string_view text) {
     std::string out = "\"";
     for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c >= 0x7F) {
-            out += hex_byte(c);
-        } else {
-            out += ch;
-        }
+        if (ch == '"' || ch == '\\') out += '\\';
+        out += printable(std::string_view(&ch, 1));
     }
     return out + "\"";
 }
@@ -494,7 +488,7 @@ Report analyse(std::string_view name, const ConfigValues& values, std::string_vi
     report.exit_code = report.findings.empty() ? 0 : 1;
 
     std::ostringstream out;
-    out << "travo-check: " << name << ", "
+    out << "travo-check: " << quoted_path(name) << ", "
         << (more ? "at least " + plural(lines.size(), "line", "lines") + " in its first " +
                        std::to_string(kReadLimit / 1024) + " KiB, read no further"
                  : plural(lines.size(), "line", "lines"));
@@ -522,7 +516,7 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
                   const Options& options) {
     Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
     for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
-    f.message = "cannot read " + path + ": " + why;
+    f.message = "cannot read " + quoted_path(path) + ": " + why;
     // A pipe or a device holds travo at its start; anything else gives it empty values.
     if (kind != Unreadable::fifo && kind != Unreadable::device)
         f.message += "; travo would run with every value empty and fail to connect";
@@ -592,7 +586,7 @@ namespace {
 
 // The name a report gives what it read.
 std::string shown_name(const std::string& path) {
-    return path == "-" ? std::string("standard input") : quoted_path(path);
+    return path == "-" ? std::string("standard input") : path;
 }
 
 // The report for a file that cannot be read, or nothing when its bytes are in `file`.
@@ -647,6 +641,41 @@ std::optional<Report> read_file(const std::string& path, const Options& options,
     if (auto failed = unreadable_report(path, file, options)) return failed;
     values = values_of(file.bytes);
     return std::nullopt;
+}
+
+std::string printable(std::string_view bytes) {
+    std::string out;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F) {
+            out += hex_byte(c);
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string picture_text(std::string_view bytes) {
+    bool utf8 = true;
+    for (std::size_t i = 0; i < bytes.size() && utf8;) {
+        const std::size_t n =
+            static_cast<unsigned char>(bytes[i]) < 0x80 ? 1 : utf8_sequence(bytes, i);
+        utf8 = n > 0;
+        i += n;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += hex_byte(c);
+        } else if (utf8 || c < 0x80) {
+            out += bytes[i];
+        } else {
+            out += hostside::cp1252_to_utf8(bytes.substr(i, 1));
+        }
+    }
+    return out;
 }
 
 std::string chat_line_lost(std::string_view sent, const ConfigValues& values) {

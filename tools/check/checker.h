@@ -67,6 +67,13 @@ std::optional<Report> read_file(const std::string& path, const Options& options,
 // cut-off end of the value that made it, or empty when nothing was cut.
 std::string chat_line_lost(std::string_view sent, const ConfigValues& values);
 
+// A text for the terminal: every byte outside printable ASCII as \xNN.
+std::string printable(std::string_view bytes);
+
+// A name for a picture: kept where it is well-formed UTF-8, else read as Windows-1252 like the
+// values; control bytes as \xNN either way. Always well-formed UTF-8.
+std::string picture_text(std::string_view bytes);
+
 // Checks file contents already in memory; `name` is what the report calls the file.
 Report check_contents(std::string_view contents, std::string_view name,
                       const Options& options = {});
