@@ -44,20 +44,6 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
-// A name for the terminal: control bytes as \xNN, so that none can move the cursor or end the line.
-std::string quoted_path(std::string_view name) {
-    std::string out;
-    for (const char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            out += hex_byte(c);
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
 std::string plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -488,7 +474,7 @@ Report analyse(std::string_view name, const ConfigValues& values, std::string_vi
     report.exit_code = report.findings.empty() ? 0 : 1;
 
     std::ostringstream out;
-    out << "travo-check: " << quoted_path(name) << ", "
+    out << "travo-check: " << printable_name(name) << ", "
         << (more ? "at least " + plural(lines.size(), "line", "lines") + " in its first " +
                        std::to_string(kReadLimit / 1024) + " KiB, read no further"
                  : plural(lines.size(), "line", "lines"));
@@ -516,7 +502,7 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
                   const Options& options) {
     Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
     for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
-    f.message = "cannot read " + quoted_path(path) + ": " + why;
+    f.message = "cannot read " + printable_name(path) + ": " + why;
     // A pipe or a device holds travo at its start; anything else gives it empty values.
     if (kind != Unreadable::fifo && kind != Unreadable::device)
         f.message += "; travo would run with every value empty and fail to connect";
@@ -641,6 +627,19 @@ std::optional<Report> read_file(const std::string& path, const Options& options,
     if (auto failed = unreadable_report(path, file, options)) return failed;
     values = values_of(file.bytes);
     return std::nullopt;
+}
+
+std::string printable_name(std::string_view name) {
+    std::string out;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            out += hex_byte(c);
+        } else {
+            out += ch;
+        }
+    }
+    return out;
 }
 
 std::string printable(std::string_view bytes) {

@@ -70,6 +70,10 @@ std::string chat_line_lost(std::string_view sent, const ConfigValues& values);
 // A text for the terminal: every byte outside printable ASCII as \xNN.
 std::string printable(std::string_view bytes);
 
+// A file name for the terminal: control bytes as \xNN, so that none moves the cursor or ends the
+// line; other bytes as they stand.
+std::string printable_name(std::string_view name);
+
 // A name for a picture: kept where it is well-formed UTF-8, else read as Windows-1252 like the
 // values; control bytes as \xNN either way. Always well-formed UTF-8.
 std::string picture_text(std::string_view bytes);

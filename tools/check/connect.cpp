@@ -17,11 +17,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Outcome = ConnectReport::Outcome;
 
+// The limit as given, to the millisecond: "10 s", "2.5 s", "0.125 s".
 std::string seconds_text(std::chrono::milliseconds limit) {
     const auto ms = limit.count();
-    return ms % 1000 == 0
-               ? std::to_string(ms / 1000) + " s"
-               : std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s";
+    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    return std::to_string(ms / 1000) + (fraction.empty() ? "" : "." + fraction) + " s";
 }
 
 class Socket {
