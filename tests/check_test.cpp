@@ -413,6 +413,39 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
          Outcome::not_insim, "another service may listen"},
         {"silent", [](hostside::FakeHost& h) { h.client_closed(5s); }, Outcome::no_answer,
          "sent no answer within 0.3 s"},
+        // The whole banner, every byte outside printable ASCII as \xNN.
+        {"another service, quoted",
+         [](hostside::FakeHost& h) {
+             h.send_raw("SSH-2.0-OpenSSH_9.2\r\n", 21), h.client_closed(5s);
+         },
+         Outcome::not_insim,
+         "sent 21 bytes that are not InSim (\"SSH-2.0-OpenSSH_9.2\\x0D\\x0A\")"},
+        {"a 3-byte record of the version's type",
+         [](hostside::FakeHost& h) {
+             h.send_raw(hostside::Bytes{3, insim::ISP_VER, 1}), h.client_closed(5s);
+         },
+         Outcome::not_insim, "sent bytes that are not InSim"},
+        {"version cut short",
+         [](hostside::FakeHost& h) {
+             h.send_raw(hostside::version_packet("0.7F", 9).data(), 10), h.client_closed(5s);
+         },
+         Outcome::cut_short, "sent 10 of the 20 bytes of its version and no more within 0.3 s"},
+        {"version trickled past the limit",
+         [](hostside::FakeHost& h) {
+             const hostside::Bytes v = hostside::version_packet("0.7F", 9);
+             for (std::size_t i = 0; i < v.size() && !h.client_closed(100ms); ++i)
+                 h.send_raw(&v[i], 1);
+         },
+         Outcome::cut_short, "bytes of its version and no more within 0.3 s"},
+        {"closes in the middle of its version",
+         [](hostside::FakeHost& h) {
+             h.next_packet(5s);
+             h.send_raw(hostside::version_packet("0.7F", 9).data(), 10), h.close();
+         },
+         Outcome::closed, "closed it after 10 of the 20 bytes of its version during the handshake"},
+        {"version text with control bytes",
+         [](hostside::FakeHost& h) { h.handshake("\x1B[2J\r", 9), h.client_closed(5s); },
+         Outcome::connected, "host version \\x1B[2J\\x0D, InSim version 9"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -437,6 +470,34 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
             EXPECT_EQ(last, (hostside::Bytes{4, insim::ISP_TINY, 0, insim::TINY_CLOSE}));
         }
     }
+}
+
+// A peer that floods keep-alives and never reads what comes back cannot hold the doctor past
+// its limit.
+TEST(ConnectCheck, AFloodThatIsNeverReadEndsByTheLimit) {
+    hostside::FakeHost host;
+    ASSERT_TRUE(host.listen());
+    std::thread host_side([&] {
+        if (!host.accept(5s) || !host.next_packet(5s)) return;
+        hostside::Bytes flood;
+        for (int i = 0; i < 16384; ++i) {
+            const hostside::Bytes k = hostside::tiny_packet(insim::TINY_NONE);
+            flood.insert(flood.end(), k.begin(), k.end());
+        }
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < until && host.send_raw(flood)) {
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const ConnectReport report = travo_check::connect_check(values_for(host.port()), 250ms);
+    const auto took = std::chrono::steady_clock::now() - start;
+    host_side.join();
+    EXPECT_EQ(report.outcome, Outcome::no_answer) << report.line;
+    EXPECT_NE(report.line.find("stopped reading what travo-check sent and gave no version within "
+                               "0.25 s"),
+              std::string::npos)
+        << report.line;
+    EXPECT_LT(took, 250ms + 500ms);
 }
 
 TEST(ConnectCheck, SendsTheHandshakeTravoSends) {
@@ -471,8 +532,10 @@ TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
     closed = platform::listen_loopback(0, &port);
     platform::close_socket(closed);
     EXPECT_EQ(travo_check::connect_check(values_for(port), 2s).outcome, Outcome::refused);
-    EXPECT_EQ(travo_check::connect_check(values_for(29999, "no-such-host.invalid"), 2s).outcome,
-              Outcome::not_found);
+    const auto unknown = travo_check::connect_check(values_for(29999, "no-such\x1B.invalid"), 2s);
+    EXPECT_EQ(unknown.outcome, Outcome::not_found);
+    EXPECT_NE(unknown.line.find("\"no-such\\x1B.invalid\" was not found"), std::string::npos)
+        << unknown.line;
     // A listener that never accepts still completes the TCP handshake: silence, not refusal.
     std::uint16_t silent_port = 0;
     const platform::SocketHandle silent = platform::listen_loopback(0, &silent_port);

@@ -324,6 +324,16 @@ long receive_waiting(SocketHandle s, void* buffer, std::size_t length) {
     return memory_platform::receive(s, buffer, length, true);
 }
 
+int wait_writable(SocketHandle s, long milliseconds) {
+    auto& st = state();
+    if (!memory_platform::is_open(s) || st.peer_reset) return -1;
+    if (memory_platform::fails(Call::write_wait)) {
+        st.clock_ms += static_cast<unsigned long long>(milliseconds);
+        return 0;
+    }
+    return 1;
+}
+
 long send_bytes(SocketHandle s, const void* data, std::size_t length) {
     auto& st = state();
     if (!memory_platform::is_open(s) || memory_platform::fails(Call::send) || st.peer_reset) {

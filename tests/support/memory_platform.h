@@ -28,6 +28,7 @@ enum class Call {
     wait,                // wait_readable returns kFailed
     receive,             // receive_bytes and receive_waiting return -1
     send,                // returns -1, nothing is recorded
+    write_wait,          // wait_writable times out (returns 0): the peer does not read
     count_
 };
 
