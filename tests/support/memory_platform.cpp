@@ -233,7 +233,10 @@ SocketHandle open_udp_socket() {
 void close_socket(SocketHandle s) {
     auto& open = state().open_sockets;
     const auto it = std::find(open.begin(), open.end(), s);
-    if (it == open.end()) return;
+    if (it == open.end()) {
+        ++state().record.stray_closes;
+        return;
+    }
     open.erase(it);
     ++state().record.sockets_closed;
 }
