@@ -16,17 +16,20 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/config.h"
 #include "app/config_table.h"
 #include "app/handlers.h"
 #include "app/startup.h"
+#include "insim/builders.h"
 #include "insim/host_connection.h"
 #include "lights/start_lights.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
 #include "tools/check/file_bytes.h"
+#include "tools/check/picture.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -136,6 +139,7 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{{23, "\xE2\x80\xA2 5 \xE2\x82\xAC \xF0\x9F\x8F\x81"}}, {"utf8@23:3"}},
         // Leads without continuation, overlong forms and surrogates are not UTF-8.
         {{{23, "\xC3 \xE1\x80 \xC0\xAF \xED\xA0\x80 \xF5\x80\x80\x80 \xC3"}}, {}},
+        {{{23, "\xC1\xA1 \xC2\x80"}}, {"utf8@23:1"}},  // Windows-1252 "\u00C1\u00A1": not UTF-8
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
@@ -555,6 +559,43 @@ TEST(Check, HostLookupFindings) {
     EXPECT_EQ(says("127.0.0.1"), "");
     EXPECT_NE(says("lfs.example").find("could not be resolved here"), std::string::npos);
     EXPECT_NE(says(" 127.0.0.1").find("that lookup fails here"), std::string::npos);
+}
+
+// Where the blanks are, said as they are: at either end, at both, or nothing else.
+TEST(Check, BlanksAroundHostAndPasswordAreSaidWhereTheyAre) {
+    const struct {
+        const char* text;
+        const char* says;
+    } cases[] = {{" x", "has a blank before it"},
+                 {"x  ", "has blanks after it"},
+                 {" x ", "has blanks before and after it"},
+                 {"   ", "has nothing but blanks in it"},
+                 {" ", "has nothing but a blank in it"}};
+    for (const auto& c : cases) {
+        for (const int line : {2, 8}) {
+            SCOPED_TRACE(std::string(c.text) + " on line " + std::to_string(line));
+            const Report r = travo_check::check_contents(config_text({{line, c.text}}), "f");
+            ASSERT_FALSE(r.findings.empty());
+            EXPECT_NE(r.findings.front().message.find(c.says), std::string::npos)
+                << r.findings.front().message;
+        }
+    }
+}
+
+// Buttons that end at the grid's edge are inside it; one unit more is past it.
+TEST(Picture, PastTheGridNamesOnlyTheButtonsBeyondIt) {
+    std::vector<hostside::Bytes> records;
+    for (const auto& [id, left, width] :
+         {std::tuple{100, 150, 50}, std::tuple{101, 150, 51}, std::tuple{102, 0, 200}}) {
+        insim::IS_BTN b =
+            insim::make_button(static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(left),
+                               20, static_cast<std::uint8_t>(width), 10);
+        insim::set_button_text(b, "x");
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
+        records.emplace_back(p, p + sizeof b);
+    }
+    const std::string svg = travo_check::picture_svg(records, ConfigValues{}, "t");
+    EXPECT_NE(svg.find("1 button (ClickID 101) reach"), std::string::npos) << svg;
 }
 
 TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {

@@ -229,6 +229,8 @@ std::string blank_ends(std::string_view text) {
     std::size_t after = 0;
     while (after < text.size() - before && is_c_space(text[text.size() - 1 - after])) ++after;
     if (before + after == 0) return "";
+    if (before == text.size())
+        return before == 1 ? "nothing but a blank in" : "nothing but blanks in";
     const std::string blanks = before + after == 1 ? "a blank " : "blanks ";
     if (before > 0 && after > 0) return blanks + "before and after";
     return blanks + (before > 0 ? "before" : "after");
