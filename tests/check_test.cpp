@@ -110,6 +110,7 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{{5, "2999O"}}, {"port@5:2999"}},
         {{{5, " 29999"}}, {"port@5:29999"}},
         {{{5, "65535"}}, {}},
+        {{{5, "65536"}}, {"port@5:0"}},
         {{{5, "+29999"}}, {"port@5:29999"}},
         {{{5, "29999 "}}, {"port@5:29999"}},
         {{{5, "70000x"}}, {"port@5:4464"}},
@@ -155,11 +156,11 @@ TEST(Check, FindingsForEachKindOfFile) {
 TEST(Check, ReportShowsValuesWithLinesAndNeverThePassword) {
     const std::string secret = "s3cr\xC3\xA9t-password-20b";
     const Report report =
-        travo_check::check_contents(config_text({{8, secret}, {17, "P\xE1gina"}}), "f.travo");
+        travo_check::check_contents(config_text({{8, secret}, {17, "P\xE1gina\x7F"}}), "f.travo");
     EXPECT_EQ(summary(report), (std::vector<std::string>{"long_password@8:4", "utf8@8:1"}));
     EXPECT_NE(report.text.find("line  8  InSim admin password of the host: (set, 20 bytes)"),
               std::string::npos);
-    EXPECT_NE(report.text.find("line 17  web page (greeting, \"!web\"): \"P\\xE1gina\""),
+    EXPECT_NE(report.text.find("line 17  web page (greeting, \"!web\"): \"P\\xE1gina\\x7F\""),
               std::string::npos);
     for (const std::string part : {"s3cr", "\\xC3\\xA9", "password-20b"}) {
         EXPECT_EQ(report.text.find(part), std::string::npos) << part;
@@ -218,6 +219,10 @@ TEST(CheckFile, PipesAndDevicesAreNamedAndHugeFilesReadInPart) {
     const std::string many = (dir / "many.travo").string();
     std::string lines = config_text({});
     while (lines.size() <= travo_check::kReadLimit) lines += "# more\n";
+    std::ofstream(many, std::ios::binary) << lines;
+    // Exactly the limit: all of it read, nothing said to follow.
+    std::ofstream(many, std::ios::binary) << lines.substr(0, travo_check::kReadLimit);
+    EXPECT_EQ(travo_check::check_file(many).text.find("read no further"), std::string::npos);
     std::ofstream(many, std::ios::binary) << lines;
     const Report long_file = travo_check::check_file(many);
     EXPECT_EQ(long_file.exit_code, 0) << long_file.text;
@@ -599,9 +604,14 @@ TEST(Picture, PastTheGridNamesOnlyTheButtonsBeyondIt) {
 }
 
 TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
-    const Report report = travo_check::check_contents(config_text({}, 36, "\r"), "f");
-    EXPECT_EQ(summary(report), std::vector<std::string>{"line_ends@1:36 empties 15 from 2"});
-    EXPECT_NE(report.text.find("end in CR alone"), std::string::npos) << report.text;
+    std::string text = config_text({}, 36, "\r");
+    for (const bool final_cr : {true, false}) {
+        const Report report = travo_check::check_contents(text, "f");
+        EXPECT_EQ(summary(report), std::vector<std::string>{"line_ends@1:36 empties 15 from 2"});
+        EXPECT_NE(report.text.find("the 36 lines of this file end in CR alone"), std::string::npos)
+            << report.text;
+        if (final_cr) text.pop_back();
+    }
 }
 
 }  // namespace

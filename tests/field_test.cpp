@@ -366,6 +366,7 @@ TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
         {{"--connect", "--timeout=3600.5"}, "from 0.1 to 3600"},
         {{"--connect", "--timeout", "nan"}, "from 0.1 to 3600"},
         {{"--picture", "missing/p.svg"}, "cannot write the picture missing/p.svg"},
+        {{"--picture", "sub"}, "cannot write the picture sub"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));

@@ -23,14 +23,13 @@ void usage(std::ostream& out) {
         << "       travo-check --connect [FILE] [--timeout SECONDS]\n"
         << "       travo-check --version\n"
         << "Checks a travo configuration file (default: " << kConfigFileName
-        << " in the current directory).\n"
+        << " in the current directory; - reads standard input).\n"
         << "With --picture, also draws what a player sees (the welcome panel, the rules panel,\n"
         << "the start light and the chat) into PICTURE.svg, using travo's own code; it never\n"
         << "writes over the configuration file or any *.travo.\n"
-        << "FILE - reads standard input.\n"
         << "With --connect, connects to the configured host and port, makes travo's handshake\n"
-        << "(same name, flags and admin password) and says in one line what happened; it waits\n"
-        << "at most SECONDS (default 10) and sends no chat line and no button.\n"
+        << "(same name, flags and admin password) and says in one line what happened; it takes\n"
+        << "at most SECONDS in all (0.1 to 3600, default 10) and sends no chat line or button.\n"
         << "Exit status: 0 no problems (connected), 1 warnings (not connected),\n"
         << "2 the file cannot be read or a usage error.\n";
 }
