@@ -429,6 +429,10 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
          },
          Outcome::not_insim,
          "sent 21 bytes that are not InSim (\"SSH-2.0-OpenSSH_9.2\\x0D\\x0A\")"},
+        // The version's size but another type: not the start of a version.
+        {"another service, first byte 20",
+         [](hostside::FakeHost& h) { h.send_raw("\x14XYZ", 4), h.client_closed(5s); },
+         Outcome::not_insim, "sent 4 bytes that are not InSim (\"\\x14XYZ\")"},
         {"a 3-byte record of the version's type",
          [](hostside::FakeHost& h) {
              h.send_raw(hostside::Bytes{3, insim::ISP_VER, 1}), h.client_closed(5s);
