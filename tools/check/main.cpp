@@ -149,7 +149,7 @@ std::variant<Arguments, int> parse_arguments(int argc, char** argv) {
 int main(int argc, char** argv) {
     const auto parsed = parse_arguments(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
-    const Arguments& a = std::get<Arguments>(parsed);
+    const Arguments& a = *std::get_if<Arguments>(&parsed);
     const travo_check::Options options = travo_check::default_options(argc > 0 ? argv[0] : nullptr);
 
     if (!a.connect) {
