@@ -1,7 +1,6 @@
 // travo-check [FILE]: tells what travo will make of its configuration file before it runs.
 // travo-check --connect [FILE]: tries travo's handshake with the configured host.
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -80,7 +79,8 @@ bool parse_timeout(const char* text, std::chrono::milliseconds& limit) {
     char* end = nullptr;
     const double seconds = std::strtod(text, &end);
     if (end == text || *end != '\0' || !(seconds >= 0.1 && seconds <= 3600)) return false;
-    limit = std::chrono::milliseconds(std::llround(seconds * 1000));
+    // Rounded by hand: std::llround would make the program need libm.
+    limit = std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
     return true;
 }
 
