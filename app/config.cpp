@@ -27,20 +27,24 @@ void read_config_line(std::istream& in, char (&buffer)[256]) {
             sb->sbumpc();
             break;
         }
+        if (stored == kMaxValueLength && c != '\r') {
+            state |= std::ios::failbit;
+            break;
+        }
+        sb->sbumpc();
+        // Only the CR of a CR LF pair ends the line; a lone CR is an ordinary character. It is
+        // kept rather than put back: a pipe's buffer may have no room to put it back into.
         if (c == '\r') {
-            // Only the CR of a CR LF pair ends the line; a lone CR is an ordinary character.
-            sb->sbumpc();
             if (sb->sgetc() == '\n') {
                 sb->sbumpc();
                 break;
             }
-            sb->sungetc();
+            if (stored == kMaxValueLength) {
+                state |= std::ios::failbit;
+                break;
+            }
         }
-        if (stored == kMaxValueLength) {
-            state |= std::ios::failbit;
-            break;
-        }
-        buffer[stored++] = static_cast<char>(sb->sbumpc());
+        buffer[stored++] = static_cast<char>(c);
         extracted = true;
     }
     buffer[stored] = '\0';

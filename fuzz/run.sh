@@ -3,10 +3,10 @@
 #
 #   fuzz/run.sh [SECONDS] [TARGET...]     e.g. fuzz/run.sh 600 receive handlers
 #
-# SECONDS defaults to $FUZZ_SECONDS or 60; TARGETs are receive, config, handlers and script
-# (default: all). FUZZ_JOBS targets run at once (default 1). FUZZ_BUILD_DIR is the clang build
-# directory (default build/fuzz). New inputs go to $FUZZ_BUILD_DIR/corpus/<what>, the checked-in
-# seeds in fuzz/corpus/<what> are only read; a crash leaves its input in
+# SECONDS defaults to $FUZZ_SECONDS or 60; TARGETs are receive, config, handlers, script and
+# check (default: all). FUZZ_JOBS targets run at once (default 1). FUZZ_BUILD_DIR is the clang
+# build directory (default build/fuzz). New inputs go to $FUZZ_BUILD_DIR/corpus/<what>, the
+# checked-in seeds in fuzz/corpus/<what> are only read; a crash leaves its input in
 # $FUZZ_BUILD_DIR/artifacts/.
 # Exit status 0 only when every run ended without a finding.
 set -euo pipefail
@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(receive config handlers script)
+[ ${#targets[@]} -eq 0 ] && targets=(receive config handlers script check)
 jobs=${FUZZ_JOBS:-1}
 build=${FUZZ_BUILD_DIR:-build/fuzz}
 

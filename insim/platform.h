@@ -40,6 +40,10 @@ enum class WaitResult { kTimeout, kReadable, kException, kFailed };
 // One select() on a single socket with read and exception sets; the limit starts afresh each call.
 WaitResult wait_readable(SocketHandle s, long seconds, long microseconds);
 
+// Waits until a send of a few bytes can go out without blocking: 1 it can, 0 `milliseconds`
+// passed first (a peer that does not read has filled the buffers), -1 the socket failed.
+int wait_writable(SocketHandle s, long milliseconds);
+
 // recv/send; negative on failure. A send on a closed peer never raises a signal.
 long receive_bytes(SocketHandle s, void* buffer, std::size_t length);
 // A receive that never blocks: kWouldBlock when nothing is waiting, else as receive_bytes.

@@ -114,6 +114,14 @@ WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) {
     return WaitResult::kTimeout;
 }
 
+int wait_writable(SocketHandle s, long milliseconds) {
+    pollfd p{s, POLLOUT, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(milliseconds));
+    if (r < 0 && errno == EINTR) return 0;
+    if (r <= 0) return r;
+    return (p.revents & POLLOUT) != 0 ? 1 : -1;
+}
+
 long receive_bytes(SocketHandle s, void* buffer, std::size_t length) {
     ssize_t r;
     do {

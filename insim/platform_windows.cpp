@@ -155,6 +155,14 @@ WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) {
     return WaitResult::kTimeout;
 }
 
+int wait_writable(SocketHandle s, long milliseconds) {
+    if (s == kNoSocket) return -1;
+    const Selected r =
+        select_one(native(s), true, {milliseconds / 1000, (milliseconds % 1000) * 1000});
+    if (r.result == 0) return 0;
+    return r.result != SOCKET_ERROR && r.ready ? 1 : -1;
+}
+
 long receive_bytes(SocketHandle s, void* buffer, std::size_t length) {
     const int r = ::recv(native(s), static_cast<char*>(buffer), clamp_length(length), 0);
     return r == SOCKET_ERROR ? -1 : r;

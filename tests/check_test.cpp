@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,16 +16,20 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/config.h"
 #include "app/config_table.h"
 #include "app/handlers.h"
 #include "app/startup.h"
+#include "insim/builders.h"
 #include "insim/host_connection.h"
 #include "lights/start_lights.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
+#include "tools/check/file_bytes.h"
+#include "tools/check/picture.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -49,7 +57,7 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
 
 const char* const kIssueNames[] = {"unreadable",    "short_file", "long_line", "port",
                                    "long_password", "overflow",   "utf8",      "host",
-                                   "password",      "line_ends"};
+                                   "password",      "line_ends",  "utf16",     "zero_byte"};
 
 // "issue@line:count", plus " empties N from L" when the finding empties values.
 std::vector<std::string> summary(const Report& report) {
@@ -102,6 +110,7 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{{5, "2999O"}}, {"port@5:2999"}},
         {{{5, " 29999"}}, {"port@5:29999"}},
         {{{5, "65535"}}, {}},
+        {{{5, "65536"}}, {"port@5:0"}},
         {{{5, "+29999"}}, {"port@5:29999"}},
         {{{5, "29999 "}}, {"port@5:29999"}},
         {{{5, "70000x"}}, {"port@5:4464"}},
@@ -131,6 +140,7 @@ TEST(Check, FindingsForEachKindOfFile) {
         {{{23, "\xE2\x80\xA2 5 \xE2\x82\xAC \xF0\x9F\x8F\x81"}}, {"utf8@23:3"}},
         // Leads without continuation, overlong forms and surrogates are not UTF-8.
         {{{23, "\xC3 \xE1\x80 \xC0\xAF \xED\xA0\x80 \xF5\x80\x80\x80 \xC3"}}, {}},
+        {{{23, "\xC1\xA1 \xC2\x80"}}, {"utf8@23:1"}},  // Windows-1252 "\u00C1\u00A1": not UTF-8
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
@@ -146,11 +156,11 @@ TEST(Check, FindingsForEachKindOfFile) {
 TEST(Check, ReportShowsValuesWithLinesAndNeverThePassword) {
     const std::string secret = "s3cr\xC3\xA9t-password-20b";
     const Report report =
-        travo_check::check_contents(config_text({{8, secret}, {17, "P\xE1gina"}}), "f.travo");
+        travo_check::check_contents(config_text({{8, secret}, {17, "P\xE1gina\x7F"}}), "f.travo");
     EXPECT_EQ(summary(report), (std::vector<std::string>{"long_password@8:4", "utf8@8:1"}));
     EXPECT_NE(report.text.find("line  8  InSim admin password of the host: (set, 20 bytes)"),
               std::string::npos);
-    EXPECT_NE(report.text.find("line 17  web page (greeting, \"!web\"): \"P\\xE1gina\""),
+    EXPECT_NE(report.text.find("line 17  web page (greeting, \"!web\"): \"P\\xE1gina\\x7F\""),
               std::string::npos);
     for (const std::string part : {"s3cr", "\\xC3\\xA9", "password-20b"}) {
         EXPECT_EQ(report.text.find(part), std::string::npos) << part;
@@ -176,6 +186,93 @@ TEST(CheckFile, ReadsFromDiskLikeFromMemoryAndExitsWithTwoWhenUnreadable) {
         EXPECT_EQ(summary(report), std::vector<std::string>{"unreadable@0:0 empties 15 from 2"});
     }
     std::filesystem::remove_all(dir);
+}
+
+#ifndef _WIN32
+// Pipes and devices are named without being waited on; a huge file is read only in part.
+TEST(CheckFile, PipesAndDevicesAreNamedAndHugeFilesReadInPart) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("travo_check_test_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* says;
+    } cases[] = {{fifo, "it is a named pipe (FIFO)"}, {"/dev/zero", "it is a device"}};
+    for (const auto& c : cases) {
+        const Report report = travo_check::check_file(c.path);
+        EXPECT_EQ(report.exit_code, 2) << c.path;
+        EXPECT_NE(report.text.find(c.says), std::string::npos) << report.text;
+        EXPECT_EQ(report.text.find("every value empty"), std::string::npos) << report.text;
+    }
+
+    // A file longer than the read limit: one endless first line, or many lines.
+    const std::string endless = (dir / "endless.travo").string();
+    std::ofstream(endless, std::ios::binary) << std::string(travo_check::kReadLimit * 3, 'x');
+    const Report one_line = travo_check::check_file(endless);
+    const std::string cut = std::to_string(travo_check::kReadLimit - 99);
+    EXPECT_EQ(summary(one_line),
+              (std::vector<std::string>{"host@2:0", "long_line@1:" + cut + " empties 15 from 2",
+                                        "port@5:0"}));
+    EXPECT_NE(one_line.text.find("this line has more than "), std::string::npos);
+    const std::string many = (dir / "many.travo").string();
+    std::string lines = config_text({});
+    while (lines.size() <= travo_check::kReadLimit) lines += "# more\n";
+    std::ofstream(many, std::ios::binary) << lines;
+    // Exactly the limit: all of it read, nothing said to follow.
+    std::ofstream(many, std::ios::binary) << lines.substr(0, travo_check::kReadLimit);
+    EXPECT_EQ(travo_check::check_file(many).text.find("read no further"), std::string::npos);
+    std::ofstream(many, std::ios::binary) << lines;
+    const Report long_file = travo_check::check_file(many);
+    EXPECT_EQ(long_file.exit_code, 0) << long_file.text;
+    EXPECT_NE(long_file.text.find("KiB, read no further (lines 37 and later are not read)"),
+              std::string::npos)
+        << long_file.text.substr(0, 200);
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+// Notepad's "Unicode" in either byte order, with or without its mark, is named as UTF-16 alone.
+TEST(Check, Utf16IsNamedAsSuch) {
+    const std::string text = config_text({});
+    const auto utf16 = [&](bool big_endian, bool mark) {
+        std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+        for (const char ch : text) {
+            out += big_endian ? std::string{'\0', ch} : std::string{ch, '\0'};
+        }
+        return out;
+    };
+    for (const bool big_endian : {false, true}) {
+        for (const bool mark : {false, true}) {
+            const Report report = travo_check::check_contents(utf16(big_endian, mark), "f");
+            ASSERT_EQ(report.findings.size(), 1u) << report.text;
+            EXPECT_EQ(report.findings[0].issue, Issue::utf16);
+            EXPECT_NE(report.text.find(big_endian ? "big-endian" : "little-endian"),
+                      std::string::npos);
+            EXPECT_NE(report.text.find("\"ANSI\""), std::string::npos);
+        }
+    }
+    // A few zero bytes do not make a file UTF-16.
+    EXPECT_EQ(
+        summary(travo_check::check_contents(config_text({{14, std::string("a\0b", 3)}}), "f")),
+        std::vector<std::string>{"zero_byte@14:2"});
+}
+
+TEST(Check, AZeroByteEndsTheValueWithAWarning) {
+    const Report report = travo_check::check_contents(
+        config_text({{17, std::string("web\0page", 8)}, {8, std::string("pw\0secret", 9)}}), "f");
+    EXPECT_EQ(summary(report), (std::vector<std::string>{"zero_byte@17:4", "zero_byte@8:3"}));
+    EXPECT_NE(report.text.find("line 17: the web page holds a zero byte at column 4; travo ends "
+                               "the value there and sends \"web\""),
+              std::string::npos)
+        << report.text;
+    EXPECT_NE(report.text.find("sends only the 2 bytes before it"), std::string::npos);
+    EXPECT_EQ(report.text.find("secret"), std::string::npos);
+    // Past an over-long line nothing more is read, so a zero byte there changes nothing.
+    EXPECT_EQ(summary(travo_check::check_contents(
+                  config_text({{16, c(120)}, {17, std::string("a\0b", 3)}}), "f")),
+              std::vector<std::string>{"long_line@16:21 empties 10 from 17"});
 }
 
 TEST(CheckExample, ShippedExampleIsClean) {
@@ -325,6 +422,43 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
          Outcome::not_insim, "another service may listen"},
         {"silent", [](hostside::FakeHost& h) { h.client_closed(5s); }, Outcome::no_answer,
          "sent no answer within 0.3 s"},
+        // The whole banner, every byte outside printable ASCII as \xNN.
+        {"another service, quoted",
+         [](hostside::FakeHost& h) {
+             h.send_raw("SSH-2.0-OpenSSH_9.2\r\n", 21), h.client_closed(5s);
+         },
+         Outcome::not_insim,
+         "sent 21 bytes that are not InSim (\"SSH-2.0-OpenSSH_9.2\\x0D\\x0A\")"},
+        // The version's size but another type: not the start of a version.
+        {"another service, first byte 20",
+         [](hostside::FakeHost& h) { h.send_raw("\x14XYZ", 4), h.client_closed(5s); },
+         Outcome::not_insim, "sent 4 bytes that are not InSim (\"\\x14XYZ\")"},
+        {"a 3-byte record of the version's type",
+         [](hostside::FakeHost& h) {
+             h.send_raw(hostside::Bytes{3, insim::ISP_VER, 1}), h.client_closed(5s);
+         },
+         Outcome::not_insim, "sent bytes that are not InSim"},
+        {"version cut short",
+         [](hostside::FakeHost& h) {
+             h.send_raw(hostside::version_packet("0.7F", 9).data(), 10), h.client_closed(5s);
+         },
+         Outcome::cut_short, "sent 10 of the 20 bytes of its version and no more within 0.3 s"},
+        {"version trickled past the limit",
+         [](hostside::FakeHost& h) {
+             const hostside::Bytes v = hostside::version_packet("0.7F", 9);
+             for (std::size_t i = 0; i < v.size() && !h.client_closed(100ms); ++i)
+                 h.send_raw(&v[i], 1);
+         },
+         Outcome::cut_short, "bytes of its version and no more within 0.3 s"},
+        {"closes in the middle of its version",
+         [](hostside::FakeHost& h) {
+             h.next_packet(5s);
+             h.send_raw(hostside::version_packet("0.7F", 9).data(), 10), h.close();
+         },
+         Outcome::closed, "closed it after 10 of the 20 bytes of its version during the handshake"},
+        {"version text with control bytes",
+         [](hostside::FakeHost& h) { h.handshake("\x1B[2J\r", 9), h.client_closed(5s); },
+         Outcome::connected, "host version \\x1B[2J\\x0D, InSim version 9"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -349,6 +483,34 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
             EXPECT_EQ(last, (hostside::Bytes{4, insim::ISP_TINY, 0, insim::TINY_CLOSE}));
         }
     }
+}
+
+// A peer that floods keep-alives and never reads what comes back cannot hold the doctor past
+// its limit.
+TEST(ConnectCheck, AFloodThatIsNeverReadEndsByTheLimit) {
+    hostside::FakeHost host;
+    ASSERT_TRUE(host.listen());
+    std::thread host_side([&] {
+        if (!host.accept(5s) || !host.next_packet(5s)) return;
+        hostside::Bytes flood;
+        for (int i = 0; i < 16384; ++i) {
+            const hostside::Bytes k = hostside::tiny_packet(insim::TINY_NONE);
+            flood.insert(flood.end(), k.begin(), k.end());
+        }
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < until && host.send_raw(flood)) {
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const ConnectReport report = travo_check::connect_check(values_for(host.port()), 250ms);
+    const auto took = std::chrono::steady_clock::now() - start;
+    host_side.join();
+    EXPECT_EQ(report.outcome, Outcome::no_answer) << report.line;
+    EXPECT_NE(report.line.find("stopped reading what travo-check sent and gave no version within "
+                               "0.25 s"),
+              std::string::npos)
+        << report.line;
+    EXPECT_LT(took, 250ms + 500ms);
 }
 
 TEST(ConnectCheck, SendsTheHandshakeTravoSends) {
@@ -383,8 +545,10 @@ TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
     closed = platform::listen_loopback(0, &port);
     platform::close_socket(closed);
     EXPECT_EQ(travo_check::connect_check(values_for(port), 2s).outcome, Outcome::refused);
-    EXPECT_EQ(travo_check::connect_check(values_for(29999, "no-such-host.invalid"), 2s).outcome,
-              Outcome::not_found);
+    const auto unknown = travo_check::connect_check(values_for(29999, "no-such\x1B.invalid"), 2s);
+    EXPECT_EQ(unknown.outcome, Outcome::not_found);
+    EXPECT_NE(unknown.line.find("\"no-such\\x1B.invalid\" was not found"), std::string::npos)
+        << unknown.line;
     // A listener that never accepts still completes the TCP handshake: silence, not refusal.
     std::uint16_t silent_port = 0;
     const platform::SocketHandle silent = platform::listen_loopback(0, &silent_port);
@@ -406,10 +570,52 @@ TEST(Check, HostLookupFindings) {
     EXPECT_NE(says(" 127.0.0.1").find("that lookup fails here"), std::string::npos);
 }
 
+// Where the blanks are, said as they are: at either end, at both, or nothing else.
+TEST(Check, BlanksAroundHostAndPasswordAreSaidWhereTheyAre) {
+    const struct {
+        const char* text;
+        const char* says;
+    } cases[] = {{" x", "has a blank before it"},
+                 {"x  ", "has blanks after it"},
+                 {" x ", "has blanks before and after it"},
+                 {"   ", "has nothing but blanks in it"},
+                 {" ", "has nothing but a blank in it"}};
+    for (const auto& c : cases) {
+        for (const int line : {2, 8}) {
+            SCOPED_TRACE(std::string(c.text) + " on line " + std::to_string(line));
+            const Report r = travo_check::check_contents(config_text({{line, c.text}}), "f");
+            ASSERT_FALSE(r.findings.empty());
+            EXPECT_NE(r.findings.front().message.find(c.says), std::string::npos)
+                << r.findings.front().message;
+        }
+    }
+}
+
+// Buttons that end at the grid's edge are inside it; one unit more is past it.
+TEST(Picture, PastTheGridNamesOnlyTheButtonsBeyondIt) {
+    std::vector<hostside::Bytes> records;
+    for (const auto& [id, left, width] :
+         {std::tuple{100, 150, 50}, std::tuple{101, 150, 51}, std::tuple{102, 0, 200}}) {
+        insim::IS_BTN b =
+            insim::make_button(static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(left),
+                               20, static_cast<std::uint8_t>(width), 10);
+        insim::set_button_text(b, "x");
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
+        records.emplace_back(p, p + sizeof b);
+    }
+    const std::string svg = travo_check::picture_svg(records, ConfigValues{}, "t");
+    EXPECT_NE(svg.find("1 button (ClickID 101) reach"), std::string::npos) << svg;
+}
+
 TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
-    const Report report = travo_check::check_contents(config_text({}, 36, "\r"), "f");
-    EXPECT_EQ(summary(report), std::vector<std::string>{"line_ends@1:36 empties 15 from 2"});
-    EXPECT_NE(report.text.find("end in CR alone"), std::string::npos) << report.text;
+    std::string text = config_text({}, 36, "\r");
+    for (const bool final_cr : {true, false}) {
+        const Report report = travo_check::check_contents(text, "f");
+        EXPECT_EQ(summary(report), std::vector<std::string>{"line_ends@1:36 empties 15 from 2"});
+        EXPECT_NE(report.text.find("the 36 lines of this file end in CR alone"), std::string::npos)
+            << report.text;
+        if (final_cr) text.pop_back();
+    }
 }
 
 }  // namespace

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "app/config_table.h"
 #include "tests/support/value_lines.h"
@@ -124,6 +127,72 @@ TEST(ConfigFile, EmptyOrMissingFileGivesEmptyValues) {
     expect_numbered(read_text(""), 0);
     std::ifstream missing("no such directory/quintaro.travo");
     expect_numbered(read_from(missing), 0);
+}
+
+// A pipe's buffer: it hands out `piece` bytes at a time, cannot put a byte back, and may fail
+// once `fail_after` bytes have gone (a disk failing mid-file).
+class PipeBuffer : public std::streambuf {
+  public:
+    PipeBuffer(std::string bytes, std::size_t piece, std::size_t fail_after = std::string::npos)
+        : bytes_(std::move(bytes)), piece_(piece), fail_after_(fail_after) {}
+
+  protected:
+    int_type underflow() override {
+        if (pos_ >= fail_after_) throw std::ios::failure("read error");
+        if (pos_ == bytes_.size()) return traits_type::eof();
+        const std::size_t n = std::min(piece_, bytes_.size() - pos_);
+        piece_buffer_.assign(bytes_, pos_, n);
+        pos_ += n;
+        setg(piece_buffer_.data(), piece_buffer_.data(), piece_buffer_.data() + n);
+        return traits_type::to_int_type(piece_buffer_[0]);
+    }
+    int_type pbackfail(int_type) override { return traits_type::eof(); }
+
+  private:
+    std::string bytes_;
+    std::string piece_buffer_;
+    std::size_t piece_;
+    std::size_t fail_after_;
+    std::size_t pos_ = 0;
+};
+
+TEST(ConfigFile, APipeGivesTheValuesOfAFileWhereverItsPiecesEnd) {
+    const std::string values[] = {"a\rb", "a\r", "\r", "\r\r", "x\r\rn", "a\r\r\nb"};
+    for (const std::string& value : values) {
+        for (const std::string& text : {numbered_lines(36, {{2, value}}, "\r\n"),
+                                        numbered_lines(36, {{36, value}}, "\n", false)}) {
+            std::istringstream file(text);
+            const ConfigValues expected = read_from(file);
+            for (std::size_t piece = 1; piece <= 4; ++piece) {
+                SCOPED_TRACE(testing::PrintToString(value) + " in pieces of " +
+                             std::to_string(piece));
+                PipeBuffer pipe(text, piece);
+                std::istream in(&pipe);
+                const ConfigValues v = read_from(in);
+                EXPECT_EQ(std::memcmp(&v, &expected, sizeof v), 0)
+                    << v.host << " / " << v.panel_text_2;
+            }
+        }
+    }
+    // A CR as the 100th character of a line ends the line only before LF.
+    for (const auto& [after, port] : {std::pair{"", "L5"}, std::pair{"x", ""}}) {
+        PipeBuffer pipe(numbered_lines(36, {{2, std::string(99, 'c') + "\r" + after}}), 100);
+        std::istream in(&pipe);
+        const ConfigValues v = read_from(in);
+        EXPECT_EQ(std::string(v.host), std::string(99, 'c'));
+        EXPECT_STREQ(v.port, port);
+    }
+}
+
+TEST(ConfigFile, AReadErrorMidFileLeavesEveryValueEmpty) {
+    const std::string text = numbered_lines(36);
+    for (const std::size_t fail_after : std::initializer_list<std::size_t>{0, 20, 128}) {
+        SCOPED_TRACE(fail_after);
+        PipeBuffer failing(text, 8, fail_after);
+        std::istream in(&failing);
+        expect_numbered(read_from(in), 0);
+        EXPECT_TRUE(in.bad());
+    }
 }
 
 TEST(ConfigFile, ReadsARealFile) {

@@ -6,8 +6,10 @@
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -315,6 +317,12 @@ TEST(Picture, RendersWithTheTextsAndMarksItShould) {
          {"class=\"mark cut\"", "cut at 63 characters", "class=\"mark shrunk\"",
           "fill=\"#ff3030\">Quintaro </tspan>", "\xE2\x80\xA2"},
          {}},
+        // Quoted texts are cut on a character, never inside one.
+        {"accents at the cuts",
+         {{"rule_1", std::string(36, 'a') + "\xE1" + std::string(30, 'b')},
+          {"server_name", "\x01\x1B[2J\r"}},
+         {"a\xC3\xA1...\xE2\x80\x9D"},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -332,6 +340,87 @@ TEST(Picture, RendersWithTheTextsAndMarksItShould) {
         EXPECT_EQ(png.err, "");
         EXPECT_GT(std::filesystem::file_size(dir.file("p.png")), 10000u);
     }
+}
+
+// Careless arguments: each is refused in one line with exit 2, and the file survives.
+TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
+    testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", "29999"}});
+    ASSERT_TRUE(dir.ok());
+    const std::string config = read_all(dir.file(kConfigFileName));
+    ASSERT_EQ(::symlink(kConfigFileName, dir.file("link.svg").c_str()), 0);
+    std::filesystem::create_directory(dir.file("sub"));
+    const struct {
+        std::vector<std::string> arguments;
+        const char* says;
+    } cases[] = {
+        {{"--picture", kConfigFileName}, "would replace a configuration file"},
+        {{"--picture=other.Travo"}, "would replace a configuration file"},
+        {{"--picture", "link.svg"}, "is the configuration file"},
+        {{"--picture", "sub/../link.svg", "./" + std::string(kConfigFileName)},
+         "is the configuration file"},
+        {{"--picture", ""}, "the picture's name is empty"},
+        {{"--picture="}, "the picture's name is empty"},
+        {{""}, "the configuration file's name is empty"},
+        {{"--timeout", "3"}, "--timeout goes with --connect"},
+        {{"--connect", "--timeout", "0.0999"}, "from 0.1 to 3600"},
+        {{"--connect", "--timeout=3600.5"}, "from 0.1 to 3600"},
+        {{"--connect", "--timeout", "nan"}, "from 0.1 to 3600"},
+        {{"--picture", "missing/p.svg"}, "cannot write the picture missing/p.svg"},
+        {{"--picture", "sub"}, "cannot write the picture sub"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        const ProcessResult r = run_check(c.arguments, dir.path());
+        EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+        EXPECT_EQ(read_all(dir.file(kConfigFileName)), config);
+    }
+    // The "=" forms work, a picture is replaced whole, and no temporary file stays behind.
+    ASSERT_TRUE(dir.write_file("p.svg", "old"));
+    EXPECT_TRUE(run_check({"--picture=p.svg"}, dir.path()).exited_with(0));
+    EXPECT_TRUE(read_all(dir.file("p.svg")).starts_with("<?xml"));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"link.svg", "p.svg", kConfigFileName, "sub"}));
+}
+
+// One read of whatever the file is: a pipe gives the verdict of the same bytes in a file; a
+// FIFO with nobody writing is named at once.
+TEST(CheckUsage, PipesAreReadOnceAndFifosNeverWaitedOn) {
+    testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", "29999"}});
+    ASSERT_TRUE(dir.ok());
+    const ProcessResult file = run_check({kConfigFileName}, dir.path());
+    EXPECT_TRUE(file.exited_with(0)) << file.out;
+    const std::string verdict = file.out.substr(file.out.find('\n'));
+    const std::string check = TRAVO_CHECK_BINARY;
+    for (const std::string& command :
+         {"cat " + std::string(kConfigFileName) + " | " + check + " /dev/stdin",
+          check + " - < " + kConfigFileName}) {
+        SCOPED_TRACE(command);
+        const ProcessResult piped =
+            testsupport::run_process({"/bin/sh", {"-c", command}, dir.path()}, 30s);
+        EXPECT_TRUE(piped.exited_with(0)) << piped.out;
+        EXPECT_EQ(piped.out.substr(piped.out.find('\n')), verdict);
+    }
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const ProcessResult fifo = run_check({"fifo"}, dir.path());
+    EXPECT_TRUE(fifo.exited_with(2));
+    EXPECT_TRUE(contains(fifo.out, "named pipe (FIFO)")) << fifo.out;
+    EXPECT_LT(fifo.ended_at - fifo.started_at, 10s);
+}
+
+// A file name of any bytes still makes a picture that opens.
+TEST(Picture, TitleOfAnyBytesOpens) {
+    testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", "29999"}});
+    ASSERT_TRUE(dir.ok());
+    const std::string odd = "conf\xE9\x01";
+    std::filesystem::copy_file(dir.file(kConfigFileName), dir.file(odd));
+    const ProcessResult check = run_check({"--picture", "p.svg", odd}, dir.path());
+    EXPECT_TRUE(check.exited_with(0)) << check.out << check.err;
+    EXPECT_TRUE(contains(check.out, "travo-check: conf\xE9\\x01, 36 lines")) << check.out;
+    EXPECT_TRUE(contains(read_all(dir.file("p.svg")), "conf\xC3\xA9\\x01</text>"));
 }
 
 // Brings an interface of this network namespace up or down.

@@ -94,7 +94,8 @@ TEST_F(MemoryConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
         EXPECT_EQ(result, -1);
         const mem::Record& r = mem::record();
         EXPECT_EQ(r.sockets_closed, r.sockets_opened);
-        EXPECT_GE(r.layer_stops, 1);
+        EXPECT_EQ(r.stray_closes, 0);
+        EXPECT_EQ(r.layer_stops, 1);
         EXPECT_TRUE(r.sent.empty());
     }
 }
@@ -106,14 +107,33 @@ TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
     const std::vector<Bytes> sends = mem::sends_since(0);
     ASSERT_EQ(sends.size(), 2u);
     EXPECT_EQ(sends[1], (Bytes{4, 3, 0, insim::TINY_CLOSE}));
-    EXPECT_EQ(mem::record().sockets_closed, 1);
+    // The socket layer stops once, and no socket is closed twice.
+    const auto closed_once = [] {
+        EXPECT_EQ(mem::record().sockets_closed, 1);
+        EXPECT_EQ(mem::record().stray_closes, 0);
+        EXPECT_EQ(mem::record().layer_stops, 1);
+    };
+    closed_once();
 
     // When even the close request cannot be sent, the socket is closed all the same.
     mem::reset();
     mem::add_event(mem::Event::reset);
     HostConnection other;
     EXPECT_EQ(other.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
-    EXPECT_EQ(mem::record().sockets_closed, 1);
+    closed_once();
+}
+
+// The smallest version answer a host can give: Size and Type. travo connects with every
+// field of the version empty.
+TEST_F(MemoryConnection, ATwoByteVersionAnswerConnectsWithEmptyFields) {
+    mem::add_bytes(Bytes{2, insim::ISP_VER});
+    insim::IS_VER ver;
+    std::memset(&ver, 0xFF, sizeof ver);
+    EXPECT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), 0);
+    EXPECT_EQ(ver.Version[0], 0);
+    EXPECT_EQ(ver.Product[0], 0);
+    EXPECT_EQ(ver.InSimVer.get(), 0);
+    EXPECT_EQ(mem::record().sockets_closed, 0);
 }
 
 struct SlowHost {

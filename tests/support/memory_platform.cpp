@@ -233,7 +233,10 @@ SocketHandle open_udp_socket() {
 void close_socket(SocketHandle s) {
     auto& open = state().open_sockets;
     const auto it = std::find(open.begin(), open.end(), s);
-    if (it == open.end()) return;
+    if (it == open.end()) {
+        ++state().record.stray_closes;
+        return;
+    }
     open.erase(it);
     ++state().record.sockets_closed;
 }
@@ -322,6 +325,16 @@ long receive_bytes(SocketHandle s, void* buffer, std::size_t length) {
 
 long receive_waiting(SocketHandle s, void* buffer, std::size_t length) {
     return memory_platform::receive(s, buffer, length, true);
+}
+
+int wait_writable(SocketHandle s, long milliseconds) {
+    auto& st = state();
+    if (!memory_platform::is_open(s) || st.peer_reset) return -1;
+    if (memory_platform::fails(Call::write_wait)) {
+        st.clock_ms += static_cast<unsigned long long>(milliseconds);
+        return 0;
+    }
+    return 1;
 }
 
 long send_bytes(SocketHandle s, const void* data, std::size_t length) {

@@ -28,6 +28,7 @@ enum class Call {
     wait,                // wait_readable returns kFailed
     receive,             // receive_bytes and receive_waiting return -1
     send,                // returns -1, nothing is recorded
+    write_wait,          // wait_writable times out (returns 0): the peer does not read
     count_
 };
 
@@ -59,6 +60,7 @@ struct Record {
     int layer_stops = 0;
     int sockets_opened = 0;
     int sockets_closed = 0;
+    int stray_closes = 0;    // closes of a handle that is not open: closed already, or never opened
     int receives = 0;        // receive_bytes and receive_waiting calls, those that failed too
     int empty_receives = 0;  // receive_waiting calls that found nothing waiting
     int no_delay = 0;        // set_no_delay calls

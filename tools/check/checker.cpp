@@ -20,6 +20,8 @@
 #include "app/config_table.h"
 #include "insim/platform.h"
 #include "insim/records.h"
+#include "tools/check/file_bytes.h"
+#include "tools/host_side/text.h"
 
 namespace travo_check {
 namespace {
@@ -36,15 +38,8 @@ std::string hex_byte(unsigned char c) {
 std::string quoted(std::string_view text) {
     std::string out = "\"";
     for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c >= 0x7F) {
-            out += hex_byte(c);
-        } else {
-            out += ch;
-        }
+        if (ch == '"' || ch == '\\') out += '\\';
+        out += printable(std::string_view(&ch, 1));
     }
     return out + "\"";
 }
@@ -84,21 +79,21 @@ std::string value_line_numbers() {
     return join(parts);
 }
 
-// Lengths of the lines as the line reader counts them: LF ends a line, the CR of a CR LF pair
-// is not counted, and a last line without LF still counts.
-std::vector<std::size_t> line_lengths(std::string_view bytes) {
-    std::vector<std::size_t> lengths;
+// The lines as the line reader cuts them: LF ends a line, the CR of a CR LF pair is not part of
+// it, and a last line without LF still counts.
+std::vector<std::string_view> line_texts(std::string_view bytes) {
+    std::vector<std::string_view> lines;
     std::size_t start = 0;
     while (start < bytes.size()) {
         const std::size_t lf = bytes.find('\n', start);
         const std::size_t end = lf == std::string_view::npos ? bytes.size() : lf;
         std::size_t length = end - start;
         if (lf != std::string_view::npos && length > 0 && bytes[end - 1] == '\r') --length;
-        lengths.push_back(length);
+        lines.push_back(bytes.substr(start, length));
         if (lf == std::string_view::npos) break;
         start = lf + 1;
     }
-    return lengths;
+    return lines;
 }
 
 // Length of a well-formed multi-byte UTF-8 sequence starting at `i`, or 0.
@@ -123,18 +118,20 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i) {
     return 0;
 }
 
-void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& findings) {
-    const int lines = static_cast<int>(lengths.size());
-    const int read = std::min(lines, kConfigLines);
+// `more`: the bytes stopped at the read limit, so the last line may go on and more lines follow.
+void check_lines(const std::vector<std::string_view>& texts, bool more,
+                 std::vector<Finding>& findings) {
+    const int lines = static_cast<int>(texts.size());
+    const int read = more ? kConfigLines : std::min(lines, kConfigLines);
     int first_long = 0;
-    for (int line = 1; line <= read; ++line) {
-        const std::size_t length = lengths[static_cast<std::size_t>(line - 1)];
+    for (int line = 1; line <= std::min(lines, kConfigLines); ++line) {
+        const std::size_t length = texts[static_cast<std::size_t>(line - 1)].size();
         if (length <= static_cast<std::size_t>(kMaxValueLength)) continue;
         const ConfigLine* own = config_line_at(line);
         Finding f{Issue::long_line, line, static_cast<int>(length) - kMaxValueLength, {}, {}, {}};
-        f.message = "this line has " + std::to_string(length) +
-                    " characters; travo reads at most " + std::to_string(kMaxValueLength) +
-                    " from a line";
+        f.message = "this line has " + std::string(more && line == lines ? "more than " : "") +
+                    std::to_string(length) + " characters; travo reads at most " +
+                    std::to_string(kMaxValueLength) + " from a line";
         if (first_long == 0) {
             first_long = line;
             for (const ConfigLine& l : kValueLines) {
@@ -162,7 +159,7 @@ void check_lines(const std::vector<std::size_t>& lengths, std::vector<Finding>& 
         findings.push_back(std::move(f));
     }
 
-    if (lines < kConfigLines) {
+    if (lines < kConfigLines && !more) {
         Finding f{Issue::short_file, lines + 1, lines, {}, {}, {}};
         for (const ConfigLine& l : kValueLines) {
             if (l.line > lines) f.emptied.push_back(l.line);
@@ -232,6 +229,8 @@ std::string blank_ends(std::string_view text) {
     std::size_t after = 0;
     while (after < text.size() - before && is_c_space(text[text.size() - 1 - after])) ++after;
     if (before + after == 0) return "";
+    if (before == text.size())
+        return before == 1 ? "nothing but a blank in" : "nothing but blanks in";
     const std::string blanks = before + after == 1 ? "a blank " : "blanks ";
     if (before > 0 && after > 0) return blanks + "before and after";
     return blanks + (before > 0 ? "before" : "after");
@@ -395,13 +394,77 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
     return true;
 }
 
-Report analyse(std::string_view name, const ConfigValues& values, std::string_view raw,
+// The byte order when the bytes are UTF-16 text (Notepad's "Unicode"), else empty.
+std::string utf16_order(std::string_view raw) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(raw[i]); };
+    if (raw.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) return "little-endian, with its mark";
+    if (raw.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF) return "big-endian, with its mark";
+    // Without the mark: text from the Latin range has a zero byte in every other place.
+    const std::size_t pairs = std::min<std::size_t>(raw.size(), 512) / 2;
+    if (pairs < 2) return "";
+    std::size_t zero_first = 0;
+    std::size_t zero_second = 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        zero_first += raw[2 * i] == '\0' ? 1 : 0;
+        zero_second += raw[2 * i + 1] == '\0' ? 1 : 0;
+    }
+    if (zero_second * 2 >= pairs && zero_first * 16 <= pairs) return "little-endian";
+    if (zero_first * 2 >= pairs && zero_second * 16 <= pairs) return "big-endian";
+    return "";
+}
+
+bool check_utf16(std::string_view raw, const ConfigValues& values, std::vector<Finding>& findings) {
+    const std::string order = utf16_order(raw);
+    if (order.empty()) return false;
+    Finding f{Issue::utf16, 1, 0, {}, {}, {}};
+    for (const ConfigLine& l : kValueLines) {
+        if (config_field(values, l)[0] == '\0') f.emptied.push_back(l.line);
+    }
+    f.message = "this file is UTF-16 text (" + order +
+                "), as Notepad saves \"Unicode\"; travo reads single bytes and ends a value at "
+                "its first zero byte, so every value comes out empty or cut to a character";
+    f.fix = "save the file as Windows-1252 (in Notepad: Save As, encoding \"ANSI\")";
+    findings.push_back(std::move(f));
+    return true;
+}
+
+// A zero byte ends a value for travo, which sends it as a C string: what follows is lost.
+void check_zero_bytes(const std::vector<std::string_view>& texts, const ConfigValues& values,
+                      std::vector<Finding>& findings) {
+    const int lines = std::min(static_cast<int>(texts.size()), kConfigLines);
+    int next_value = 0;
+    for (int line = 1; line <= lines && next_value < kValueLineCount; ++line) {
+        const std::string_view text = texts[static_cast<std::size_t>(line - 1)];
+        const ConfigLine& l = kValueLines[next_value];
+        if (l.line == line) {
+            ++next_value;
+            const std::size_t zero = text.substr(0, kMaxValueLength).find('\0');
+            if (zero != std::string_view::npos) {
+                Finding f{Issue::zero_byte, line, static_cast<int>(zero + 1), {}, {}, {}};
+                const bool secret = l.field == &ConfigValues::admin_password;
+                f.message = "the " + std::string(l.label) + " holds a zero byte at column " +
+                            std::to_string(zero + 1) + "; travo ends the value there and sends " +
+                            (secret ? "only the " + plural(zero, "byte", "bytes") + " before it"
+                                    : quoted(config_field(values, l)));
+                f.fix =
+                    "remove the zero byte (a program that saves binary data or UTF-16 may "
+                    "have put it there)";
+                findings.push_back(std::move(f));
+            }
+        }
+        // Reading stops at an over-long line.
+        if (text.size() > static_cast<std::size_t>(kMaxValueLength)) break;
+    }
+}
+
+Report analyse(std::string_view name, const ConfigValues& values, std::string_view raw, bool more,
                const Options& options) {
     Report report{{}, {}, 0, values};
-    const std::vector<std::size_t> lengths = line_lengths(raw);
+    const std::vector<std::string_view> lines = line_texts(raw);
     // Every other finding would only repeat that every value is empty.
-    if (!check_line_ends(raw, report.findings)) {
-        check_lines(lengths, report.findings);
+    if (!check_utf16(raw, values, report.findings) && !check_line_ends(raw, report.findings)) {
+        check_lines(lines, more, report.findings);
+        check_zero_bytes(lines, values, report.findings);
         check_host(values, options, report.findings);
         check_port(values, report.findings);
         check_password(values, report.findings);
@@ -413,8 +476,11 @@ Report analyse(std::string_view name, const ConfigValues& values, std::string_vi
     report.exit_code = report.findings.empty() ? 0 : 1;
 
     std::ostringstream out;
-    out << "travo-check: " << name << ", " << plural(lengths.size(), "line", "lines");
-    if (lengths.size() > static_cast<std::size_t>(kConfigLines)) {
+    out << "travo-check: " << printable_name(name) << ", "
+        << (more ? "at least " + plural(lines.size(), "line", "lines") + " in its first " +
+                       std::to_string(kReadLimit / 1024) + " KiB, read no further"
+                 : plural(lines.size(), "line", "lines"));
+    if (lines.size() > static_cast<std::size_t>(kConfigLines)) {
         out << " (lines " << kConfigLines + 1 << " and later are not read)";
     }
     out << "\n\nValues as travo reads them (bytes outside printable ASCII as \\xNN):\n";
@@ -432,14 +498,16 @@ Report analyse(std::string_view name, const ConfigValues& values, std::string_vi
     return report;
 }
 
-enum class Unreadable { missing, directory, permission, other };
+enum class Unreadable { missing, directory, permission, fifo, device, other };
 
 Report unreadable(const std::string& path, Unreadable kind, const std::string& why,
                   const Options& options) {
     Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
     for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
-    f.message = "cannot read " + path + ": " + why +
-                "; travo would run with every value empty and fail to connect";
+    f.message = "cannot read " + printable_name(path) + ": " + why;
+    // A pipe or a device holds travo at its start; anything else gives it empty values.
+    if (kind != Unreadable::fifo && kind != Unreadable::device)
+        f.message += "; travo would run with every value empty and fail to connect";
     const std::string installed =
         options.installed_example.empty()
             ? std::string("/usr/share/travo/examples/quintaro.travo where the .deb is installed")
@@ -461,6 +529,11 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
                 "make the file readable by the user that runs travo, e.g. owner root, group "
                 "travo, mode 0640 (chown root:travo " +
                 path + "; chmod 0640 " + path + "), as docs/operations.md describes";
+            break;
+        case Unreadable::fifo:
+        case Unreadable::device:
+            f.fix = "give travo-check the regular file that travo reads, \"" +
+                    std::string(kConfigFileName) + "\" in travo's directory";
             break;
         case Unreadable::other:
             f.fix = "check the disk and the file, or write the file anew from the example";
@@ -499,59 +572,111 @@ Options default_options(const char* argv0) {
 
 namespace {
 
-// Reads the file as travo does, and its bytes as they stand; a report when it cannot be read.
-std::optional<Report> load(const std::string& path, const Options& options, ConfigValues& values,
-                           std::string* raw) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        return unreadable(path, Unreadable::missing, "the file does not exist", options);
-    }
-    if (error == std::errc::permission_denied) {
-        return unreadable(path, Unreadable::permission, "permission denied", options);
-    }
-    if (error) return unreadable(path, Unreadable::other, error.message(), options);
-    if (std::filesystem::is_directory(status)) {
-        return unreadable(path, Unreadable::directory, "it is a directory", options);
-    }
+// The name a report gives what it read.
+std::string shown_name(const std::string& path) {
+    return path == "-" ? std::string("standard input") : path;
+}
 
-    // errno tells why an open failed.
-    errno = 0;
-    std::ifstream file(path, std::ios::in | std::ios::binary);
-    if (!file.is_open()) {
-        if (errno == EACCES || errno == EPERM) {
-            return unreadable(path, Unreadable::permission, "permission denied", options);
-        }
-        return unreadable(path, Unreadable::other, "the file cannot be opened", options);
+// The report for a file that cannot be read, or nothing when its bytes are in `file`.
+std::optional<Report> unreadable_report(const std::string& path, const FileBytes& file,
+                                        const Options& options) {
+    const std::string name = shown_name(path);
+    switch (file.kind) {
+        case FileBytes::Kind::read:
+            return std::nullopt;
+        case FileBytes::Kind::missing:
+            return unreadable(name, Unreadable::missing, "the file does not exist", options);
+        case FileBytes::Kind::directory:
+            return unreadable(name, Unreadable::directory, "it is a directory", options);
+        case FileBytes::Kind::permission:
+            return unreadable(name, Unreadable::permission, "permission denied", options);
+        case FileBytes::Kind::fifo:
+            return unreadable(name, Unreadable::fifo,
+                              "it is a named pipe (FIFO), not a file; travo would wait there "
+                              "until a program writes to it, and then read what it writes",
+                              options);
+        case FileBytes::Kind::device:
+            return unreadable(name, Unreadable::device,
+                              "it is a device, not a file; travo would read from it as long as "
+                              "it gives bytes, which may never finish",
+                              options);
+        case FileBytes::Kind::failed:
+            break;
     }
-    read_config(file, values);
-    if (file.bad()) return unreadable(path, Unreadable::other, "reading the file failed", options);
-    if (raw == nullptr) return std::nullopt;
+    return unreadable(name, Unreadable::other,
+                      "reading the file failed" + (file.why.empty() ? "" : " (" + file.why + ")"),
+                      options);
+}
 
-    std::ifstream again(path, std::ios::in | std::ios::binary);
-    try {
-        raw->assign(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>());
-    } catch (...) {
-        again.setstate(std::ios::badbit);
-    }
-    if (!again.is_open() || again.bad()) {
-        return unreadable(path, Unreadable::other, "reading the file failed", options);
-    }
-    return std::nullopt;
+ConfigValues values_of(std::string_view bytes) {
+    std::istringstream in{std::string(bytes), std::ios::in | std::ios::binary};
+    ConfigValues values{};
+    read_config(in, values);
+    return values;
 }
 
 }  // namespace
 
 Report check_file(const std::string& path, const Options& options) {
-    ConfigValues values{};
-    std::string raw;
-    if (auto failed = load(path, options, values, &raw)) return std::move(*failed);
-    return analyse(path, values, raw, options);
+    const FileBytes file = read_bounded(path);
+    if (auto failed = unreadable_report(path, file, options)) return std::move(*failed);
+    return analyse(shown_name(path), values_of(file.bytes), file.bytes, file.more, options);
 }
 
 std::optional<Report> read_file(const std::string& path, const Options& options,
                                 ConfigValues& values) {
-    return load(path, options, values, nullptr);
+    const FileBytes file = read_bounded(path);
+    if (auto failed = unreadable_report(path, file, options)) return failed;
+    values = values_of(file.bytes);
+    return std::nullopt;
+}
+
+std::string printable_name(std::string_view name) {
+    std::string out;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            out += hex_byte(c);
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string printable(std::string_view bytes) {
+    std::string out;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F) {
+            out += hex_byte(c);
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string picture_text(std::string_view bytes) {
+    bool utf8 = true;
+    for (std::size_t i = 0; i < bytes.size() && utf8;) {
+        const std::size_t n =
+            static_cast<unsigned char>(bytes[i]) < 0x80 ? 1 : utf8_sequence(bytes, i);
+        utf8 = n > 0;
+        i += n;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += hex_byte(c);
+        } else if (utf8 || c < 0x80) {
+            out += bytes[i];
+        } else {
+            out += hostside::cp1252_to_utf8(bytes.substr(i, 1));
+        }
+    }
+    return out;
 }
 
 std::string chat_line_lost(std::string_view sent, const ConfigValues& values) {
@@ -568,10 +693,7 @@ std::string chat_line_lost(std::string_view sent, const ConfigValues& values) {
 }
 
 Report check_contents(std::string_view contents, std::string_view name, const Options& options) {
-    std::istringstream in{std::string(contents), std::ios::in | std::ios::binary};
-    ConfigValues values{};
-    read_config(in, values);
-    return analyse(name, values, contents, options);
+    return analyse(name, values_of(contents), contents, false, options);
 }
 
 }  // namespace travo_check

@@ -17,6 +17,7 @@ struct ConnectReport {
         closed,
         reset,
         not_insim,
+        cut_short,  // the start of a record, and no more within the limit
         failed
     };
     Outcome outcome;
@@ -26,6 +27,8 @@ struct ConnectReport {
 
 // Connects to the configured host and port, sends travo's own IS_ISI and waits for IS_VER,
 // answering keep-alives meanwhile; closes with TINY_CLOSE once connected. Sends nothing else.
+// Every wait and every send ends by the limit; texts from the configuration or the peer are
+// shown with bytes outside printable ASCII as \xNN.
 ConnectReport connect_check(const ConfigValues& values, std::chrono::milliseconds limit);
 
 }  // namespace travo_check

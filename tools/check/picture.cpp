@@ -52,9 +52,25 @@ bool moves(const hostside::ScreenButton& shown, const Bytes& r) {
             shown.height != r[offsetof(insim::IS_BTN, H)]);
 }
 
+bool continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Where the first `characters` characters of a UTF-8 text end, in bytes.
+std::size_t after_characters(std::string_view text, std::size_t characters) {
+    std::size_t i = 0;
+    for (std::size_t n = 0; i < text.size() && n < characters; ++n) {
+        ++i;
+        while (i < text.size() && continuation(text[i])) ++i;
+    }
+    return i;
+}
+
 std::string describe(const hostside::ScreenButton& b) {
     const std::string text = hostside::plain_text(b.text);
-    return "\u201C" + (text.size() > 40 ? text.substr(0, 37) + "..." : text) + "\u201D";
+    const bool long_text = after_characters(text, 40) < text.size();
+    return "\u201C" + (long_text ? text.substr(0, after_characters(text, 37)) + "..." : text) +
+           "\u201D";
 }
 
 constexpr int kScale = 4;
@@ -239,7 +255,7 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
         << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << height
         << "\" fill=\"#3b4654\"/>\n"
         << "<text x=\"" << kScreenX << "\" y=\"28\" font-family=\"sans-serif\" font-size=\"20\" "
-        << "fill=\"#ffffff\">" << hostside::xml_escape(title) << "</text>\n"
+        << "fill=\"#ffffff\">" << hostside::xml_escape(picture_text(title)) << "</text>\n"
         << "<text x=\"" << kScreenX << "\" y=\"50\" font-family=\"sans-serif\" font-size=\"13\" "
         << "fill=\"#c8d0d8\">After the greeting, " << kPicturePlayer
         << " joins and types !fb, !web, !r1 and !luz; the start light at its last lit "

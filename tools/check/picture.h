@@ -24,6 +24,7 @@ std::optional<std::vector<hostside::Bytes>> play_scene(const ConfigValues& value
 // beside it, the chat as the host shows it. Marks what would surprise the operator: cut chat
 // lines, texts squeezed into their buttons, buttons past the grid, a ClickID that changed hands.
 // The records go into the picture's metadata, so that it can be compared with what travo sends.
+// `title` is bytes, such as a file name; the picture is well-formed UTF-8 XML whatever it holds.
 std::string picture_svg(const std::vector<hostside::Bytes>& records, const ConfigValues& values,
                         const std::string& title);
 
