@@ -236,11 +236,15 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
         for (bool first = true; !rest.empty(); first = false) {
             std::size_t cut = rest.size();
             if (cut > 100) cut = std::min<std::size_t>(rest.rfind(' ', 100), 100);
+            // A quoted text may hold no blank: then the cut falls inside it, on a character.
+            while (cut > 0 && cut < rest.size() && continuation(rest[cut])) --cut;
             y += first ? 22 : 17;
             notes_svg << "<text class=\"note\" x=\"" << kChatX + (first ? 0 : 16) << "\" y=\"" << y
                       << "\" font-family=\"sans-serif\" font-size=\"13\" fill=\"" << kNote << "\">"
                       << hostside::xml_escape(rest.substr(0, cut)) << "</text>\n";
-            rest.remove_prefix(std::min(rest.size(), cut + 1));
+            const bool blank = cut < rest.size() && rest[cut] == ' ';
+            rest.remove_prefix(
+                std::min(rest.size(), std::max<std::size_t>(cut + (blank ? 1 : 0), 1)));
         }
     }
     const int height = std::max(kScreenY + kExtent * kScale + 24, y + 30);
