@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -152,8 +153,8 @@ TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.host) + " / " + c.password);
         ConfigValues values{};
-        std::strcpy(values.host, c.host);
-        std::strcpy(values.admin_password, c.password);
+        std::snprintf(values.host, sizeof values.host, "%s", c.host);
+        std::snprintf(values.admin_password, sizeof values.admin_password, "%s", c.password);
         const std::string note = travo_check::remote_host_note(values, lookup);
         EXPECT_EQ(!note.empty(), c.note) << note;
         if (c.note) {

@@ -86,8 +86,8 @@ bool parse_timeout(const char* text, std::chrono::milliseconds& limit) {
     char* end = nullptr;
     const double seconds = std::strtod(text, &end);
     if (end == text || *end != '\0' || !(seconds >= 0.1 && seconds <= 3600)) return false;
-    // Rounded by hand: std::llround would make the program need libm.
-    limit = std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+    // chrono's rounding, not std::llround: that would make the program need libm.
+    limit = std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
     return true;
 }
 
