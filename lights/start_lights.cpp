@@ -17,9 +17,9 @@ constexpr const char* kGreen = "^2\x95";
 constexpr const char* kYellow = "^3\x95";
 constexpr const char* kPattern = "^3\x95 \x95 \x95 ^2\x95";
 
-// Housing anchor: top left corner of the light.
-constexpr int kLeft = 178;
-constexpr int kTop = 55;
+constexpr int kLeft = kStartLightLeft;
+constexpr int kTop = kStartLightTop;
+constexpr int kLamp = kStartLampSize;
 
 struct Piece {
     std::uint8_t click_id;
@@ -35,10 +35,11 @@ constexpr Piece kPieces[] = {
     {kLightHousing + 1, kLeft, kTop, 10, 65, insim::ISB_LIGHT},
     {kLightPanel, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},  // inner panel, two layers
     {kLightPanel + 1, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},
-    {kLamp1, kLeft - 14, kTop - 10, 38, 38, 0},  // lamps 1 to 4, overhanging the grid's edge
-    {kLamp2, kLeft - 14, kTop + 4, 38, 38, 0},
-    {kLamp3, kLeft - 14, kTop + 18, 38, 38, 0},
-    {kLamp4, kLeft - 14, kTop + 35, 38, 38, 0},
+    {kLamp1, kStartLampLeft, kTop - 10, kLamp, kLamp,
+     0},  // lamps 1 to 4, overhanging the grid's edge
+    {kLamp2, kStartLampLeft, kTop + 4, kLamp, kLamp, 0},
+    {kLamp3, kStartLampLeft, kTop + 18, kLamp, kLamp, 0},
+    {kLamp4, kStartLampLeft, kTop + 35, kLamp, kLamp, 0},
 };
 static_assert(std::size(kPieces) == kLightLast - kLightFirst + 1);
 
