@@ -9,6 +9,7 @@
 #include "bench/child.h"
 #include "bench/stats.h"
 #include "bench/stream.h"
+#include "insim/builders.h"
 #include "insim/records.h"
 
 namespace {
@@ -74,7 +75,7 @@ TEST(Streams, MixedFloodHoldsWhatItCounts) {
     EXPECT_EQ(by_type[insim::ISP_MSO], s.of(bench::Kind::kChat) + s.of(bench::Kind::kFacebook) +
                                            s.of(bench::Kind::kOtherCommand));
     EXPECT_GT(s.of(bench::Kind::kMultiCar), s.packets * 9 / 10);
-    EXPECT_EQ(s.bytes[0], 244);
+    EXPECT_EQ(insim::record_from<insim::Header>(s.bytes.data(), s.bytes.size()).Size, 244);
 
     // Every piece but the timing depends on it: each ends on a keep-alive, the last one too.
     ASSERT_FALSE(s.piece_ends.empty());
