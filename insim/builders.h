@@ -64,7 +64,8 @@ inline std::size_t trimmed_size(const std::uint8_t* record,
             if (n >= sizeof(IS_MTC::Text)) return 0;
             return offsetof(IS_MTC, Text) + n + 4 - n % 4;
         case ISP_BTN:
-            // Rounded up to a multiple of 4 only: a text of such a length goes without its zero.
+            // Kept on purpose: rounded up to a multiple of 4 only, so a text of such a length goes
+            // without its zero; the host reads no further than Size.
             return offsetof(IS_BTN, Text) + (n + 3) / 4 * 4;
         default:
             return 0;

@@ -8,6 +8,7 @@
 namespace {
 
 SleepFunction sleep_function = platform::sleep_ms;
+// Kept on purpose: every run starts the same sequence, so the pauses repeat from run to run.
 std::uint32_t random_state = 1;
 
 // Lamp texts: a colour code and the Windows-1252 bullet.
@@ -95,6 +96,8 @@ void set_random_state(std::uint32_t state) {
     random_state = state;
 }
 
+// Kept on purpose: the sleeps hold the packet loop for 17.3 to 19 s; packets that arrive meanwhile
+// wait in the connection and are handled afterwards, in order. No thread, no timer.
 int run_start_lights(HostConnection& connection) {
     // First pass: the display with unlit lamps and a red fourth lamp.
     for (const Piece& p : kPieces) send_piece(connection, p, piece_text(p.click_id, 0));
