@@ -156,7 +156,9 @@ TEST(SayFraming, LongTextsStayWithinTheRecord) {
 
 Bytes with_size(Bytes b, std::size_t size) {
     b.resize(size, 0);
-    b[0] = static_cast<std::uint8_t>(size);
+    auto head = hostside::record_of<insim::Header>(b);
+    head.Size = static_cast<std::uint8_t>(size);
+    std::memcpy(b.data(), &head, sizeof head);
     return b;
 }
 
@@ -170,9 +172,12 @@ Bytes mtc(std::size_t text_length, std::size_t size) {
 }
 
 TEST(ClientFaults, SizesThatDoNotMatchTheirTypeAreReported) {
-    Bytes unterminated_mst(68, 'x');
-    unterminated_mst[0] = 68;
-    unterminated_mst[1] = insim::ISP_MST;
+    insim::IS_MST full{};
+    full.Size = sizeof full;
+    full.Type = insim::ISP_MST;
+    std::memset(full.Msg, 'x', sizeof full.Msg);
+    const auto* f = reinterpret_cast<const std::uint8_t*>(&full);
+    const Bytes unterminated_mst(f, f + sizeof full);
     const struct {
         const char* what;
         Bytes packet;
