@@ -27,6 +27,8 @@ void read_config_line(std::istream& in, char (&buffer)[256]) {
             sb->sbumpc();
             break;
         }
+        // Kept on purpose: a line of 100 or more characters fails the stream, so every later
+        // value reads empty; files written for the program rely on its exact line positions.
         if (stored == kMaxValueLength && c != '\r') {
             state |= std::ios::failbit;
             break;
@@ -87,5 +89,7 @@ std::uint16_t port_from_text(const char* text) {
     value = negative ? -value : value;
     if (value > kMax) value = kMax;
     if (value < kMin) value = kMin;
+    // Kept on purpose: the value wraps modulo 65536 ("95535" is port 29999, "-1" is 65535), as
+    // it always has; travo-check warns about a port outside 1 to 65535.
     return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
 }

@@ -32,6 +32,8 @@ void send_chat(HostConnection& connection, const char* text, const char* value) 
 void show_rules(HostConnection& connection, const ConfigValues& config) {
     const char* const rules[] = {config.rule_1, config.rule_2, config.rule_3, config.rule_4,
                                  config.rule_5};
+    // Kept on purpose: one record for the five rules, never cleared, so a shorter rule goes out
+    // with the end of a longer one behind its zero; the bytes on the wire stay as they were.
     insim::IS_BTN Btn_q1 = insim::make_button(0, insim::ISB_LIGHT, 150, 130, 50, 5);
     static_assert(std::size(rules) == click_id::kRulesLast - click_id::kRulesFirst + 1);
     for (std::uint8_t row = 0; row < 5; ++row) {
@@ -122,6 +124,7 @@ void handle_ncn(HostConnection& connection, const ConfigValues& config) {
         connection.send_packet(&button);
     }
 
+    // Reused for the six lines without clearing, as the greeting's record is: stale bytes kept.
     insim::IS_MST mst_2 = make_chat_record();
     const struct {
         const char* text;

@@ -34,6 +34,7 @@ int main() {
     print_banner(std::cout, verPack);
     send_greeting(host_connection, config);
 
+    // The loop never ends normally; both exits return -1 (status 255), kept for supervisors.
     run_packet_loop(host_connection, config);
     std::cerr << kReceiveError << std::endl;
     return end(-1);

@@ -40,6 +40,8 @@ void send_greeting(HostConnection& connection, const ConfigValues& config) {
         {kGreetingWeb, config.web_page},
         {kSeparatorLine, ""},
     };
+    // Kept on purpose: one record for every line, never cleared; stale bytes of a longer line stay
+    // behind a shorter one's zero, exactly as the host has always received them.
     insim::IS_MST mst_inicio = make_chat_record();
     for (const auto& l : lines) {
         set_chat_line(mst_inicio, l.text, l.value);

@@ -9,6 +9,7 @@
 #include "bench/child.h"
 #include "bench/stats.h"
 #include "bench/stream.h"
+#include "insim/builders.h"
 #include "insim/records.h"
 
 namespace {
@@ -55,9 +56,11 @@ std::vector<std::size_t> types_in(const bench::Stream& s) {
     std::vector<std::size_t> by_type(256, 0);
     std::size_t pos = 0;
     while (pos < s.bytes.size()) {
-        const std::size_t size = s.bytes[pos];
+        const auto head =
+            insim::record_from<insim::Header>(s.bytes.data() + pos, s.bytes.size() - pos);
+        const std::size_t size = head.Size;
         if (size == 0 || pos + size > s.bytes.size()) break;
-        ++by_type[s.bytes[pos + 1]];
+        ++by_type[head.Type];
         pos += size;
     }
     EXPECT_EQ(pos, s.bytes.size());
@@ -74,7 +77,7 @@ TEST(Streams, MixedFloodHoldsWhatItCounts) {
     EXPECT_EQ(by_type[insim::ISP_MSO], s.of(bench::Kind::kChat) + s.of(bench::Kind::kFacebook) +
                                            s.of(bench::Kind::kOtherCommand));
     EXPECT_GT(s.of(bench::Kind::kMultiCar), s.packets * 9 / 10);
-    EXPECT_EQ(s.bytes[0], 244);
+    EXPECT_EQ(insim::record_from<insim::Header>(s.bytes.data(), s.bytes.size()).Size, 244);
 
     // Every piece but the timing depends on it: each ends on a keep-alive, the last one too.
     ASSERT_FALSE(s.piece_ends.empty());
@@ -82,8 +85,11 @@ TEST(Streams, MixedFloodHoldsWhatItCounts) {
     std::size_t keepalives = 0;
     for (std::size_t i = 0; i < s.piece_ends.size(); ++i) {
         const std::size_t end = s.piece_ends[i];
-        EXPECT_EQ(s.bytes[end - 4], 4) << i;
-        EXPECT_EQ(s.bytes[end - 3], insim::ISP_TINY) << i;
+        ASSERT_GE(end, sizeof(insim::IS_TINY));
+        const auto last = insim::record_from<insim::IS_TINY>(
+            s.bytes.data() + end - sizeof(insim::IS_TINY), sizeof(insim::IS_TINY));
+        EXPECT_EQ(last.Size, 4) << i;
+        EXPECT_EQ(last.Type, insim::ISP_TINY) << i;
         keepalives += s.keepalives_per_piece[i];
     }
     EXPECT_EQ(keepalives, s.of(bench::Kind::kKeepAlive));

@@ -55,7 +55,8 @@ struct HostPusher {
 
     void take_replies(milliseconds timeout) {
         while (auto p = host.next_packet(timeout)) {
-            if (p->type() == insim::ISP_TINY && p->bytes.size() == 4 && p->bytes[3] == 0) {
+            if (p->bytes.size() == sizeof(insim::IS_TINY) &&
+                insim::is_keep_alive(p->bytes.data(), p->bytes.size())) {
                 ++result.keepalive_replies;
                 if (!unanswered.empty()) {
                     result.keepalive_rtt_us.push_back(

@@ -1,5 +1,7 @@
 #include "bench/stream.h"
 
+#include <cstring>
+
 #include "tools/host_side/fake_host.h"
 
 namespace bench {
@@ -13,7 +15,9 @@ hostside::Bytes multi_car() {
     // The builder stops at 8 cars (228 bytes); the host's larger packets only add car records.
     hostside::Bytes b = hostside::mci_packet(8);
     b.resize(kMultiCarSize, 0);
-    b[0] = static_cast<std::uint8_t>(kMultiCarSize);
+    auto head = hostside::record_of<insim::Header>(b);
+    head.Size = static_cast<std::uint8_t>(kMultiCarSize);
+    std::memcpy(b.data(), &head, sizeof head);
     return b;
 }
 

@@ -16,6 +16,7 @@
 #include "app/chat_texts.h"
 #include "app/config.h"
 #include "app/handlers.h"
+#include "insim/builders.h"
 #include "insim/host_connection.h"
 #include "tests/support/memory_platform.h"
 
@@ -23,6 +24,11 @@ namespace {
 
 namespace mem = memory_platform;
 using Bytes = mem::Bytes;
+
+template <class R>
+R as(const Bytes& r) {
+    return insim::record_from<R>(r.data(), r.size());
+}
 
 [[noreturn]] void fail(const char* what, std::size_t index) {
     (void)std::fprintf(stderr, "fuzz_handlers: %s (sent record %zu)\n", what, index);
@@ -73,20 +79,22 @@ std::vector<Bytes> records(const Bytes& sent) {
         if (size == 0 || at + size > sent.size()) fail("partial record", out.size());
         Bytes r(sent.begin() + static_cast<long>(at), sent.begin() + static_cast<long>(at + size));
         at += size;
-        switch (r.size() >= 2 ? r[1] : 0) {
+        constexpr std::size_t kText = offsetof(insim::IS_BTN, Text);
+        switch (as<insim::Header>(r).Type) {
             case 13:  // IS_MST
-                if (size != 68 || r[67] != 0) fail("malformed IS_MST", out.size());
+                if (size != sizeof(insim::IS_MST) || r.back() != 0)
+                    fail("malformed IS_MST", out.size());
                 break;
             case 45: {  // IS_BTN
-                if (size < 12 || size > 252) fail("IS_BTN size out of range", out.size());
-                const auto text_end = std::find(r.begin() + 12, r.end(), std::uint8_t{0});
-                const std::size_t n = static_cast<std::size_t>(text_end - (r.begin() + 12));
-                if (size != 12 + (n + 3) / 4 * 4)
+                if (size < kText || size > sizeof(insim::IS_BTN))
+                    fail("IS_BTN size out of range", out.size());
+                const std::size_t n = insim::field_text(as<insim::IS_BTN>(r).Text).size();
+                if (size != kText + (n + 3) / 4 * 4)
                     fail("IS_BTN size not fitted to text", out.size());
                 break;
             }
             case 42:  // IS_BFN
-                if (size != 8) fail("malformed IS_BFN", out.size());
+                if (size != sizeof(insim::IS_BFN)) fail("malformed IS_BFN", out.size());
                 break;
             default:
                 fail("unexpected record type", out.size());
@@ -96,9 +104,12 @@ std::vector<Bytes> records(const Bytes& sent) {
     return out;
 }
 
-std::string_view text_of(const Bytes& r, std::size_t offset) {
-    const std::string_view all(reinterpret_cast<const char*>(r.data()) + offset, r.size() - offset);
-    return all.substr(0, all.find('\0'));
+std::string chat_of(const Bytes& r) {
+    return std::string(insim::field_text(as<insim::IS_MST>(r).Msg));
+}
+
+std::string button_text_of(const Bytes& r) {
+    return std::string(insim::field_text(as<insim::IS_BTN>(r).Text));
 }
 
 std::string chat(const char* text, const char* value) {
@@ -131,10 +142,9 @@ Expected deletion(std::uint8_t id) {
 // The recognition rule of the chat commands, straight from its description.
 std::vector<Expected> expected_mso(const Bytes& p, const ConfigValues& c) {
     std::vector<Expected> out;
-    if (p.size() < 8 || p[7] == 0) return out;  // TextStart missing or 0
-    const std::string_view msg(reinterpret_cast<const char*>(p.data()) + 8,
-                               std::min<std::size_t>(p.size(), 136) - 8);
-    const std::string frase(msg.substr(0, msg.find('\0')));
+    const auto mso = as<insim::IS_MSO>(p);
+    if (mso.TextStart == 0) return out;  // TextStart missing or 0
+    const std::string frase(insim::field_text(mso.Msg));
     const std::size_t bang = frase.find('!');
     std::size_t mark = std::string::npos;
     for (std::size_t i = 0; i < frase.size(); ++i) {
@@ -165,7 +175,7 @@ std::vector<Expected> expected_mso(const Bytes& p, const ConfigValues& c) {
 
 std::vector<Expected> expected_ncn(const Bytes& p, const ConfigValues& c) {
     std::vector<Expected> out;
-    if (p.size() <= 28 || p[28] == 0) return out;  // PName missing or empty
+    if (as<insim::IS_NCN>(p).PName[0] == 0) return out;  // PName missing or empty
     for (std::uint8_t id = 50; id <= 61; ++id) {
         const char* value = id == 54 ? c.server_name : id == 59 ? c.panel_text_1 : c.panel_text_2;
         if (id == 54 || id == 59 || id == 61)
@@ -187,23 +197,26 @@ void compare(const std::vector<Bytes>& sent, const std::vector<Expected>& expect
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const Bytes& r = sent[i];
         const Expected& e = expected[i];
-        if (r[1] != e.type) fail("answer type differs from the model", i);
+        const auto head = as<insim::Header>(r);
+        if (head.Type != e.type) fail("answer type differs from the model", i);
         if (e.type == 13) {
-            if (r[2] != 0 || r[3] != 0) fail("IS_MST header not zero", i);
-            if (text_of(r, 4) != e.text) fail("chat line differs from the model", i);
+            if (head.ReqI != 0 || head.Byte3 != 0) fail("IS_MST header not zero", i);
+            if (chat_of(r) != e.text) fail("chat line differs from the model", i);
             if (!e.fresh) continue;
-            const std::size_t end = 4 + text_of(r, 4).size();
+            const std::size_t end = offsetof(insim::IS_MST, Msg) + chat_of(r).size();
             if (!std::all_of(r.begin() + static_cast<long>(end), r.end(),
                              [](std::uint8_t b) { return b == 0; }))
                 fail("IS_MST bytes behind the text", i);
             continue;
         }
-        const std::size_t click_at = e.type == 45 ? 4 : 5;
-        if (r[2] != 1 || r[click_at] != e.click_id) fail("ReqI or ClickID differs", i);
+        const std::uint8_t click_id =
+            e.type == 45 ? as<insim::IS_BTN>(r).ClickID : as<insim::IS_BFN>(r).ClickID;
+        if (head.ReqI != 1 || click_id != e.click_id) fail("ReqI or ClickID differs", i);
         if (e.type == 42 && r != Bytes{8, 42, 1, 0, 255, e.click_id, 0, 0})
             fail("IS_BFN differs", i);
-        if (e.type == 45 && r[3] != 255) fail("IS_BTN not for every connection", i);
-        if (e.type == 45 && e.check_text && text_of(r, 12) != e.text)
+        if (e.type == 45 && as<insim::IS_BTN>(r).UCID != 255)
+            fail("IS_BTN not for every connection", i);
+        if (e.type == 45 && e.check_text && button_text_of(r) != e.text)
             fail("button text differs from the model", i);
     }
 }

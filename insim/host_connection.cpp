@@ -18,12 +18,6 @@ void critical(std::ostream& out, const char* what) {
     out << "(HostConnection)Critical: " << what << std::endl;
 }
 
-// Length of a text inside a fixed field, never looking past the field.
-std::size_t bounded_length(const std::uint8_t* field, std::size_t field_size) {
-    const auto* end = std::find(field, field + field_size, std::uint8_t{0});
-    return static_cast<std::size_t>(end - field);
-}
-
 }  // namespace
 
 HostConnection::HostConnection() noexcept = default;
@@ -184,16 +178,10 @@ int HostConnection::send_packet(void* packet) {
     auto* bytes = static_cast<std::uint8_t*>(packet);
     std::lock_guard<platform::Mutex> hold(send_lock);
 
-    if (bytes[1] == insim::ISP_MTC) {
-        constexpr std::size_t kField = sizeof(insim::IS_MTC::Text);
-        const std::size_t n = bounded_length(bytes + offsetof(insim::IS_MTC, Text), kField);
-        // A full field has no room left for the terminating zero that the text area needs.
-        if (n >= kField) return -1;
-        bytes[0] = static_cast<std::uint8_t>(n + 4 - n % 4 + 8);
-    } else if (bytes[1] == insim::ISP_BTN) {
-        constexpr std::size_t kField = sizeof(insim::IS_BTN::Text);
-        const std::size_t n = bounded_length(bytes + offsetof(insim::IS_BTN, Text), kField);
-        bytes[0] = static_cast<std::uint8_t>((n + 3) / 4 * 4 + 12);
+    if (bytes[1] == insim::ISP_MTC || bytes[1] == insim::ISP_BTN) {
+        const std::size_t size = insim::trimmed_size(bytes);
+        if (size == 0) return -1;
+        bytes[0] = static_cast<std::uint8_t>(size);
     }
 
     return platform::send_bytes(tcp_socket, bytes, bytes[0]) < 0 ? -1 : 0;

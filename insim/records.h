@@ -48,6 +48,14 @@ struct Word {
     std::uint16_t get() const { return static_cast<std::uint16_t>(lo | (hi << 8)); }
 };
 
+// The bytes every record starts with; the fourth is Zero, SubT, UCID or Sound, by record.
+struct Header {
+    std::uint8_t Size;
+    std::uint8_t Type;
+    std::uint8_t ReqI;
+    std::uint8_t Byte3;
+};
+
 struct IS_ISI {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -152,6 +160,7 @@ struct IS_BFN {
 };
 
 static_assert(sizeof(Word) == 2);
+static_assert(sizeof(Header) == 4 && offsetof(Header, Type) == 1);
 static_assert(sizeof(IS_ISI) == 44 && offsetof(IS_ISI, Interval) == 10 &&
               offsetof(IS_ISI, Admin) == 12 && offsetof(IS_ISI, IName) == 28);
 static_assert(sizeof(IS_VER) == 20 && offsetof(IS_VER, Product) == 12 &&

@@ -8,6 +8,7 @@
 namespace {
 
 SleepFunction sleep_function = platform::sleep_ms;
+// Kept on purpose: every run starts the same sequence, so the pauses repeat from run to run.
 std::uint32_t random_state = 1;
 
 // Lamp texts: a colour code and the Windows-1252 bullet.
@@ -17,9 +18,9 @@ constexpr const char* kGreen = "^2\x95";
 constexpr const char* kYellow = "^3\x95";
 constexpr const char* kPattern = "^3\x95 \x95 \x95 ^2\x95";
 
-// Housing anchor: top left corner of the light.
-constexpr int kLeft = 178;
-constexpr int kTop = 55;
+constexpr int kLeft = kStartLightLeft;
+constexpr int kTop = kStartLightTop;
+constexpr int kLamp = kStartLampSize;
 
 struct Piece {
     std::uint8_t click_id;
@@ -35,10 +36,11 @@ constexpr Piece kPieces[] = {
     {kLightHousing + 1, kLeft, kTop, 10, 65, insim::ISB_LIGHT},
     {kLightPanel, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},  // inner panel, two layers
     {kLightPanel + 1, kLeft + 1, kTop + 1, 8, 63, insim::ISB_DARK},
-    {kLamp1, kLeft - 14, kTop - 10, 38, 38, 0},  // lamps 1 to 4, overhanging the grid's edge
-    {kLamp2, kLeft - 14, kTop + 4, 38, 38, 0},
-    {kLamp3, kLeft - 14, kTop + 18, 38, 38, 0},
-    {kLamp4, kLeft - 14, kTop + 35, 38, 38, 0},
+    {kLamp1, kStartLampLeft, kTop - 10, kLamp, kLamp,
+     0},  // lamps 1 to 4, overhanging the grid's edge
+    {kLamp2, kStartLampLeft, kTop + 4, kLamp, kLamp, 0},
+    {kLamp3, kStartLampLeft, kTop + 18, kLamp, kLamp, 0},
+    {kLamp4, kStartLampLeft, kTop + 35, kLamp, kLamp, 0},
 };
 static_assert(std::size(kPieces) == kLightLast - kLightFirst + 1);
 
@@ -94,6 +96,8 @@ void set_random_state(std::uint32_t state) {
     random_state = state;
 }
 
+// Kept on purpose: the sleeps hold the packet loop for 17.3 to 19 s; packets that arrive meanwhile
+// wait in the connection and are handled afterwards, in order. No thread, no timer.
 int run_start_lights(HostConnection& connection) {
     // First pass: the display with unlit lamps and a red fourth lamp.
     for (const Piece& p : kPieces) send_piece(connection, p, piece_text(p.click_id, 0));

@@ -5,6 +5,14 @@
 
 class HostConnection;
 
+// Where the light stands on the 200-unit button grid: the housing's top left corner, and the
+// lamps, which overhang the housing. Kept on purpose: the lamps reach column 202, past the grid's
+// edge, as players have always seen them; travo-sim notes it as by design.
+inline constexpr int kStartLightLeft = 178;
+inline constexpr int kStartLightTop = 55;
+inline constexpr int kStartLampLeft = kStartLightLeft - 14;
+inline constexpr int kStartLampSize = 38;
+
 // Draws the light, counts down and deletes it; blocks for 17.301 s to 19.000 s. Returns 0.
 int run_start_lights(HostConnection& connection);
 

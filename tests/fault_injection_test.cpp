@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -136,8 +137,8 @@ Bytes packet_of(Kind k) {
             return hostside::tiny_packet(5, 3);
         case Kind::kUnknownLong: {
             Bytes b(255, 0x21);  // all '!': whatever reads past a packet sees commands
-            b[0] = 255;
-            b[1] = 200;
+            const insim::Header head{255, 200, 0x21, 0x21};
+            std::memcpy(b.data(), &head, sizeof head);
             return b;
         }
         case Kind::kFacebook:
@@ -200,7 +201,7 @@ Answers learn_answers(Session& s) {
     }
     auto types = [&answers](Kind k) {
         std::vector<int> t;
-        for (const Bytes& b : answers[k]) t.push_back(b[1]);
+        for (const Bytes& b : answers[k]) t.push_back(hostside::record_of<insim::Header>(b).Type);
         return t;
     };
     EXPECT_EQ(answers[Kind::kKeepAlive], std::vector<Bytes>{kKeepAliveAnswer});
@@ -352,8 +353,8 @@ TEST(FaultMidAnswer, HostEndingInsideEachAnswerGivesTheReceiveError) {
                     if (a.trigger)
                         EXPECT_EQ(p->bytes, answers[*a.trigger][i]) << "record " << i;
                     else
-                        EXPECT_TRUE(p->bytes.size() == 68 && p->bytes[1] == 13 &&
-                                    p->bytes[67] == 0);
+                        EXPECT_TRUE(p->bytes.size() == 68 && p->type() == 13 &&
+                                    p->bytes.back() == 0);
                 }
                 reset ? s.host.reset() : s.host.close();
                 expect_receive_failure(s.finish());

@@ -46,31 +46,34 @@ ConfigValues sample_config() {
 
 // A 68-byte IS_MST holding `text` on zero bytes.
 Bytes mst(std::string_view text) {
-    Bytes b(68, 0);
-    b[0] = 68;
-    b[1] = insim::ISP_MST;
-    std::memcpy(b.data() + 4, text.data(), text.size());
-    return b;
+    insim::IS_MST r{};
+    r.Size = 68;
+    r.Type = insim::ISP_MST;
+    std::memcpy(r.Msg, text.data(), std::min(text.size(), sizeof r.Msg));
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&r);
+    return Bytes(b, b + sizeof r);
 }
 
 // The same record after `text` has been written over it: bytes behind the new zero stay.
 Bytes reused_mst(Bytes previous, std::string_view text) {
-    std::memcpy(previous.data() + 4, text.data(), text.size());
-    previous[4 + text.size()] = 0;
+    constexpr std::size_t kMsg = offsetof(insim::IS_MST, Msg);
+    std::memcpy(previous.data() + kMsg, text.data(), text.size());
+    previous[kMsg + text.size()] = 0;
     return previous;
 }
 
 std::string describe(const Bytes& p) {
     if (p.size() < 6) return "short packet";
-    switch (p[1]) {
+    const std::uint8_t type = hostside::record_of<insim::Header>(p).Type;
+    switch (type) {
         case insim::ISP_MST:
             return "MST " + std::string(hostside::chat_text(p));
         case insim::ISP_BTN:
-            return "BTN " + std::to_string(p[4]);
+            return "BTN " + std::to_string(hostside::record_of<insim::IS_BTN>(p).ClickID);
         case insim::ISP_BFN:
-            return "BFN " + std::to_string(p[5]);
+            return "BFN " + std::to_string(hostside::record_of<insim::IS_BFN>(p).ClickID);
         default:
-            return "type " + std::to_string(p[1]);
+            return "type " + std::to_string(type);
     }
 }
 
@@ -182,12 +185,19 @@ TEST_F(HandlerTest, ChatPacketIsNeverReadPastItsSize) {
 TEST_F(HandlerTest, ChatTextEndsWithTheRecordsMsgFieldEvenInALongerRecord) {
     const ConfigValues config = sample_config();
     // Size 140: Msg (bytes 8 to 135) ends in "^L!w" without a zero, "eb" lies beyond it.
-    Bytes p(140, 0);
-    const std::uint8_t head[8] = {140, insim::ISP_MSO, 0, 0, 1, 0, 1, 5};
-    std::copy(std::begin(head), std::end(head), p.begin());
-    std::fill(p.begin() + 8, p.begin() + 132, std::uint8_t{'x'});
-    const char tail[] = "^L!web";
-    std::copy(tail, tail + 6, p.begin() + 132);
+    insim::IS_MSO m{};
+    m.Size = 140;
+    m.Type = insim::ISP_MSO;
+    m.UCID = 1;
+    m.UserType = 1;
+    m.TextStart = 5;
+    std::memset(m.Msg, 'x', sizeof m.Msg - 4);
+    std::memcpy(m.Msg + sizeof m.Msg - 4, "^L!w", 4);
+    const auto* head = reinterpret_cast<const std::uint8_t*>(&m);
+    Bytes p(head, head + sizeof m);
+    p.push_back('e');
+    p.push_back('b');
+    p.resize(140, 0);
     deliver(p);
     handle_mso(conn, config);
     EXPECT_TRUE(sent().empty());
@@ -300,7 +310,8 @@ TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "packet " << i;
     // Spelled out once: the second line sits on the separator's trailing dashes.
-    EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(got[13].data()) + 40, 4), "----");
+    const auto second = hostside::record_of<insim::IS_MST>(got[13]);
+    EXPECT_EQ(std::string_view(second.Msg + 36, 4), "----");
 }
 
 TEST_F(HandlerTest, JoinWithEmptyValuesStillSendsEverything) {
@@ -329,8 +340,8 @@ TEST_F(HandlerTest, JoinWithoutANicknameSendsNothing) {
 
     // Too short to reach PName: the stale nickname byte behind it does not count.
     Bytes cut = hostside::ncn_packet("Racer");
-    cut.resize(28);
-    cut[0] = 28;
+    cut.resize(offsetof(insim::IS_NCN, PName));
+    cut[offsetof(insim::IS_NCN, Size)] = 28;
     EXPECT_TRUE(answer_to_join(cut, config).empty());
 }
 

@@ -247,7 +247,7 @@ TEST_F(HostConnectionTest, WithoutVersionRecordAsksNothingAndDoesNotWait) {
     const auto isi = fake.next_packet(kLimit);
     ASSERT_TRUE(isi);
     ASSERT_EQ(isi->bytes.size(), 44u);
-    EXPECT_EQ(isi->bytes[2], 0);
+    EXPECT_EQ(hostside::record_of<insim::IS_ISI>(isi->bytes).ReqI, 0);
 }
 
 TEST(HostConnectionRefused, ReportsCannotConnect) {
@@ -293,15 +293,17 @@ TEST_F(HostConnectionTest, SendSetsSizeFromTextOrRefuses) {
     for (const TextSizeCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << int{c.type} << ", text " << c.text_length);
         std::uint8_t record[252] = {};
-        std::size_t text_at = 12;
+        std::size_t text_at = offsetof(insim::IS_BTN, Text);
         if (c.type == insim::ISP_BTN) {
             const insim::IS_BTN b = insim::make_button(3, insim::ISB_DARK, 1, 2, 3, 4);
             std::memcpy(record, &b, sizeof b);
         } else {
-            record[0] = sizeof(insim::IS_MTC);
-            record[1] = insim::ISP_MTC;
-            record[4] = insim::UCID_ALL;
-            text_at = 8;
+            insim::IS_MTC m{};
+            m.Size = sizeof m;
+            m.Type = insim::ISP_MTC;
+            m.UCID = insim::UCID_ALL;
+            std::memcpy(record, &m, sizeof m);
+            text_at = offsetof(insim::IS_MTC, Text);
         }
         std::memset(record + text_at, 'x', c.text_length);
         const Bytes head(record, record + text_at);
@@ -367,7 +369,7 @@ TEST_F(HostConnectionTest, UdpPacketsArriveOnTheSocketBoundToTheRequestedPort) {
     ASSERT_TRUE(fake.accept(kLimit));
     const auto isi = fake.next_packet(kLimit);
     ASSERT_TRUE(isi);
-    EXPECT_EQ(isi->bytes[4] | (isi->bytes[5] << 8), udp_port);
+    EXPECT_EQ(hostside::record_of<insim::IS_ISI>(isi->bytes).UDPPort.get(), udp_port);
 
     const std::uint8_t datagram[] = {8, insim::ISP_MCI, 0, 1, 9, 9, 9, 9};
     const sockaddr_in client = loopback(udp_port);

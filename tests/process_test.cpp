@@ -90,15 +90,16 @@ Bytes isi_bytes(std::string_view admin) {
 
 // IS_MST records sent one after another from one record whose Msg is never cleared.
 std::vector<Bytes> reused_chat_records(const std::vector<std::string>& lines) {
-    Bytes record(68, 0);
-    record[0] = 68;
-    record[1] = 13;
+    insim::IS_MST record{};
+    record.Size = 68;
+    record.Type = 13;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&record);
     std::vector<Bytes> sent;
     for (const auto& line : lines) {
         const std::size_t n = std::min<std::size_t>(line.size(), 63);
-        std::copy_n(line.begin(), n, record.begin() + 4);
-        record[4 + n] = 0;
-        sent.push_back(record);
+        std::copy_n(line.begin(), n, record.Msg);
+        record.Msg[n] = 0;
+        sent.emplace_back(bytes, bytes + sizeof record);
     }
     return sent;
 }
@@ -112,9 +113,7 @@ Bytes button_delete(std::uint8_t click_id) {
 }
 
 std::string button_text(const ReceivedPacket& p) {
-    if (p.bytes.size() <= 12) return {};
-    std::string t(p.bytes.begin() + 12, p.bytes.end());
-    return t.substr(0, t.find('\0'));
+    return std::string(insim::field_text(hostside::record_of<insim::IS_BTN>(p.bytes).Text));
 }
 
 const std::string kSeparator = "/msg ^3>>^7" + std::string(41, '-') + "^3<<";
@@ -434,8 +433,9 @@ TEST(ProcessServing, AnswersKeepAlivesJoinsAndCommandsAndIgnoresTheRest) {
         SCOPED_TRACE("panel button " + std::to_string(i));
         ASSERT_GE(welcome[i].bytes.size(), 12u);
         EXPECT_EQ(welcome[i].type(), 45);
-        EXPECT_EQ(welcome[i].bytes[3], 255);
-        EXPECT_EQ(welcome[i].bytes[4], 50 + i);
+        const auto b = hostside::record_of<insim::IS_BTN>(welcome[i].bytes);
+        EXPECT_EQ(b.UCID, 255);
+        EXPECT_EQ(b.ClickID, 50 + i);
     }
     EXPECT_EQ(button_text(welcome[4]), "^7" + config.at("server_name"));
     EXPECT_EQ(button_text(welcome[9]), "^7" + config.at("panel_text_1"));

@@ -23,6 +23,7 @@
 
 #include "insim/records.h"
 #include "tests/support/process.h"
+#include "tests/support/wire.h"
 
 namespace {
 
@@ -145,28 +146,20 @@ class Client {
     int seen_[256] = {};
 };
 
+// A dark button of another program, its text always followed by a zero.
 Bytes button(std::uint8_t click_id, std::uint8_t top, const std::string& text) {
-    Bytes b(12 + (text.size() + 4) / 4 * 4, 0);
-    b[0] = static_cast<std::uint8_t>(b.size());
-    b[1] = insim::ISP_BTN;
-    b[2] = 1;
-    b[3] = 255;
-    b[4] = click_id;
-    b[6] = 32;
-    b[8] = 20;
-    b[9] = top;
-    b[10] = 60;
-    b[11] = 8;
-    std::memcpy(b.data() + 12, text.data(), text.size());
-    return b;
+    const auto size =
+        static_cast<std::uint8_t>(offsetof(insim::IS_BTN, Text) + (text.size() + 4) / 4 * 4);
+    return testsupport::button_bytes(size, click_id, insim::ISB_DARK, 20, top, 60, 8, text);
 }
 
 Bytes chat(const std::string& text) {
-    Bytes b(68, 0);
-    b[0] = 68;
-    b[1] = insim::ISP_MST;
-    std::memcpy(b.data() + 4, text.data(), std::min<std::size_t>(text.size(), 63));
-    return b;
+    insim::IS_MST m{};
+    m.Size = sizeof m;
+    m.Type = insim::ISP_MST;
+    std::memcpy(m.Msg, text.data(), std::min(text.size(), sizeof m.Msg - 1));
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&m);
+    return Bytes(b, b + sizeof m);
 }
 
 // travo-sim started with `arguments` in a directory of its own, its port read from the ready

@@ -24,7 +24,7 @@ Bytes button(std::uint8_t click_id, std::uint8_t style, std::uint8_t l, std::uin
     insim::IS_BTN b = insim::make_button(click_id, style, l, t, w, h);
     insim::set_button_text(b, text);
     const std::size_t n = std::strlen(b.Text);
-    b.Size = static_cast<std::uint8_t>(12 + (n + 3) / 4 * 4);
+    b.Size = static_cast<std::uint8_t>(offsetof(insim::IS_BTN, Text) + (n + 3) / 4 * 4);
     const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
     return Bytes(p, p + b.Size);
 }
@@ -138,41 +138,111 @@ TEST(Text, ColourCodesAndWindows1252) {
 
 TEST(SayFraming, MsgIsNameColourCodeAndTextWithTextStartAfterTheName) {
     const Bytes p = hostside::say_packet("Racer", "!fb");
-    ASSERT_GE(p.size(), 8u);
-    EXPECT_EQ(p[0], p.size());
-    EXPECT_EQ(p[0] % 4, 0);
-    EXPECT_EQ(p[1], insim::ISP_MSO);
-    EXPECT_EQ(p[7], 6);  // "Racer" and its blank
-    const std::string msg(reinterpret_cast<const char*>(p.data()) + 8);
-    EXPECT_EQ(msg, "Racer ^8!fb");
+    const auto mso = hostside::record_of<insim::IS_MSO>(p);
+    EXPECT_EQ(mso.Size, p.size());
+    EXPECT_EQ(mso.Size % 4, 0);
+    EXPECT_EQ(mso.Type, insim::ISP_MSO);
+    EXPECT_EQ(mso.TextStart, 6);  // "Racer" and its blank
+    EXPECT_EQ(insim::field_text(mso.Msg), "Racer ^8!fb");
     EXPECT_EQ(p.back(), 0);
 }
 
 TEST(SayFraming, LongTextsStayWithinTheRecord) {
     const Bytes p = hostside::say_packet(std::string(30, 'n'), std::string(200, 't'));
-    EXPECT_EQ(p.size(), 136u);
-    EXPECT_EQ(p[0], 136);
+    EXPECT_EQ(p.size(), sizeof(insim::IS_MSO));
+    EXPECT_EQ(hostside::record_of<insim::IS_MSO>(p).Size, 136);
     EXPECT_EQ(p.back(), 0);
 }
 
+Bytes with_size(Bytes b, std::size_t size) {
+    b.resize(size, 0);
+    auto head = hostside::record_of<insim::Header>(b);
+    head.Size = static_cast<std::uint8_t>(size);
+    std::memcpy(b.data(), &head, sizeof head);
+    return b;
+}
+
+Bytes mtc(std::size_t text_length, std::size_t size) {
+    insim::IS_MTC m{};
+    m.Type = insim::ISP_MTC;
+    m.UCID = insim::UCID_ALL;
+    std::memset(m.Text, 'x', text_length);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&m);
+    return with_size(Bytes(p, p + sizeof m), size);
+}
+
 TEST(ClientFaults, SizesThatDoNotMatchTheirTypeAreReported) {
-    EXPECT_TRUE(hostside::client_packet_faults(button(3, 16, 178, 55, 10, 65, "")).empty());
-    EXPECT_TRUE(hostside::client_packet_faults(Bytes{4, 3, 0, 0}).empty());
+    insim::IS_MST full{};
+    full.Size = sizeof full;
+    full.Type = insim::ISP_MST;
+    std::memset(full.Msg, 'x', sizeof full.Msg);
+    const auto* f = reinterpret_cast<const std::uint8_t*>(&full);
+    const Bytes unterminated_mst(f, f + sizeof full);
+    const struct {
+        const char* what;
+        Bytes packet;
+        const char* fault;  // a part of the one fault expected; nullptr: none
+    } cases[] = {
+        {"empty button", button(3, 16, 178, 55, 10, 65, ""), nullptr},
+        {"keep-alive", Bytes{4, 3, 0, 0}, nullptr},
+        {"button text of 4 without its zero", button(3, 0, 1, 1, 9, 9, "abcd"), nullptr},
+        {"button padded too far", with_size(button(3, 16, 178, 55, 10, 65, ""), 16),
+         "with Size 16 where its type and text ask for 12"},
+        {"chat line without its zero", unterminated_mst, "zero"},
+        {"MTC text of 3", mtc(3, 12), nullptr},
+        {"MTC text of 4 and its zero", mtc(4, 16), nullptr},
+        {"MTC text of 4 without its zero", mtc(4, 12), "ask for 16"},
+        {"MTC text that fills its field", mtc(128, 136), "no zero byte"},
+        {"Size 0", Bytes{0}, "Size 0"},
+        {"shorter than a header", Bytes{2, 1}, "shorter than a header"},
+        {"a host's record", hostside::ncn_packet("R"), "that a client does not send"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto faults = hostside::client_packet_faults(c.packet);
+        if (c.fault == nullptr) {
+            EXPECT_TRUE(faults.empty()) << faults.front();
+        } else {
+            ASSERT_EQ(faults.size(), 1u);
+            EXPECT_NE(faults[0].find(c.fault), std::string::npos) << faults[0];
+        }
+    }
+}
 
-    Bytes long_button = button(3, 16, 178, 55, 10, 65, "");
-    long_button.resize(16, 0);
-    long_button[0] = 16;
-    EXPECT_EQ(hostside::client_packet_faults(long_button).size(), 1u);
-
-    Bytes mst(68, 'x');
-    mst[0] = 68;
-    mst[1] = insim::ISP_MST;
-    const auto faults = hostside::client_packet_faults(mst);
-    ASSERT_EQ(faults.size(), 1u);
-    EXPECT_NE(faults[0].find("zero"), std::string::npos);
-
-    EXPECT_FALSE(hostside::client_packet_faults(Bytes{0}).empty());
-    EXPECT_FALSE(hostside::client_packet_faults(Bytes{2, 1}).empty());
+// The trace reads every field where its record puts it, also from records cut short.
+TEST(Trace, EachRecordInOneLine) {
+    const insim::IS_ISI isi = insim::make_isi("^3Travo^7DEV", "pw", true, '!', 32, 1000, 700);
+    const auto* i = reinterpret_cast<const std::uint8_t*>(&isi);
+    const struct {
+        Bytes packet;
+        const char* line;
+    } cases[] = {
+        {Bytes(i, i + sizeof isi),
+         "IS_ISI ReqI=1 UDPPort=700 Flags=32 InSimVer=0 Prefix=\"!\" Interval=1000 Admin=(given) "
+         "IName=\"^3Travo^7DEV\" (44 bytes)"},
+        // UDPPort's low byte arrived, its high byte did not.
+        {Bytes(i, i + 5),
+         "IS_ISI ReqI=1 UDPPort=0 Flags=0 InSimVer=0 Prefix=\"\\x00\" Interval=0 Admin=(none) "
+         "IName=\"\" (5 bytes)"},
+        {hostside::version_packet("0.7F", 9),
+         "IS_VER ReqI=1 Version=\"0.7F\" Product=\"S3\" InSimVer=9 (20 bytes)"},
+        {Bytes{4, 3, 0, 2}, "IS_TINY ReqI=0 SubT=2 (close) (4 bytes)"},
+        {hostside::say_packet("Racer", "!fb"),
+         "IS_MSO UCID=1 PLID=0 UserType=1 TextStart=6 Msg=\"Racer ^8!fb\" (20 bytes)"},
+        {mtc(4, 16), "IS_MTC UCID=255 PLID=0 Text=\"xxxx\" (16 bytes)"},
+        {hostside::ncn_packet("Racer", 3),
+         "IS_NCN UCID=3 UName=\"player\" PName=\"Racer\" Total=2 (56 bytes)"},
+        {hostside::mci_packet(2), "IS_MCI NumC=2 (60 bytes)"},
+        {deletion(10), "IS_BFN ReqI=1 SubT=0 UCID=255 ClickID=10 (8 bytes)"},
+        {button(7, 0, 164, 45, 38, 38, "ab\x01"),
+         "IS_BTN ReqI=1 UCID=255 ClickID=7 BStyle=0 L=164 T=45 W=38 H=38 Text=\"ab\\x01\" (16 "
+         "bytes)"},
+        // A button cut inside its header: the fields it does not reach read as 0.
+        {Bytes{10, 45, 1, 255, 7, 0, 0, 0, 164, 45},
+         "IS_BTN ReqI=1 UCID=255 ClickID=7 BStyle=0 L=164 T=45 W=0 H=0 Text=\"\" (10 bytes)"},
+        {Bytes{4, 99, 0, 0}, "type 99 (4 bytes)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(hostside::describe_packet(c.packet), c.line);
 }
 
 TEST(ClientFaults, LampsPastTheGridAreANoteNotAFault) {

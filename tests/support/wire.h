@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -10,17 +11,27 @@
 
 namespace testsupport {
 
-// An IS_BTN of `size` bytes for every connection: the text from byte 12, zero bytes after it.
-// `text` may run on past its zero to spell out stale bytes of a reused record.
+// An IS_BTN of `size` bytes for every connection: the text, zero bytes after it. `text` may run
+// on past its zero to spell out stale bytes of a reused record. The fields are spelled out here
+// rather than taken from the builders, so that a fault in those shows.
 inline hostside::Bytes button_bytes(std::uint8_t size, std::uint8_t click_id, std::uint8_t style,
                                     std::uint8_t left, std::uint8_t top, std::uint8_t width,
                                     std::uint8_t height, std::string_view text) {
-    hostside::Bytes b(size, 0);
-    const std::uint8_t head[12] = {size, insim::ISP_BTN, 1,   insim::UCID_ALL, click_id, 0, style,
-                                   0,    left,           top, width,           height};
-    std::copy_n(head, std::min<std::size_t>(sizeof head, b.size()), b.begin());
-    for (std::size_t i = 0; i < text.size() && sizeof head + i < b.size(); ++i)
-        b[sizeof head + i] = static_cast<std::uint8_t>(text[i]);
+    insim::IS_BTN r{};
+    r.Size = size;
+    r.Type = insim::ISP_BTN;
+    r.ReqI = 1;
+    r.UCID = insim::UCID_ALL;
+    r.ClickID = click_id;
+    r.BStyle = style;
+    r.L = left;
+    r.T = top;
+    r.W = width;
+    r.H = height;
+    std::copy_n(text.data(), std::min(text.size(), sizeof r.Text), r.Text);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&r);
+    hostside::Bytes b(p, p + std::min<std::size_t>(size, sizeof r));
+    b.resize(size, 0);
     return b;
 }
 
@@ -28,7 +39,8 @@ inline hostside::Bytes button_bytes(std::uint8_t size, std::uint8_t click_id, st
 inline hostside::Bytes button_bytes(std::uint8_t click_id, std::uint8_t style, std::uint8_t left,
                                     std::uint8_t top, std::uint8_t width, std::uint8_t height,
                                     std::string_view text) {
-    const auto size = static_cast<std::uint8_t>(12 + (text.size() + 3) / 4 * 4);
+    const auto size =
+        static_cast<std::uint8_t>(offsetof(insim::IS_BTN, Text) + (text.size() + 3) / 4 * 4);
     return button_bytes(size, click_id, style, left, top, width, height, text);
 }
 

@@ -45,11 +45,9 @@ std::string shown_in_chat(std::string_view sent) {
 
 // Whether a button record puts its ClickID at another place than the button shown under it.
 bool moves(const hostside::ScreenButton& shown, const Bytes& r) {
-    return r.size() >= offsetof(insim::IS_BTN, Text) &&
-           (shown.left != r[offsetof(insim::IS_BTN, L)] ||
-            shown.top != r[offsetof(insim::IS_BTN, T)] ||
-            shown.width != r[offsetof(insim::IS_BTN, W)] ||
-            shown.height != r[offsetof(insim::IS_BTN, H)]);
+    if (r.size() < offsetof(insim::IS_BTN, Text)) return false;
+    const auto b = hostside::record_of<insim::IS_BTN>(r);
+    return shown.left != b.L || shown.top != b.T || shown.width != b.W || shown.height != b.H;
 }
 
 bool continuation(char c) {
@@ -137,17 +135,20 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
     std::vector<std::string> chat;
     bool lit = true;
     for (const Bytes& r : records) {
-        if (r.size() < 2) continue;
-        if (r[1] == insim::ISP_MST) chat.emplace_back(hostside::chat_text(r));
-        if (r[1] == insim::ISP_BFN) lit = false;
+        if (r.size() <= offsetof(insim::Header, Type)) continue;
+        const std::uint8_t type = hostside::record_of<insim::Header>(r).Type;
+        if (type == insim::ISP_MST) chat.emplace_back(hostside::chat_text(r));
+        if (type == insim::ISP_BFN) lit = false;
         if (!lit) {
-            if (r[1] == insim::ISP_BFN && r.size() > 5) deleted_later[r[5]] = true;
+            if (type == insim::ISP_BFN && r.size() > offsetof(insim::IS_BFN, ClickID))
+                deleted_later[hostside::record_of<insim::IS_BFN>(r).ClickID] = true;
             continue;
         }
-        if (r[1] == insim::ISP_BTN && r.size() > 4) {
+        if (type == insim::ISP_BTN && r.size() > offsetof(insim::IS_BTN, ClickID)) {
+            const std::uint8_t id = hostside::record_of<insim::IS_BTN>(r).ClickID;
             const auto& shown = screen.buttons();
-            if (const auto it = shown.find(r[4]); it != shown.end()) {
-                if (moves(it->second, r) && taken.count(r[4]) == 0) taken[r[4]] = it->second;
+            if (const auto it = shown.find(id); it != shown.end()) {
+                if (moves(it->second, r) && taken.count(id) == 0) taken[id] = it->second;
             }
         }
         screen.apply(r);

@@ -5,26 +5,24 @@
 #include <sstream>
 #include <string_view>
 
+#include "insim/builders.h"
+#include "insim/click_ids.h"
 #include "insim/records.h"
+#include "lights/start_lights.h"
 #include "tools/host_side/text.h"
 
 namespace hostside {
 
 namespace {
 
-std::string_view text_field(const Bytes& p, std::size_t offset, std::size_t length) {
-    if (p.size() <= offset) return {};
-    const std::string_view area(reinterpret_cast<const char*>(p.data()) + offset,
-                                std::min(length, p.size() - offset));
-    return area.substr(0, area.find('\0'));
-}
+using insim::field_text;
 
-unsigned word(const Bytes& p, std::size_t offset) {
-    return offset + 1 < p.size() ? p[offset] | (p[offset + 1] << 8) : 0;
-}
-
-unsigned byte(const Bytes& p, std::size_t offset) {
-    return offset < p.size() ? p[offset] : 0;
+// A 16-bit field reads as 0 unless both of its bytes arrived.
+template <class R>
+unsigned word(const R& record, const insim::Word& field, std::size_t arrived) {
+    const auto at = static_cast<std::size_t>(reinterpret_cast<const std::uint8_t*>(&field) -
+                                             reinterpret_cast<const std::uint8_t*>(&record));
+    return at + sizeof field <= arrived ? field.get() : 0;
 }
 
 std::string quoted(std::string_view text) {
@@ -44,71 +42,88 @@ std::size_t expected_size(std::uint8_t type, const Bytes& p) {
             return sizeof(insim::IS_MST);
         case insim::ISP_BFN:
             return sizeof(insim::IS_BFN);
-        case insim::ISP_BTN: {
-            const std::size_t n = text_field(p, 12, 240).size();
-            return 12 + (n + 3) / 4 * 4;
-        }
-        case insim::ISP_MTC: {
-            const std::size_t n = text_field(p, 8, 128).size();
-            return 8 + n + 4 - n % 4;
-        }
+        case insim::ISP_BTN:
+        case insim::ISP_MTC:
+            return insim::trimmed_size(p.data(), p.size());
         default:
             return 0;
     }
+}
+
+void describe_isi(std::ostream& o, const Bytes& p) {
+    const auto r = record_of<insim::IS_ISI>(p);
+    o << "IS_ISI ReqI=" << int{r.ReqI} << " UDPPort=" << word(r, r.UDPPort, p.size())
+      << " Flags=" << word(r, r.Flags, p.size()) << " InSimVer=" << int{r.InSimVer}
+      << " Prefix=" << quoted(std::string(1, static_cast<char>(r.Prefix)))
+      << " Interval=" << word(r, r.Interval, p.size())
+      << " Admin=" << (field_text(r.Admin).empty() ? "(none)" : "(given)")
+      << " IName=" << quoted(field_text(r.IName));
+}
+
+void describe_button(std::ostream& o, const Bytes& p) {
+    const auto r = record_of<insim::IS_BTN>(p);
+    o << "IS_BTN ReqI=" << int{r.ReqI} << " UCID=" << int{r.UCID} << " ClickID=" << int{r.ClickID}
+      << " BStyle=" << int{r.BStyle} << " L=" << int{r.L} << " T=" << int{r.T} << " W=" << int{r.W}
+      << " H=" << int{r.H} << " Text=" << quoted(field_text(r.Text));
 }
 
 }  // namespace
 
 std::string describe_packet(const Bytes& p) {
     std::ostringstream o;
-    const unsigned type = byte(p, 1);
+    const unsigned type = record_of<insim::Header>(p).Type;
     switch (type) {
         case insim::ISP_ISI:
-            o << "IS_ISI ReqI=" << byte(p, 2) << " UDPPort=" << word(p, 4)
-              << " Flags=" << word(p, 6) << " InSimVer=" << byte(p, 8)
-              << " Prefix=" << quoted(std::string(1, static_cast<char>(byte(p, 9))))
-              << " Interval=" << word(p, 10)
-              << " Admin=" << (text_field(p, 12, 16).empty() ? "(none)" : "(given)")
-              << " IName=" << quoted(text_field(p, 28, 16));
+            describe_isi(o, p);
             break;
-        case insim::ISP_VER:
-            o << "IS_VER ReqI=" << byte(p, 2) << " Version=" << quoted(text_field(p, 4, 8))
-              << " Product=" << quoted(text_field(p, 12, 6)) << " InSimVer=" << word(p, 18);
+        case insim::ISP_VER: {
+            const auto r = record_of<insim::IS_VER>(p);
+            o << "IS_VER ReqI=" << int{r.ReqI} << " Version=" << quoted(field_text(r.Version))
+              << " Product=" << quoted(field_text(r.Product))
+              << " InSimVer=" << word(r, r.InSimVer, p.size());
             break;
-        case insim::ISP_TINY:
-            o << "IS_TINY ReqI=" << byte(p, 2) << " SubT=" << byte(p, 3)
-              << (byte(p, 3) == insim::TINY_NONE    ? " (keep-alive)"
-                  : byte(p, 3) == insim::TINY_CLOSE ? " (close)"
-                                                    : "");
+        }
+        case insim::ISP_TINY: {
+            const auto r = record_of<insim::IS_TINY>(p);
+            o << "IS_TINY ReqI=" << int{r.ReqI} << " SubT=" << int{r.SubT}
+              << (r.SubT == insim::TINY_NONE    ? " (keep-alive)"
+                  : r.SubT == insim::TINY_CLOSE ? " (close)"
+                                                : "");
             break;
-        case insim::ISP_MSO:
-            o << "IS_MSO UCID=" << byte(p, 4) << " PLID=" << byte(p, 5)
-              << " UserType=" << byte(p, 6) << " TextStart=" << byte(p, 7)
-              << " Msg=" << quoted(text_field(p, 8, 128));
+        }
+        case insim::ISP_MSO: {
+            const auto r = record_of<insim::IS_MSO>(p);
+            o << "IS_MSO UCID=" << int{r.UCID} << " PLID=" << int{r.PLID}
+              << " UserType=" << int{r.UserType} << " TextStart=" << int{r.TextStart}
+              << " Msg=" << quoted(field_text(r.Msg));
             break;
+        }
         case insim::ISP_MST:
-            o << "IS_MST Msg=" << quoted(text_field(p, 4, 64));
+            o << "IS_MST Msg=" << quoted(field_text(record_of<insim::IS_MST>(p).Msg));
             break;
-        case insim::ISP_MTC:
-            o << "IS_MTC UCID=" << byte(p, 4) << " PLID=" << byte(p, 5)
-              << " Text=" << quoted(text_field(p, 8, 128));
+        case insim::ISP_MTC: {
+            const auto r = record_of<insim::IS_MTC>(p);
+            o << "IS_MTC UCID=" << int{r.UCID} << " PLID=" << int{r.PLID}
+              << " Text=" << quoted(field_text(r.Text));
             break;
-        case insim::ISP_NCN:
-            o << "IS_NCN UCID=" << byte(p, 3) << " UName=" << quoted(text_field(p, 4, 24))
-              << " PName=" << quoted(text_field(p, 28, 24)) << " Total=" << byte(p, 53);
+        }
+        case insim::ISP_NCN: {
+            const auto r = record_of<insim::IS_NCN>(p);
+            o << "IS_NCN UCID=" << int{r.UCID} << " UName=" << quoted(field_text(r.UName))
+              << " PName=" << quoted(field_text(r.PName)) << " Total=" << int{r.Total};
             break;
+        }
         case insim::ISP_MCI:
-            o << "IS_MCI NumC=" << byte(p, 3);
+            o << "IS_MCI NumC=" << int{record_of<insim::Header>(p).Byte3};
             break;
-        case insim::ISP_BFN:
-            o << "IS_BFN ReqI=" << byte(p, 2) << " SubT=" << byte(p, 3) << " UCID=" << byte(p, 4)
-              << " ClickID=" << byte(p, 5);
+        case insim::ISP_BFN: {
+            const auto r = record_of<insim::IS_BFN>(p);
+            o << "IS_BFN ReqI=" << int{r.ReqI} << " SubT=" << int{r.SubT} << " UCID=" << int{r.UCID}
+              << " ClickID=" << int{r.ClickID};
             break;
+        }
         case insim::ISP_BTN:
-            o << "IS_BTN ReqI=" << byte(p, 2) << " UCID=" << byte(p, 3) << " ClickID=" << byte(p, 4)
-              << " BStyle=" << byte(p, 6) << " L=" << byte(p, 8) << " T=" << byte(p, 9)
-              << " W=" << byte(p, 10) << " H=" << byte(p, 11)
-              << " Text=" << quoted(text_field(p, 12, 240));
+            describe_button(o, p);
             break;
         default:
             o << "type " << type;
@@ -119,18 +134,21 @@ std::string describe_packet(const Bytes& p) {
 
 std::vector<std::string> client_packet_faults(const Bytes& p) {
     std::vector<std::string> faults;
-    if (p.empty() || p[0] == 0) {
+    const auto head = record_of<insim::Header>(p);
+    if (p.empty() || head.Size == 0) {
         faults.push_back("a record with Size 0: the stream cannot be cut any further");
         return faults;
     }
-    if (p.size() < 4) {
+    if (p.size() < sizeof head) {
         faults.push_back("a record of " + std::to_string(p.size()) +
                          " bytes, shorter than a header");
         return faults;
     }
-    const std::uint8_t type = p[1];
+    const std::uint8_t type = head.Type;
     const std::size_t want = expected_size(type, p);
-    if (want == 0) {
+    if (type == insim::ISP_MTC && want == 0) {
+        faults.push_back("IS_MTC whose Text fills its field with no zero byte: it cannot go out");
+    } else if (want == 0) {
         faults.push_back("a record of type " + std::to_string(type) +
                          " that a client does not send");
     } else if (p.size() != want) {
@@ -140,19 +158,23 @@ std::vector<std::string> client_packet_faults(const Bytes& p) {
     }
     if (type == insim::ISP_MST && p.size() == sizeof(insim::IS_MST) && p.back() != 0)
         faults.push_back("IS_MST whose Msg does not end with a zero byte");
-    if (type == insim::ISP_BTN && byte(p, 2) == 0)
+    if (type == insim::ISP_BTN && head.ReqI == 0)
         faults.push_back("IS_BTN with ReqI 0: the host ignores such buttons");
     return faults;
 }
 
 std::string grid_overhang_note(const Bytes& p) {
-    if (p.size() < 12 || p[1] != insim::ISP_BTN) return {};
-    const int right = p[8] + p[10], bottom = p[9] + p[11];
+    if (p.size() < offsetof(insim::IS_BTN, Text) ||
+        record_of<insim::Header>(p).Type != insim::ISP_BTN)
+        return {};
+    const auto b = record_of<insim::IS_BTN>(p);
+    const int right = b.L + b.W, bottom = b.T + b.H;
     if (right <= 200 && bottom <= 200) return {};
     std::ostringstream o;
-    o << "button " << int{p[4]} << " reaches " << (right > 200 ? "column " : "row ")
+    o << "button " << int{b.ClickID} << " reaches " << (right > 200 ? "column " : "row ")
       << std::max(right, bottom) << ", past the 200-unit grid";
-    if (p[4] >= 7 && p[4] <= 10 && p[8] == 164 && p[10] == 38)
+    if (b.ClickID >= click_id::kLamp1 && b.ClickID <= click_id::kLamp4 && b.L == kStartLampLeft &&
+        b.W == kStartLampSize)
         o << " (the start light's lamps do this by design)";
     return o.str();
 }

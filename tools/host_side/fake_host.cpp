@@ -153,6 +153,16 @@ bool FakeHost::client_closed(std::chrono::milliseconds timeout) {
     return gone;
 }
 
+namespace {
+
+template <class R>
+Bytes bytes_of(const R& record, std::size_t size = sizeof(R)) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&record);
+    return Bytes(b, b + size);
+}
+
+}  // namespace
+
 Bytes version_packet(std::string_view version, std::uint16_t insim_version, std::uint8_t reqi) {
     insim::IS_VER v{};
     v.Size = sizeof v;
@@ -161,25 +171,27 @@ Bytes version_packet(std::string_view version, std::uint16_t insim_version, std:
     std::memcpy(v.Version, version.data(), std::min(version.size(), sizeof v.Version));
     std::memcpy(v.Product, "S3", 2);
     v.InSimVer.set(insim_version);
-    const auto* b = reinterpret_cast<const std::uint8_t*>(&v);
-    return Bytes(b, b + sizeof v);
+    return bytes_of(v);
 }
 
 Bytes tiny_packet(std::uint8_t subtype, std::uint8_t reqi) {
-    return Bytes{4, insim::ISP_TINY, reqi, subtype};
+    insim::IS_TINY t = insim::make_tiny(subtype);
+    t.ReqI = reqi;
+    return bytes_of(t);
 }
 
 Bytes mso_packet(std::uint8_t text_start, std::string_view text) {
-    const std::size_t msg = std::min<std::size_t>(text.size(), 127);
-    const std::size_t size = 8 + (msg + 4) / 4 * 4;  // text, its zero, padded to 4
-    Bytes b(size, 0);
-    b[0] = static_cast<std::uint8_t>(size);
-    b[1] = insim::ISP_MSO;
-    b[4] = 1;  // UCID
-    b[6] = 1;  // user message
-    b[7] = text_start;
-    std::memcpy(b.data() + 8, text.data(), msg);
-    return b;
+    insim::IS_MSO m{};
+    const std::size_t msg = std::min(text.size(), sizeof m.Msg - 1);
+    // The text, its zero, padded to 4.
+    const std::size_t size = offsetof(insim::IS_MSO, Msg) + (msg + 4) / 4 * 4;
+    m.Size = static_cast<std::uint8_t>(size);
+    m.Type = insim::ISP_MSO;
+    m.UCID = 1;
+    m.UserType = 1;  // user message
+    m.TextStart = text_start;
+    std::memcpy(m.Msg, text.data(), msg);
+    return bytes_of(m, size);
 }
 
 Bytes say_packet(std::string_view name, std::string_view text) {
@@ -197,22 +209,26 @@ Bytes ncn_packet(std::string_view player_name, std::uint8_t ucid) {
     std::memcpy(n.UName, "player", 6);
     std::memcpy(n.PName, player_name.data(), std::min<std::size_t>(player_name.size(), 23));
     n.Total = 2;
-    const auto* b = reinterpret_cast<const std::uint8_t*>(&n);
-    return Bytes(b, b + sizeof n);
+    return bytes_of(n);
 }
 
 Bytes mci_packet(std::uint8_t cars) {
-    const std::size_t size = 4 + 28 * static_cast<std::size_t>(std::min<std::uint8_t>(cars, 8));
+    // Only the header is read by anyone: the car records stay zero.
+    constexpr std::size_t kCar = 28;
+    insim::Header h{};
+    h.Byte3 = std::min<std::uint8_t>(cars, 8);  // NumC
+    const std::size_t size = sizeof h + kCar * h.Byte3;
+    h.Size = static_cast<std::uint8_t>(size);
+    h.Type = insim::ISP_MCI;
     Bytes b(size, 0);
-    b[0] = static_cast<std::uint8_t>(size);
-    b[1] = insim::ISP_MCI;
-    b[3] = static_cast<std::uint8_t>((size - 4) / 28);
+    std::memcpy(b.data(), &h, sizeof h);
     return b;
 }
 
 std::string_view chat_text(const Bytes& mst) {
-    if (mst.size() <= 4) return {};
-    const std::string_view msg(reinterpret_cast<const char*>(mst.data()) + 4, mst.size() - 4);
+    constexpr std::size_t kMsg = offsetof(insim::IS_MST, Msg);
+    if (mst.size() <= kMsg) return {};
+    const std::string_view msg(reinterpret_cast<const char*>(mst.data()) + kMsg, mst.size() - kMsg);
     return msg.substr(0, msg.find('\0'));
 }
 

@@ -13,14 +13,8 @@ namespace hostside {
 namespace {
 
 constexpr std::uint8_t kStyleBackground = insim::ISB_LIGHT | insim::ISB_DARK;
-
-// Button text as sent: up to its zero or the end of the packet.
-std::string button_text(const Bytes& p) {
-    constexpr std::size_t kText = offsetof(insim::IS_BTN, Text);
-    if (p.size() <= kText) return {};
-    const std::string_view area(reinterpret_cast<const char*>(p.data()) + kText, p.size() - kText);
-    return std::string(area.substr(0, area.find('\0')));
-}
+// IS_BFN subtype of another program's clearing of all its buttons; Travo never sends it.
+constexpr std::uint8_t kClearAll = 1;
 
 // Splits UTF-8 text into the characters that take one terminal cell each.
 std::vector<std::string> glyphs(const std::string& utf8) {
@@ -63,23 +57,21 @@ bool ScreenModel::forget(int owner) {
 }
 
 bool ScreenModel::apply(const Bytes& p, int owner) {
-    if (p.size() < 8) return false;
+    if (p.size() < sizeof(insim::IS_BFN)) return false;
     auto& buttons = layers_[owner];
-    if (p[1] == insim::ISP_BTN && p.size() >= offsetof(insim::IS_BTN, Text)) {
-        ScreenButton b;
-        b.click_id = p[4];
-        b.style = p[6];
-        b.left = p[8];
-        b.top = p[9];
-        b.width = p[10];
-        b.height = p[11];
-        b.text = button_text(p);
+    const std::uint8_t type = record_of<insim::Header>(p).Type;
+    if (type == insim::ISP_BTN && p.size() >= offsetof(insim::IS_BTN, Text)) {
+        // The text as sent: up to its zero or the end of the packet.
+        const auto r = record_of<insim::IS_BTN>(p);
+        ScreenButton b{
+            r.ClickID, r.BStyle, r.L, r.T, r.W, r.H, std::string(insim::field_text(r.Text))};
         buttons[b.click_id] = b;
         return true;
     }
-    if (p[1] == insim::ISP_BFN) {
-        if (p[3] == insim::BFN_DEL_BTN) return buttons.erase(p[5]) > 0;
-        if (p[3] == 1) {  // clear all
+    if (type == insim::ISP_BFN) {
+        const auto r = record_of<insim::IS_BFN>(p);
+        if (r.SubT == insim::BFN_DEL_BTN) return buttons.erase(r.ClickID) > 0;
+        if (r.SubT == kClearAll) {
             const bool had = !buttons.empty();
             buttons.clear();
             return had;

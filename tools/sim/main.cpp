@@ -505,10 +505,11 @@ class VirtualHost {
         }
         switch (p.type()) {
             case insim::ISP_TINY:
-                if (p.bytes.size() == 4 && p.bytes[3] == insim::TINY_NONE)
-                    c.awaiting_keepalive = false;
-                if (p.bytes.size() == 4 && p.bytes[3] == insim::TINY_CLOSE)
-                    say(tag(c) + "the client closes InSim");
+                if (p.bytes.size() == sizeof(insim::IS_TINY)) {
+                    const auto t = hostside::record_of<insim::IS_TINY>(p.bytes);
+                    if (t.SubT == insim::TINY_NONE) c.awaiting_keepalive = false;
+                    if (t.SubT == insim::TINY_CLOSE) say(tag(c) + "the client closes InSim");
+                }
                 break;
             case insim::ISP_MST:
                 show_chat(c, hostside::chat_text(p));
