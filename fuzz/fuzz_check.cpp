@@ -17,7 +17,7 @@
 #include "app/config_table.h"
 #include "app/startup.h"
 #include "insim/host_connection.h"
-#include "tests/support/memory_platform.h"
+#include "insim/memory_platform.h"
 #include "tools/check/checker.h"
 #include "tools/check/picture.h"
 #include "tools/host_side/fake_host.h"
@@ -25,6 +25,9 @@
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using Bytes = mem::Bytes;
 
 [[noreturn]] void fail(const char* what, std::string_view where = {}) {
@@ -207,22 +210,22 @@ void check_report(const travo_check::Report& report, const ConfigValues& travo) 
 
 // The scene the picture shows, played by travo's code over the in-memory platform.
 std::vector<hostside::Bytes> scene(const ConfigValues& values) {
-    mem::reset();
-    mem::add_bytes(hostside::version_packet("0.7F", 9));
-    mem::add_bytes(hostside::ncn_packet(travo_check::kPicturePlayer));
+    net.reset();
+    net.add_bytes(hostside::version_packet("0.7F", 9));
+    net.add_bytes(hostside::ncn_packet(travo_check::kPicturePlayer));
     for (const char* command : travo_check::kPictureCommands)
-        mem::add_bytes(hostside::say_packet(travo_check::kPicturePlayer, command));
-    mem::add_event(mem::Event::close);
-    HostConnection connection;
+        net.add_bytes(hostside::say_packet(travo_check::kPicturePlayer, command));
+    net.add_event(mem::Event::close);
+    HostConnection connection{net};
     insim::IS_VER version{};
     if (connection.connect_host("127.0.0.1", 29999, kInsimName, values.admin_password, &version,
                                 kInsimPrefix, kInsimFlags, kInsimIntervalMs, 0) != 0)
         fail("no handshake");
-    const std::size_t from = mem::record().sent.size();
+    const std::size_t from = net.record().sent.size();
     send_greeting(connection, values);
     run_packet_loop(connection, values);
     std::vector<hostside::Bytes> records;
-    for (const Bytes& b : mem::sends_since(from)) records.emplace_back(b.begin(), b.end());
+    for (const Bytes& b : net.sends_since(from)) records.emplace_back(b.begin(), b.end());
     return records;
 }
 

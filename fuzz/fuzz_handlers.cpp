@@ -17,11 +17,14 @@
 #include "app/config.h"
 #include "app/handlers.h"
 #include "insim/host_connection.h"
-#include "tests/support/memory_platform.h"
+#include "insim/memory_platform.h"
 
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using Bytes = mem::Bytes;
 
 [[noreturn]] void fail(const char* what, std::size_t index) {
@@ -227,12 +230,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     wire[0] = 255;
     wire[1] = 200;
     wire.insert(wire.end(), record.begin(), record.end());
-    mem::reset();
-    mem::add_bytes(wire);
-    HostConnection c;
+    net.reset();
+    net.add_bytes(wire);
+    HostConnection c{net};
     if (c.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
         fail("cannot connect", 0);
-    const std::size_t sent_at = mem::record().sent.size();
+    const std::size_t sent_at = net.record().sent.size();
 
     if (c.receive_packet() != 0 || c.packet_size() != 255) fail("filler packet not delivered", 0);
     if (c.receive_packet() != 0 || c.packet_size() != record.size() ||
@@ -244,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         handle_ncn(c, config);
     }
-    const Bytes& all = mem::record().sent;
+    const Bytes& all = net.record().sent;
     const Bytes sent(all.begin() + static_cast<long>(sent_at), all.end());
     const std::vector<Expected> expected =
         is_mso ? expected_mso(record, config) : expected_ncn(record, config);
@@ -254,7 +257,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool light = std::any_of(expected.begin(), expected.end(), [](const Expected& e) {
         return e.type == 42 && e.click_id == 2;
     });
-    const std::vector<unsigned long>& sleeps = mem::record().sleeps;
+    const std::vector<unsigned long>& sleeps = net.record().sleeps;
     if (!light && !sleeps.empty()) fail("a sleep without the start light", 0);
     if (light && (sleeps.size() != 5 || sleeps[0] != 7000 || sleeps[1] != 1000 ||
                   sleeps[2] != 1000 || sleeps[3] < 3301 || sleeps[3] > 5000 || sleeps[4] != 5000))

@@ -3,11 +3,11 @@
 #include "insim/builders.h"
 #include "insim/click_ids.h"
 #include "insim/host_connection.h"
-#include "insim/platform.h"
 
 namespace {
 
-SleepFunction sleep_function = platform::sleep_ms;
+// Null: the connection's platform sleeps.
+SleepFunction sleep_function = nullptr;
 std::uint32_t random_state = 1;
 
 // Lamp texts: a colour code and the Windows-1252 bullet.
@@ -87,12 +87,24 @@ int random_between(int min, int max) {
 }
 
 void set_sleep_function(SleepFunction sleep) {
-    sleep_function = sleep != nullptr ? sleep : platform::sleep_ms;
+    sleep_function = sleep;
 }
 
 void set_random_state(std::uint32_t state) {
     random_state = state;
 }
+
+namespace {
+
+void pause(HostConnection& connection, unsigned long milliseconds) {
+    if (sleep_function != nullptr) {
+        sleep_function(milliseconds);
+    } else {
+        connection.platform().sleep_ms(milliseconds);
+    }
+}
+
+}  // namespace
 
 int run_start_lights(HostConnection& connection) {
     // First pass: the display with unlit lamps and a red fourth lamp.
@@ -100,9 +112,9 @@ int run_start_lights(HostConnection& connection) {
 
     // Second pass: the housing again, then the countdown lamp by lamp.
     for (const Piece& p : kPieces) {
-        if (p.click_id == kLamp1) sleep_function(7000);
+        if (p.click_id == kLamp1) pause(connection, 7000);
         send_piece(connection, p, piece_text(p.click_id, 1));
-        if (p.click_id >= kLamp1) sleep_function(wait_after(p.click_id));
+        if (p.click_id >= kLamp1) pause(connection, wait_after(p.click_id));
     }
 
     insim::IS_BFN Bfn_base = insim::make_button_delete();

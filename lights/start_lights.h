@@ -13,7 +13,7 @@ int random_between(int min, int max);
 
 // The blocking millisecond sleep used between the lamps; tests put a recorder in its place.
 using SleepFunction = void (*)(unsigned long milliseconds);
-void set_sleep_function(SleepFunction sleep);  // nullptr restores the platform's sleep
+void set_sleep_function(SleepFunction sleep);  // nullptr: the connection's platform's sleep
 
 // The random source starts at state 1 in every run of the program; tests rewind it.
 void set_random_state(std::uint32_t state);

@@ -5,13 +5,16 @@
 #include <cstdio>
 
 #include "app/config.h"
-#include "tests/support/memory_platform.h"
+#include "insim/memory_platform.h"
 #include "tools/check/connect.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using Outcome = travo_check::ConnectReport::Outcome;
 using namespace std::chrono_literals;
 
@@ -30,17 +33,17 @@ TEST(ConnectDoctorSends, ASendWithNoRoomEndsTheCheckByItsLimit) {
     } cases[] = {{1, 0}, {2, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.failing_wait);
-        mem::reset();
-        mem::add_bytes(hostside::tiny_packet(insim::TINY_NONE));
-        mem::add_bytes(hostside::version_packet("0.7F", 9));
-        mem::fail(mem::Call::write_wait, c.failing_wait);
-        const auto report = travo_check::connect_check(values(), 10s);
+        net.reset();
+        net.add_bytes(hostside::tiny_packet(insim::TINY_NONE));
+        net.add_bytes(hostside::version_packet("0.7F", 9));
+        net.fail(mem::Call::write_wait, c.failing_wait);
+        const auto report = travo_check::connect_check(values(), 10s, net);
         EXPECT_EQ(report.outcome, Outcome::no_answer) << report.line;
         EXPECT_NE(report.line.find("stopped reading what travo-check sent"), std::string::npos)
             << report.line;
-        EXPECT_EQ(mem::sends_since(0).size(), c.sends);
-        EXPECT_EQ(mem::record().sockets_closed, 1);
-        EXPECT_EQ(mem::record().layer_stops, 1);
+        EXPECT_EQ(net.sends_since(0).size(), c.sends);
+        EXPECT_EQ(net.record().sockets_closed, 1);
+        EXPECT_EQ(net.record().layer_stops, 1);
     }
 }
 

@@ -294,6 +294,29 @@ TEST(Picture, DrawsTheRecordsTravoSendsByteForByte) {
     EXPECT_EQ(drawn, sent);
 }
 
+// The picture needs no network: in a namespace of its own whose loopback is down, it is drawn
+// the same, record for record, as beside a network.
+TEST(Picture, NeedsNoNetwork) {
+    const char* unshare = "/usr/bin/unshare";
+    if (!std::filesystem::exists(unshare)) GTEST_SKIP() << "no /usr/bin/unshare (util-linux)";
+    testsupport::ConfigDir dir(kLongAndColoured);
+    ASSERT_TRUE(dir.ok());
+    const ProcessResult inside = testsupport::run_process(
+        {unshare,
+         {"--map-root-user", "--net", TRAVO_CHECK_BINARY, "--picture", "inside.svg"},
+         dir.path()},
+        30s);
+    if (contains(inside.err, "unshare failed")) {
+        GTEST_SKIP() << "no private network namespace here: " << inside.err;
+    }
+    EXPECT_TRUE(inside.exited_with(1)) << inside.out << inside.err;  // the long values warn
+    const ProcessResult outside = run_check({"--picture", "outside.svg"}, dir.path());
+    EXPECT_TRUE(outside.exited_with(1)) << outside.out << outside.err;
+    const std::vector<hostside::Bytes> drawn = picture_records(read_all(dir.file("inside.svg")));
+    EXPECT_FALSE(drawn.empty());
+    EXPECT_EQ(drawn, picture_records(read_all(dir.file("outside.svg"))));
+}
+
 // The picture renders, and holds what the players would see and the marks the operator needs.
 TEST(Picture, RendersWithTheTextsAndMarksItShould) {
     const char* renderer = "/usr/bin/rsvg-convert";

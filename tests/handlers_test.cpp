@@ -12,14 +12,17 @@
 
 #include "app/config.h"
 #include "insim/host_connection.h"
+#include "insim/memory_platform.h"
 #include "insim/records.h"
-#include "tests/support/memory_platform.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using hostside::Bytes;
 
 void set_value(char (&field)[256], std::string_view value) {
@@ -83,27 +86,27 @@ std::vector<std::string> describe_all(const std::vector<Bytes>& packets) {
 class HandlerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        mem::reset();
+        net.reset();
         ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
-        sent_at = mem::record().sent.size();
+        sent_at = net.record().sent.size();
     }
-    void TearDown() override { mem::reset(); }
+    void TearDown() override { net.reset(); }
 
     // Makes `packet` the connection's current packet.
     void deliver(const Bytes& packet) {
-        mem::add_bytes(packet);
+        net.add_bytes(packet);
         ASSERT_EQ(conn.receive_packet(), 0);
     }
 
     // What the client sent since the last call.
     std::vector<Bytes> sent() {
-        std::vector<Bytes> out = mem::sends_since(sent_at);
-        sent_at = mem::record().sent.size();
+        std::vector<Bytes> out = net.sends_since(sent_at);
+        sent_at = net.record().sent.size();
         return out;
     }
 
     // The start light's waits so far, on the platform's sleep.
-    std::size_t sleeps() const { return mem::record().sleeps.size(); }
+    std::size_t sleeps() const { return net.record().sleeps.size(); }
 
     std::vector<Bytes> answer_to_chat(std::uint8_t text_start, std::string_view text,
                                       const ConfigValues& config) {
@@ -118,7 +121,7 @@ class HandlerTest : public ::testing::Test {
         return sent();
     }
 
-    HostConnection conn;
+    HostConnection conn{net};
     std::size_t sent_at = 0;
 };
 

@@ -54,8 +54,7 @@ int draw_picture(const std::string& picture, const std::string& path, const Conf
                  int exit_code) {
     const auto records = travo_check::play_scene(values);
     if (!records) {
-        std::cerr << "travo-check: no picture: travo's code needs a connection to 127.0.0.1 "
-                     "inside this program, and none could be had\n";
+        std::cerr << "travo-check: no picture: travo's code did not play the scene to its end\n";
         return 2;
     }
     const std::string svg =

@@ -1,30 +1,27 @@
 #include "tools/check/picture.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <map>
 #include <sstream>
 #include <string_view>
-#include <thread>
 
 #include "app/startup.h"
 #include "insim/click_ids.h"
 #include "insim/host_connection.h"
+#include "insim/memory_platform.h"
 #include "insim/records.h"
 #include "lights/start_lights.h"
 #include "tools/check/checker.h"
+#include "tools/host_side/fake_host.h"
 #include "tools/host_side/screen.h"
 #include "tools/host_side/text.h"
 
 namespace travo_check {
 namespace {
 
-using namespace std::chrono_literals;
 using hostside::Bytes;
-
-void no_wait(unsigned long /*milliseconds*/) {}
 
 std::string hex(const Bytes& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -87,44 +84,33 @@ constexpr const char* kNote = "#ffb030";
 }  // namespace
 
 std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
-    hostside::FakeHost host;
-    if (!host.listen()) return std::nullopt;
-    std::thread handshake([&] {
-        if (host.accept(2s)) host.handshake();
-    });
-    HostConnection connection;
+    // The host's side is a script on the in-memory platform: no socket, no network, no waits.
+    memory_platform::MemoryPlatform host;
+    host.add_bytes(hostside::version_packet("0.7F", 9));
+    HostConnection connection(host);
     insim::IS_VER version{};
-    // travo's own handshake, only with this process for its host.
-    const int connected =
-        connection.connect_host("127.0.0.1", host.port(), kInsimName, values.admin_password,
-                                &version, kInsimPrefix, kInsimFlags, kInsimIntervalMs, 0);
-    handshake.join();
-    if (connected != 0) return std::nullopt;
-    host.clear_received();
+    // travo's own handshake.
+    if (connection.connect_host("127.0.0.1", kPictureHostPort, kInsimName, values.admin_password,
+                                &version, kInsimPrefix, kInsimFlags, kInsimIntervalMs, 0) != 0) {
+        return std::nullopt;
+    }
+    const std::size_t after_handshake = host.record().sent.size();
 
     send_greeting(connection, values);
-    host.send_raw(hostside::ncn_packet(kPicturePlayer));
+    host.add_bytes(hostside::ncn_packet(kPicturePlayer));
     for (const char* command : kPictureCommands)
-        host.send_raw(hostside::say_packet(kPicturePlayer, command));
+        host.add_bytes(hostside::say_packet(kPicturePlayer, command));
+    // The host goes once everything has been served, the start light's nine deletions last.
+    host.add_event(memory_platform::Event::close);
+    if (run_packet_loop(connection, values) != HostConnection::kClosed) return std::nullopt;
 
-    // The loop serves the player until the host goes, which it does once the start light's
-    // nine deletions, the last records of the scene, have arrived.
-    set_sleep_function(no_wait);
-    std::thread loop([&] { run_packet_loop(connection, values); });
-    constexpr int kLightDeletions = click_id::kLightLast - click_id::kLightFirst + 1;
-    int deletions = 0;
-    while (deletions < kLightDeletions) {
-        const auto p = host.next_packet(2s);
-        if (!p) break;
-        if (p->type() == insim::ISP_BFN) ++deletions;
-    }
-    host.close();
-    loop.join();
-    set_sleep_function(nullptr);
+    std::vector<Bytes> records = host.sends_since(after_handshake);
+    constexpr auto kLightDeletions =
+        static_cast<std::ptrdiff_t>(click_id::kLightLast - click_id::kLightFirst + 1);
+    const auto deletions = std::count_if(records.begin(), records.end(), [](const Bytes& r) {
+        return r.size() >= 2 && r[1] == insim::ISP_BFN;
+    });
     if (deletions < kLightDeletions) return std::nullopt;
-
-    std::vector<Bytes> records;
-    for (const auto& p : host.received()) records.push_back(p.bytes);
     return records;
 }
 
