@@ -122,12 +122,8 @@ int HostConnection::close_connection() {
     return 0;
 }
 
-int HostConnection::receive_packet() {
-    const int result = receive_packet_until(kNoDeadline);
-    return result < kClosed ? -1 : result;
-}
-
-int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
+// Inlined into both callers, so that the packet loop's copy has no deadline to look at.
+[[gnu::always_inline]] inline int HostConnection::receive_framed(unsigned long long deadline_ms) {
     for (;;) {
         framer.drop_front();
         // A peer that floods keep-alives keeps the framer full: the deadline holds here too.
@@ -181,6 +177,15 @@ int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
         }
         return 0;
     }
+}
+
+int HostConnection::receive_packet() {
+    const int result = receive_framed(kNoDeadline);
+    return result < kClosed ? -1 : result;
+}
+
+int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
+    return receive_framed(deadline_ms);
 }
 
 std::int8_t HostConnection::packet_type() const {

@@ -69,6 +69,7 @@ class HostConnection {
 
   private:
     void close_sockets();
+    int receive_framed(unsigned long long deadline_ms);
     // Waits for room to send until the deadline: 0 there is, kLate there was none, -1 failed.
     int wait_to_send(unsigned long long deadline_ms);
 
