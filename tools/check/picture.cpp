@@ -81,6 +81,166 @@ constexpr int kLine = 26;
 constexpr const char* kWarn = "#ff5050";
 constexpr const char* kNote = "#ffb030";
 
+// What the picture shows: the screen at the light's last lit frame (everything up to the first
+// deletion), the ClickIDs that changed hands on it, and the chat.
+struct Scene {
+    hostside::ScreenModel screen;
+    std::map<std::uint8_t, hostside::ScreenButton> taken;  // ClickID -> the button it replaced
+    std::map<std::uint8_t, bool> deleted_later;
+    std::vector<std::string> chat;
+};
+
+Scene read_scene(const std::vector<Bytes>& records) {
+    Scene scene;
+    bool lit = true;
+    for (const Bytes& r : records) {
+        if (r.size() < 2) continue;
+        if (r[1] == insim::ISP_MST) scene.chat.emplace_back(hostside::chat_text(r));
+        if (r[1] == insim::ISP_BFN) lit = false;
+        if (!lit) {
+            if (r[1] == insim::ISP_BFN && r.size() > 5) scene.deleted_later[r[5]] = true;
+            continue;
+        }
+        if (r[1] == insim::ISP_BTN && r.size() > 4) {
+            const auto& shown = scene.screen.buttons();
+            if (const auto it = shown.find(r[4]); it != shown.end()) {
+                if (moves(it->second, r) && scene.taken.count(r[4]) == 0)
+                    scene.taken[r[4]] = it->second;
+            }
+        }
+        scene.screen.apply(r);
+    }
+    return scene;
+}
+
+// A button that would surprise the operator, in ClickID order.
+struct ButtonFinding {
+    std::uint8_t id;
+    const hostside::ScreenButton* button;
+    int shrunk_percent;  // -1: the text fits well enough
+    bool past_grid;
+};
+
+std::vector<ButtonFinding> find_in_buttons(const Scene& scene) {
+    std::vector<ButtonFinding> found;
+    for (const auto& [id, b] : scene.screen.buttons()) {
+        const hostside::TextFit fit = hostside::fit_text(b, kScale);
+        // Texts a little too wide are common; a text shrunk to well under its button's height
+        // is hard to read.
+        const int percent = fit.shrunk < 0.6 ? static_cast<int>(fit.shrunk * 100) : -1;
+        const bool past = b.left + b.width > hostside::ScreenModel::kGrid ||
+                          b.top + b.height > hostside::ScreenModel::kGrid;
+        if (percent >= 0 || past) found.push_back({id, &b, percent, past});
+    }
+    return found;
+}
+
+std::vector<std::string> notes_on(const Scene& scene, const std::vector<ButtonFinding>& found) {
+    std::vector<std::string> notes;
+    int past_grid = 0;
+    std::string past_ids;
+    for (const ButtonFinding& f : found) {
+        if (f.shrunk_percent >= 0) {
+            notes.push_back("ClickID " + std::to_string(f.id) + " (dashed): the text " +
+                            describe(*f.button) + " is much wider than its button and shrinks to " +
+                            std::to_string(f.shrunk_percent) + " % of the size its height gives");
+        }
+        if (f.past_grid) {
+            ++past_grid;
+            past_ids += (past_ids.empty() ? "" : ", ") + std::to_string(f.id);
+        }
+    }
+    if (past_grid > 0) {
+        notes.push_back(std::to_string(past_grid) + " button" + (past_grid == 1 ? "" : "s") +
+                        " (ClickID " + past_ids +
+                        ") reach past the 200-unit grid (red): the host "
+                        "may cut them at the screen's edge");
+    }
+    for (const auto& [id, before] : scene.taken) {
+        const auto& now = scene.screen.buttons().at(id);
+        notes.push_back(
+            "ClickID " + std::to_string(id) + " (framed) first showed " + describe(before) +
+            "; the start light's " + describe(now) + " took its place" +
+            (scene.deleted_later.count(id) != 0 ? ", and it is deleted when the light ends" : ""));
+    }
+    return notes;
+}
+
+std::string svg_marks(const Scene& scene, const std::vector<ButtonFinding>& found) {
+    std::ostringstream marks;
+    for (const ButtonFinding& f : found) {
+        const hostside::ScreenButton& b = *f.button;
+        const int x = kScreenX + b.left * kScale, y = kScreenY + b.top * kScale;
+        const int w = b.width * kScale, h = b.height * kScale;
+        if (f.shrunk_percent >= 0) {
+            marks << "<rect class=\"mark shrunk\" x=\"" << x - 2 << "\" y=\"" << y - 2
+                  << "\" width=\"" << w + 4 << "\" height=\"" << h + 4
+                  << "\" fill=\"none\" stroke=\"" << kNote
+                  << "\" stroke-width=\"2\" stroke-dasharray=\"5 3\"/>\n";
+        }
+        if (f.past_grid) {
+            const int gx = kScreenX + hostside::ScreenModel::kGrid * kScale;
+            marks << "<rect class=\"mark past-grid\" x=\"" << std::max(x, gx) << "\" y=\"" << y
+                  << "\" width=\"" << x + w - std::max(x, gx) << "\" height=\"" << h << "\" fill=\""
+                  << kWarn << "\" fill-opacity=\"0.35\" stroke=\"" << kWarn << "\"/>\n";
+        }
+    }
+    for (const auto& [id, before] : scene.taken) {
+        const auto& now = scene.screen.buttons().at(id);
+        const int x = kScreenX + now.left * kScale, y = kScreenY + now.top * kScale;
+        marks << "<rect class=\"mark shared-id\" x=\"" << x << "\" y=\"" << y << "\" width=\""
+              << now.width * kScale << "\" height=\"" << now.height * kScale
+              << "\" fill=\"none\" stroke=\"" << kNote << "\" stroke-width=\"2\"/>\n";
+    }
+    return marks.str();
+}
+
+// The chat, newest line at the bottom, cut lines marked with what they lost; `y` moves down.
+std::string svg_chat(const std::vector<std::string>& chat, const ConfigValues& values, int& y) {
+    std::ostringstream lines;
+    for (const std::string& sent : chat) {
+        const std::string lost = chat_line_lost(sent, values);
+        lines << "<rect x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2 << "\" width=\""
+              << kChatWidth << "\" height=\"" << kLine
+              << "\" fill=\"#000000\" fill-opacity=\"0.35\"/>\n";
+        lines
+            << "<text class=\"chat\" x=\"" << kChatX + 8 << "\" y=\"" << y
+            << "\" xml:space=\"preserve\" dominant-baseline=\"central\" font-family=\"sans-serif\" "
+               "font-size=\"16\">"
+            << hostside::svg_tspans(shown_in_chat(sent)) << "</text>\n";
+        if (!lost.empty()) {
+            lines << "<rect class=\"mark cut\" x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2
+                  << "\" width=\"4\" height=\"" << kLine << "\" fill=\"" << kWarn << "\"/>\n";
+            y += kLine - 6;
+            lines << "<text class=\"mark cut\" x=\"" << kChatX + 24 << "\" y=\"" << y
+                  << "\" xml:space=\"preserve\" dominant-baseline=\"central\" "
+                     "font-family=\"sans-serif\" font-size=\"12\" fill=\""
+                  << kWarn << "\">cut at 63 characters, " << lost.size()
+                  << (lost.size() == 1 ? " character" : " characters") << " lost: \u201C"
+                  << hostside::xml_escape(hostside::plain_text(lost)) << "\u201D</text>\n";
+        }
+        y += kLine + 2;
+    }
+    return lines.str();
+}
+
+// The notes, wrapped at blanks to stay inside the chat's column; `y` moves down.
+std::string svg_notes(const std::vector<std::string>& notes, int& y) {
+    std::ostringstream notes_svg;
+    for (const std::string& n : notes) {
+        std::string_view rest = n;
+        for (bool first = true; !rest.empty(); first = false) {
+            std::size_t cut = rest.size();
+            if (cut > 100) cut = std::min<std::size_t>(rest.rfind(' ', 100), 100);
+            y += first ? 22 : 17;
+            notes_svg << "<text class=\"note\" x=\"" << kChatX + (first ? 0 : 16) << "\" y=\"" << y
+                      << "\" font-family=\"sans-serif\" font-size=\"13\" fill=\"" << kNote << "\">"
+                      << hostside::xml_escape(rest.substr(0, cut)) << "</text>\n";
+            rest.remove_prefix(std::min(rest.size(), cut + 1));
+        }
+    }
+    return notes_svg.str();
+}
 }  // namespace
 
 std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
@@ -116,119 +276,14 @@ std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
 
 std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& values,
                         const std::string& title) {
-    // The screen at the light's last lit frame: everything up to the first deletion.
-    hostside::ScreenModel screen;
-    std::map<std::uint8_t, hostside::ScreenButton> taken;  // ClickID -> the button it replaced
-    std::map<std::uint8_t, bool> deleted_later;
-    std::vector<std::string> chat;
-    bool lit = true;
-    for (const Bytes& r : records) {
-        if (r.size() < 2) continue;
-        if (r[1] == insim::ISP_MST) chat.emplace_back(hostside::chat_text(r));
-        if (r[1] == insim::ISP_BFN) lit = false;
-        if (!lit) {
-            if (r[1] == insim::ISP_BFN && r.size() > 5) deleted_later[r[5]] = true;
-            continue;
-        }
-        if (r[1] == insim::ISP_BTN && r.size() > 4) {
-            const auto& shown = screen.buttons();
-            if (const auto it = shown.find(r[4]); it != shown.end()) {
-                if (moves(it->second, r) && taken.count(r[4]) == 0) taken[r[4]] = it->second;
-            }
-        }
-        screen.apply(r);
-    }
+    const Scene scene = read_scene(records);
+    const std::vector<ButtonFinding> findings = find_in_buttons(scene);
+    const std::vector<std::string> notes = notes_on(scene, findings);
 
-    std::vector<std::string> notes;
-    std::ostringstream marks;
-    int past_grid = 0;
-    std::string past_ids;
-    for (const auto& [id, b] : screen.buttons()) {
-        const int x = kScreenX + b.left * kScale, y = kScreenY + b.top * kScale;
-        const int w = b.width * kScale, h = b.height * kScale;
-        const hostside::TextFit fit = hostside::fit_text(b, kScale);
-        // Texts a little too wide are common; a text shrunk to well under its button's height
-        // is hard to read.
-        if (fit.shrunk < 0.6) {
-            const int percent = static_cast<int>(fit.shrunk * 100);
-            marks << "<rect class=\"mark shrunk\" x=\"" << x - 2 << "\" y=\"" << y - 2
-                  << "\" width=\"" << w + 4 << "\" height=\"" << h + 4
-                  << "\" fill=\"none\" stroke=\"" << kNote
-                  << "\" stroke-width=\"2\" stroke-dasharray=\"5 3\"/>\n";
-            notes.push_back("ClickID " + std::to_string(id) + " (dashed): the text " + describe(b) +
-                            " is much wider than its button and shrinks to " +
-                            std::to_string(percent) + " % of the size its height gives");
-        }
-        if (b.left + b.width > hostside::ScreenModel::kGrid ||
-            b.top + b.height > hostside::ScreenModel::kGrid) {
-            ++past_grid;
-            past_ids += (past_ids.empty() ? "" : ", ") + std::to_string(id);
-            const int gx = kScreenX + hostside::ScreenModel::kGrid * kScale;
-            marks << "<rect class=\"mark past-grid\" x=\"" << std::max(x, gx) << "\" y=\"" << y
-                  << "\" width=\"" << x + w - std::max(x, gx) << "\" height=\"" << h << "\" fill=\""
-                  << kWarn << "\" fill-opacity=\"0.35\" stroke=\"" << kWarn << "\"/>\n";
-        }
-    }
-    if (past_grid > 0) {
-        notes.push_back(std::to_string(past_grid) + " button" + (past_grid == 1 ? "" : "s") +
-                        " (ClickID " + past_ids +
-                        ") reach past the 200-unit grid (red): the host "
-                        "may cut them at the screen's edge");
-    }
-    for (const auto& [id, before] : taken) {
-        const auto& now = screen.buttons().at(id);
-        const int x = kScreenX + now.left * kScale, y = kScreenY + now.top * kScale;
-        marks << "<rect class=\"mark shared-id\" x=\"" << x << "\" y=\"" << y << "\" width=\""
-              << now.width * kScale << "\" height=\"" << now.height * kScale
-              << "\" fill=\"none\" stroke=\"" << kNote << "\" stroke-width=\"2\"/>\n";
-        notes.push_back(
-            "ClickID " + std::to_string(id) + " (framed) first showed " + describe(before) +
-            "; the start light's " + describe(now) + " took its place" +
-            (deleted_later.count(id) != 0 ? ", and it is deleted when the light ends" : ""));
-    }
-
-    // The chat, newest line at the bottom, cut lines marked with what they lost.
-    std::ostringstream lines;
     int y = kScreenY + 10;
-    for (const std::string& sent : chat) {
-        const std::string lost = chat_line_lost(sent, values);
-        lines << "<rect x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2 << "\" width=\""
-              << kChatWidth << "\" height=\"" << kLine
-              << "\" fill=\"#000000\" fill-opacity=\"0.35\"/>\n";
-        lines
-            << "<text class=\"chat\" x=\"" << kChatX + 8 << "\" y=\"" << y
-            << "\" xml:space=\"preserve\" dominant-baseline=\"central\" font-family=\"sans-serif\" "
-               "font-size=\"16\">"
-            << hostside::svg_tspans(shown_in_chat(sent)) << "</text>\n";
-        if (!lost.empty()) {
-            lines << "<rect class=\"mark cut\" x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2
-                  << "\" width=\"4\" height=\"" << kLine << "\" fill=\"" << kWarn << "\"/>\n";
-            y += kLine - 6;
-            lines << "<text class=\"mark cut\" x=\"" << kChatX + 24 << "\" y=\"" << y
-                  << "\" xml:space=\"preserve\" dominant-baseline=\"central\" "
-                     "font-family=\"sans-serif\" font-size=\"12\" fill=\""
-                  << kWarn << "\">cut at 63 characters, " << lost.size()
-                  << (lost.size() == 1 ? " character" : " characters") << " lost: \u201C"
-                  << hostside::xml_escape(hostside::plain_text(lost)) << "\u201D</text>\n";
-        }
-        y += kLine + 2;
-    }
-
+    const std::string chat = svg_chat(scene.chat, values, y);
     y += 10;
-    std::ostringstream notes_svg;
-    for (const std::string& n : notes) {
-        // Wrapped at blanks to stay inside the chat's column.
-        std::string_view rest = n;
-        for (bool first = true; !rest.empty(); first = false) {
-            std::size_t cut = rest.size();
-            if (cut > 100) cut = std::min<std::size_t>(rest.rfind(' ', 100), 100);
-            y += first ? 22 : 17;
-            notes_svg << "<text class=\"note\" x=\"" << kChatX + (first ? 0 : 16) << "\" y=\"" << y
-                      << "\" font-family=\"sans-serif\" font-size=\"13\" fill=\"" << kNote << "\">"
-                      << hostside::xml_escape(rest.substr(0, cut)) << "</text>\n";
-            rest.remove_prefix(std::min(rest.size(), cut + 1));
-        }
-    }
+    const std::string notes_svg = svg_notes(notes, y);
     const int height = std::max(kScreenY + kExtent * kScale + 24, y + 30);
 
     std::ostringstream out;
@@ -249,10 +304,10 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
         << "<text x=\"" << kScreenX << "\" y=\"" << kScreenY + kExtent * kScale + 4
         << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#c8d0d8\">The orange and red "
            "marks are the picture's, not on the players' screens.</text>\n"
-        << screen.svg_buttons(kScreenX, kScreenY, kScale) << marks.str() << "<text x=\"" << kChatX
-        << "\" y=\"" << kScreenY - 12
+        << scene.screen.svg_buttons(kScreenX, kScreenY, kScale) << svg_marks(scene, findings)
+        << "<text x=\"" << kChatX << "\" y=\"" << kScreenY - 12
         << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#c8d0d8\">Chat</text>\n"
-        << lines.str() << notes_svg.str() << "</svg>\n";
+        << chat << notes_svg << "</svg>\n";
     return out.str();
 }
 
