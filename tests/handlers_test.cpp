@@ -47,22 +47,6 @@ ConfigValues sample_config() {
     return c;
 }
 
-// A 68-byte IS_MST holding `text` on zero bytes.
-Bytes mst(std::string_view text) {
-    Bytes b(68, 0);
-    b[0] = 68;
-    b[1] = insim::ISP_MST;
-    std::memcpy(b.data() + 4, text.data(), text.size());
-    return b;
-}
-
-// The same record after `text` has been written over it: bytes behind the new zero stay.
-Bytes reused_mst(Bytes previous, std::string_view text) {
-    std::memcpy(previous.data() + 4, text.data(), text.size());
-    previous[4 + text.size()] = 0;
-    return previous;
-}
-
 std::string describe(const Bytes& p) {
     if (p.size() < 6) return "short packet";
     switch (p[1]) {
@@ -227,7 +211,7 @@ TEST_F(HandlerTest, ChatAnswersAreWholeRecordsWithValuesSentVerbatim) {
         set_value(config.*c.field, c.value);
         const std::vector<Bytes> got = answer_to_chat(2, c.command, config);
         ASSERT_FALSE(got.empty());
-        EXPECT_EQ(got[0], mst(c.want));
+        EXPECT_EQ(got[0], testsupport::chat_bytes(c.want));
     }
 }
 
@@ -295,9 +279,9 @@ TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
         ("/msg ^1>> ^7" + extra).substr(0, 63),
         separator,
     };
-    Bytes record = mst("");
+    Bytes record = testsupport::chat_bytes("");
     for (const std::string& line : lines) {
-        record = reused_mst(record, line);
+        record = testsupport::reused_chat_bytes(record, line);
         want.push_back(record);
     }
     ASSERT_EQ(got.size(), want.size());

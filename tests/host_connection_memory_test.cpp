@@ -12,6 +12,7 @@
 #include "insim/host_connection.h"
 #include "insim/memory_platform.h"
 #include "insim/records.h"
+#include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -23,12 +24,6 @@ mem::MemoryPlatform net;
 using mem::Bytes;
 
 const Bytes kKeepAlive{4, insim::ISP_TINY, 0, insim::TINY_NONE};
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 class MemoryConnection : public testing::Test {
   protected:
@@ -52,7 +47,7 @@ class MemoryConnection : public testing::Test {
 
 TEST_F(MemoryConnection, ConnectsToTheHostAndPortItIsGivenWithoutDelayingRecords) {
     const Bytes version = hostside::version_packet("0.7F", 9);
-    net.add_bytes(concat({kKeepAlive, version}));
+    net.add_bytes(testsupport::concat({kKeepAlive, version}));
     insim::IS_VER ver{};
     ASSERT_EQ(conn.connect_host("10.1.2.3", 4321, "t", "pw", &ver, '!', 0, 0, 0), 0);
 
@@ -251,7 +246,7 @@ TEST_F(MemoryConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {
     connect();
     const Bytes first = hostside::mso_packet(6, "Alex: !fb");
     const Bytes second = hostside::ncn_packet("Alex");
-    net.add_bytes(concat({first, second}));
+    net.add_bytes(testsupport::concat({first, second}));
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), first);
     const int receives = net.record().receives;
@@ -323,8 +318,8 @@ TEST_F(MemoryConnection, EachWayTheConnectionEndsGivesItsResult) {
 TEST_F(MemoryConnection, KeepAlivesAreAnsweredInOrderAndNeverDelivered) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    net.add_bytes(concat({kKeepAlive, kKeepAlive}));
-    net.add_bytes(concat({kKeepAlive, chat}));
+    net.add_bytes(testsupport::concat({kKeepAlive, kKeepAlive}));
+    net.add_bytes(testsupport::concat({kKeepAlive, chat}));
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), chat);
     EXPECT_EQ(sent(), (std::vector<Bytes>{kKeepAlive, kKeepAlive, kKeepAlive}));

@@ -12,6 +12,7 @@
 
 #include "insim/builders.h"
 #include "insim/platform.h"
+#include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 #ifndef _WIN32
@@ -28,12 +29,6 @@ using hostside::Bytes;
 using hostside::FakeHost;
 
 constexpr auto kLimit = 2s;
-
-Bytes concat(const Bytes& a, const Bytes& b) {
-    Bytes out = a;
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
-}
 
 class HostConnectionTest : public testing::Test {
   protected:
@@ -94,7 +89,7 @@ TEST_F(HostConnectionTest, TwoPacketsInOneWriteServeTwoCalls) {
     connect();
     const Bytes first = hostside::mso_packet(6, "Alex: !fb");
     const Bytes second = hostside::ncn_packet("Alex");
-    ASSERT_TRUE(fake.send_raw(concat(first, second)));
+    ASSERT_TRUE(fake.send_raw(testsupport::concat({first, second})));
 
     ASSERT_EQ(receive(), 0);
     EXPECT_EQ(current(), first);
@@ -121,7 +116,8 @@ TEST_F(HostConnectionTest, PacketArrivingByteByByteIsDeliveredWhenComplete) {
 TEST_F(HostConnectionTest, KeepAliveIsAnsweredAndNotDelivered) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    ASSERT_TRUE(fake.send_raw(concat(hostside::tiny_packet(insim::TINY_NONE), chat)));
+    ASSERT_TRUE(
+        fake.send_raw(testsupport::concat({hostside::tiny_packet(insim::TINY_NONE), chat})));
     ASSERT_EQ(receive(), 0);
     EXPECT_EQ(current(), chat);
     const auto reply = fake.next_packet(kLimit);
@@ -151,7 +147,7 @@ TEST_F(HostConnectionTest, ShorterPacketLeavesTheRestOfTheLongerOne) {
     const Bytes longer = hostside::mso_packet(6, std::string(127, 'm'));
     const Bytes shorter = hostside::version_packet("0.7F", 9);
     ASSERT_EQ(longer.size(), 136u);
-    ASSERT_TRUE(fake.send_raw(concat(longer, shorter)));
+    ASSERT_TRUE(fake.send_raw(testsupport::concat({longer, shorter})));
     ASSERT_EQ(receive(), 0);
     ASSERT_EQ(receive(), 0);
     ASSERT_EQ(conn.packet_size(), 20u);
