@@ -59,7 +59,7 @@ class Model {
         : s_(stream), n_(length), end_result_(end_result), failing_answer_(failing_answer) {}
 
     // Checks one receive_packet result; false when the connection has ended.
-    bool check(const HostConnection& c, int result, std::size_t& answers) {
+    bool check(const insim::HostConnection& c, int result, std::size_t& answers) {
         answers = 0;
         while (keep_alive_at(pos_)) {
             pos_ += s_[pos_];
@@ -89,7 +89,7 @@ class Model {
         return p < n_ && s_[p] >= 4 && p + s_[p] <= n_ && s_[p + 1] == 3 && s_[p + 3] == 0;
     }
 
-    void check_packet(const HostConnection& c) const {
+    void check_packet(const insim::HostConnection& c) const {
         const std::size_t size = s_[pos_];
         if (c.packet_size() != size) fail("delivered size differs from the Size byte", pos_);
         const std::uint8_t* data = c.packet_data();
@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int failing_answer = (mode & 16) != 0 ? ((mode >> 5) & 3) + 1 : 0;
 
     net.reset();
-    HostConnection connection{net};
+    insim::HostConnection connection{net};
     if (connection.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
         fail("cannot connect", 0);
     std::size_t sent_at = net.record().sent.size();

@@ -24,6 +24,8 @@ std::size_t bounded_length(const std::uint8_t* field, std::size_t field_size) {
 
 }  // namespace
 
+namespace insim {
+
 HostConnection::HostConnection(platform::Platform& platform) noexcept : platform_(platform) {}
 
 // Sockets are left to the end of the process, as the program never closes them explicitly.
@@ -259,3 +261,5 @@ std::int8_t HostConnection::udp_packet_type() const {
 const std::uint8_t* HostConnection::udp_packet_data() const {
     return current_udp_packet.data();
 }
+
+}  // namespace insim

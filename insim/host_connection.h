@@ -10,6 +10,8 @@
 #include "insim/platform.h"
 #include "insim/records.h"
 
+namespace insim {
+
 class HostConnection {
   public:
     // The operating system's sockets unless another platform, such as the in-memory one, is given;
@@ -86,3 +88,5 @@ class HostConnection {
     std::array<std::uint8_t, 512> current_udp_packet{};
     platform::Mutex send_lock;
 };
+
+}  // namespace insim

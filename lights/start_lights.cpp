@@ -4,6 +4,8 @@
 #include "insim/click_ids.h"
 #include "insim/host_connection.h"
 
+namespace lights {
+
 namespace {
 
 // Null: the connection's platform sleeps.
@@ -42,7 +44,7 @@ constexpr Piece kPieces[] = {
 };
 static_assert(std::size(kPieces) == kLightLast - kLightFirst + 1);
 
-void send_piece(HostConnection& connection, const Piece& p, const char* text) {
+void send_piece(insim::HostConnection& connection, const Piece& p, const char* text) {
     insim::IS_BTN b = insim::make_button(
         p.click_id, p.style, static_cast<std::uint8_t>(p.left), static_cast<std::uint8_t>(p.top),
         static_cast<std::uint8_t>(p.width), static_cast<std::uint8_t>(p.height));
@@ -96,7 +98,7 @@ void set_random_state(std::uint32_t state) {
 
 namespace {
 
-void pause(HostConnection& connection, unsigned long milliseconds) {
+void pause(insim::HostConnection& connection, unsigned long milliseconds) {
     if (sleep_function != nullptr) {
         sleep_function(milliseconds);
     } else {
@@ -106,7 +108,7 @@ void pause(HostConnection& connection, unsigned long milliseconds) {
 
 }  // namespace
 
-int run_start_lights(HostConnection& connection) {
+int run_start_lights(insim::HostConnection& connection) {
     // First pass: the display with unlit lamps and a red fourth lamp.
     for (const Piece& p : kPieces) send_piece(connection, p, piece_text(p.click_id, 0));
 
@@ -124,3 +126,5 @@ int run_start_lights(HostConnection& connection) {
     }
     return 0;
 }
+
+}  // namespace lights

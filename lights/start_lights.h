@@ -3,10 +3,14 @@
 
 #include <cstdint>
 
+namespace insim {
 class HostConnection;
+}  // namespace insim
+
+namespace lights {
 
 // Draws the light, counts down and deletes it; blocks for 17.301 s to 19.000 s. Returns 0.
-int run_start_lights(HostConnection& connection);
+int run_start_lights(insim::HostConnection& connection);
 
 // min + (next draw mod (max - min + 1)); the caller passes min <= max.
 int random_between(int min, int max);
@@ -17,3 +21,5 @@ void set_sleep_function(SleepFunction sleep);  // nullptr: the connection's plat
 
 // The random source starts at state 1 in every run of the program; tests rewind it.
 void set_random_state(std::uint32_t state);
+
+}  // namespace lights

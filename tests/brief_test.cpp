@@ -151,7 +151,7 @@ TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.host) + " / " + c.password);
-        ConfigValues values{};
+        app::ConfigValues values{};
         std::strcpy(values.host, c.host);
         std::strcpy(values.admin_password, c.password);
         const std::string note = travo_check::remote_host_note(values, lookup);

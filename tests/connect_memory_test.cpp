@@ -18,8 +18,8 @@ mem::MemoryPlatform net;
 using Outcome = travo_check::ConnectReport::Outcome;
 using namespace std::chrono_literals;
 
-ConfigValues values() {
-    ConfigValues v{};
+app::ConfigValues values() {
+    app::ConfigValues v{};
     std::snprintf(v.host, sizeof v.host, "%s", "127.0.0.1");
     std::snprintf(v.port, sizeof v.port, "%s", "29999");
     return v;

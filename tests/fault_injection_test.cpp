@@ -57,7 +57,7 @@ void expect_clean_end(const ProcessResult& r, const std::string& error_line) {
 }
 
 void expect_receive_failure(const ProcessResult& r) {
-    expect_clean_end(r, kReceiveError);
+    expect_clean_end(r, app::kReceiveError);
     const std::string version_line =
         "*Conectado a LFS version: 0.7F, InSim creado con la version: 9\n";
     EXPECT_TRUE(
@@ -294,7 +294,7 @@ TEST(FaultHandshake, HostEndingAtEachPointGivesTheConnectError) {
             }
             reset ? s.host.reset() : s.host.close();
             const ProcessResult r = s.finish();
-            expect_clean_end(r, kConnectError);
+            expect_clean_end(r, app::kConnectError);
             EXPECT_EQ(r.out, "");
             survived += !testing::Test::HasFailure();
         }

@@ -17,13 +17,13 @@ memory_platform::MemoryPlatform net;
 
 TEST(FreshRun, FirstTwoStartLightsPauseForTheirOwnTimes) {
     net.reset();
-    HostConnection conn{net};
+    insim::HostConnection conn{net};
     ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
-    const ConfigValues config{};
+    const app::ConfigValues config{};
     for (int light = 0; light < 2; ++light) {
         net.add_bytes(hostside::say_packet("Alex", "!luz"));
         ASSERT_EQ(conn.receive_packet(), 0);
-        handle_mso(conn, config);
+        app::handle_mso(conn, config);
     }
     // The random pause of the first light is 3.342 s, of the second 4.768 s.
     EXPECT_EQ(net.record().sleeps, (std::vector<unsigned long>{7000, 1000, 1000, 3342, 5000,  //

@@ -30,8 +30,8 @@ void set_value(char (&field)[256], std::string_view value) {
     value.copy(field, std::min(value.size(), sizeof field - 1));
 }
 
-ConfigValues sample_config() {
-    ConfigValues c{};
+app::ConfigValues sample_config() {
+    app::ConfigValues c{};
     set_value(c.lights_message, "Atentos a la luz");
     set_value(c.facebook_name, "Quintaro FB");
     set_value(c.web_page, "quintaro.example");
@@ -93,24 +93,24 @@ class HandlerTest : public ::testing::Test {
     std::size_t sleeps() const { return net.record().sleeps.size(); }
 
     std::vector<Bytes> answer_to_chat(std::uint8_t text_start, std::string_view text,
-                                      const ConfigValues& config) {
+                                      const app::ConfigValues& config) {
         deliver(hostside::mso_packet(text_start, text));
-        handle_mso(conn, config);
+        app::handle_mso(conn, config);
         return sent();
     }
 
-    std::vector<Bytes> answer_to_join(const Bytes& ncn, const ConfigValues& config) {
+    std::vector<Bytes> answer_to_join(const Bytes& ncn, const app::ConfigValues& config) {
         deliver(ncn);
-        handle_ncn(conn, config);
+        app::handle_ncn(conn, config);
         return sent();
     }
 
-    HostConnection conn{net};
+    insim::HostConnection conn{net};
     std::size_t sent_at = 0;
 };
 
 TEST_F(HandlerTest, RecognisesCommandWordsOnlyAfterAColourMark) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     const std::vector<std::string> fb{"MST /msg ^3>> ^7Nuestro facebook es: ^7Quintaro FB"};
     const std::vector<std::string> web{"MST /msg ^3>> ^7P\xE1gina web: ^7quintaro.example"};
     const std::vector<std::string> rules{"BTN 10", "BTN 11", "BTN 12", "BTN 13", "BTN 14"};
@@ -157,17 +157,17 @@ TEST_F(HandlerTest, RecognisesCommandWordsOnlyAfterAColourMark) {
 }
 
 TEST_F(HandlerTest, ChatPacketIsNeverReadPastItsSize) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     ASSERT_EQ(answer_to_chat(5, "^L!fb", config).size(), 1u);
 
     // Msg "^L!f" runs to the packet's end; the stale 'b' behind it must not complete "!fb".
     deliver(Bytes{12, insim::ISP_MSO, 0, 0, 1, 0, 1, 5, '^', 'L', '!', 'f'});
-    handle_mso(conn, config);
+    app::handle_mso(conn, config);
     EXPECT_TRUE(sent().empty());
 }
 
 TEST_F(HandlerTest, ChatTextEndsWithTheRecordsMsgFieldEvenInALongerRecord) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     // Size 140: Msg (bytes 8 to 135) ends in "^L!w" without a zero, "eb" lies beyond it.
     Bytes p(140, 0);
     const std::uint8_t head[8] = {140, insim::ISP_MSO, 0, 0, 1, 0, 1, 5};
@@ -176,7 +176,7 @@ TEST_F(HandlerTest, ChatTextEndsWithTheRecordsMsgFieldEvenInALongerRecord) {
     const char tail[] = "^L!web";
     std::copy(tail, tail + 6, p.begin() + 132);
     deliver(p);
-    handle_mso(conn, config);
+    app::handle_mso(conn, config);
     EXPECT_TRUE(sent().empty());
 }
 
@@ -187,27 +187,28 @@ TEST_F(HandlerTest, ChatAnswersAreWholeRecordsWithValuesSentVerbatim) {
     const std::string fits(28, 'f');  // makes the "!fb" line exactly 63 characters
     const struct {
         const char* command;
-        char (ConfigValues::*field)[256];
+        char (app::ConfigValues::*field)[256];
         std::string value;
         std::string want;
     } cases[] = {
-        {"^L!fb", &ConfigValues::facebook_name, "Quintaro FB", fb + "Quintaro FB"},
-        {"^L!fb", &ConfigValues::facebook_name, "", fb},
-        {"^L!fb", &ConfigValues::facebook_name, "%s%n%d%%", fb + "%s%n%d%%"},
-        {"^L!fb", &ConfigValues::facebook_name, fits, fb + fits},
-        {"^L!fb", &ConfigValues::facebook_name, fits + "g", fb + fits},
-        {"^L!fb", &ConfigValues::facebook_name, long_value, (fb + long_value).substr(0, 63)},
-        {"^L!web", &ConfigValues::web_page, "p\xE1gina.example", web + "p\xE1gina.example"},
-        {"^L!web", &ConfigValues::web_page, "", web},
-        {"^L!web", &ConfigValues::web_page, "%n%s", web + "%n%s"},
-        {"^L!web", &ConfigValues::web_page, long_value, (web + long_value).substr(0, 63)},
-        {"^L!luz", &ConfigValues::lights_message, "Luces %s%n", "/msg Luces %s%n"},
-        {"^L!luz", &ConfigValues::lights_message, "", "/msg "},
-        {"^L!luz", &ConfigValues::lights_message, long_value, ("/msg " + long_value).substr(0, 63)},
+        {"^L!fb", &app::ConfigValues::facebook_name, "Quintaro FB", fb + "Quintaro FB"},
+        {"^L!fb", &app::ConfigValues::facebook_name, "", fb},
+        {"^L!fb", &app::ConfigValues::facebook_name, "%s%n%d%%", fb + "%s%n%d%%"},
+        {"^L!fb", &app::ConfigValues::facebook_name, fits, fb + fits},
+        {"^L!fb", &app::ConfigValues::facebook_name, fits + "g", fb + fits},
+        {"^L!fb", &app::ConfigValues::facebook_name, long_value, (fb + long_value).substr(0, 63)},
+        {"^L!web", &app::ConfigValues::web_page, "p\xE1gina.example", web + "p\xE1gina.example"},
+        {"^L!web", &app::ConfigValues::web_page, "", web},
+        {"^L!web", &app::ConfigValues::web_page, "%n%s", web + "%n%s"},
+        {"^L!web", &app::ConfigValues::web_page, long_value, (web + long_value).substr(0, 63)},
+        {"^L!luz", &app::ConfigValues::lights_message, "Luces %s%n", "/msg Luces %s%n"},
+        {"^L!luz", &app::ConfigValues::lights_message, "", "/msg "},
+        {"^L!luz", &app::ConfigValues::lights_message, long_value,
+         ("/msg " + long_value).substr(0, 63)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.command << " with '" << c.value << "'");
-        ConfigValues config = sample_config();
+        app::ConfigValues config = sample_config();
         set_value(config.*c.field, c.value);
         const std::vector<Bytes> got = answer_to_chat(2, c.command, config);
         ASSERT_FALSE(got.empty());
@@ -216,7 +217,7 @@ TEST_F(HandlerTest, ChatAnswersAreWholeRecordsWithValuesSentVerbatim) {
 }
 
 TEST_F(HandlerTest, RulesPanelIsTrimmedKeepsStaleTextBytesAndIsDeleted) {
-    ConfigValues config = sample_config();
+    app::ConfigValues config = sample_config();
     set_value(config.rule_1, "No ramming");
     set_value(config.rule_2, "");
     set_value(config.rule_3, "OK");
@@ -246,7 +247,7 @@ TEST_F(HandlerTest, RulesPanelIsTrimmedKeepsStaleTextBytesAndIsDeleted) {
 }
 
 TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
-    ConfigValues config = sample_config();
+    app::ConfigValues config = sample_config();
     const std::string extra(60, 'e');
     set_value(config.welcome_extra, extra);
 
@@ -291,10 +292,10 @@ TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
 }
 
 TEST_F(HandlerTest, JoinWithEmptyValuesStillSendsEverything) {
-    ConfigValues config = sample_config();
-    for (auto field :
-         {&ConfigValues::server_name, &ConfigValues::panel_text_1, &ConfigValues::panel_text_2,
-          &ConfigValues::facebook_name, &ConfigValues::welcome_extra})
+    app::ConfigValues config = sample_config();
+    for (auto field : {&app::ConfigValues::server_name, &app::ConfigValues::panel_text_1,
+                       &app::ConfigValues::panel_text_2, &app::ConfigValues::facebook_name,
+                       &app::ConfigValues::welcome_extra})
         set_value(config.*field, "");
 
     const std::vector<Bytes> got = answer_to_join(hostside::ncn_packet("Racer"), config);
@@ -309,7 +310,7 @@ TEST_F(HandlerTest, JoinWithEmptyValuesStillSendsEverything) {
 }
 
 TEST_F(HandlerTest, JoinWithoutANicknameSendsNothing) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     EXPECT_TRUE(answer_to_join(hostside::ncn_packet(""), config).empty());
     // Any non-zero first byte is a nickname.
     EXPECT_EQ(answer_to_join(hostside::ncn_packet("\xE9"), config).size(), 18u);

@@ -41,7 +41,7 @@ class MemoryConnection : public testing::Test {
     }
     std::vector<Bytes> sent() const { return net.sends_since(sent_at); }
 
-    HostConnection conn{net};
+    insim::HostConnection conn{net};
     std::size_t sent_at = 0;
 };
 
@@ -83,7 +83,7 @@ TEST_F(MemoryConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
         SCOPED_TRACE(testing::Message() << "failing call " << static_cast<int>(c.call));
         net.reset();
         net.fail(c.call);
-        HostConnection fresh{net};
+        insim::HostConnection fresh{net};
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         const int result = fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0);
@@ -116,7 +116,7 @@ TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
     // When even the close request cannot be sent, the socket is closed all the same.
     net.reset();
     net.add_event(mem::Event::reset);
-    HostConnection other{net};
+    insim::HostConnection other{net};
     EXPECT_EQ(other.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
     closed_once();
 }
@@ -178,7 +178,7 @@ TEST_F(MemoryConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
         SCOPED_TRACE(c.what);
         net.reset();
         c.script();
-        HostConnection fresh{net};
+        insim::HostConnection fresh{net};
         insim::IS_VER ver{};
         testing::internal::CaptureStderr();
         EXPECT_EQ(fresh.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), c.result);
@@ -205,7 +205,7 @@ TEST_F(MemoryConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
             waited += static_cast<unsigned long long>(w.seconds) * 1000 +
                       static_cast<unsigned long long>(w.microseconds) / 1000;
         }
-        EXPECT_LE(waited, HostConnection::kHandshakeLimitMs);
+        EXPECT_LE(waited, insim::HostConnection::kHandshakeLimitMs);
     }
 }
 
@@ -304,7 +304,7 @@ TEST_F(MemoryConnection, EachWayTheConnectionEndsGivesItsResult) {
     for (const Ending& c : cases) {
         SCOPED_TRACE(c.what);
         net.reset();
-        HostConnection fresh{net};
+        insim::HostConnection fresh{net};
         ASSERT_EQ(fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0), 0);
         c.script();
         EXPECT_EQ(fresh.receive_packet(), c.result);
@@ -360,15 +360,15 @@ TEST_F(MemoryConnection, PacketLoopEndsOnTheFirstFailedReceive) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         net.reset();
-        HostConnection fresh{net};
+        insim::HostConnection fresh{net};
         ASSERT_EQ(fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0), 0);
         net.add_bytes(hostside::mci_packet(2));
         net.add_bytes(c.before);
         net.add_event(c.ending);
         // A loop that went on receiving would find the script empty.
         net.on_empty([] { throw std::runtime_error("the loop kept receiving"); });
-        ConfigValues config{};
-        EXPECT_EQ(run_packet_loop(fresh, config), c.result);
+        app::ConfigValues config{};
+        EXPECT_EQ(app::run_packet_loop(fresh, config), c.result);
     }
 }
 

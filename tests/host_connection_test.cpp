@@ -58,7 +58,7 @@ class HostConnectionTest : public testing::Test {
     }
 
     FakeHost fake;
-    HostConnection conn;
+    insim::HostConnection conn;
 };
 
 // The start light's waits: a sleep is never shorter than asked, below a second too. Windows may
@@ -80,7 +80,7 @@ TEST(PlatformSleep, LastsAtLeastAsLongAsAsked) {
 }
 
 TEST(HostConnectionIdle, NoPacketBeforeTheFirstReceive) {
-    HostConnection conn;
+    insim::HostConnection conn;
     EXPECT_EQ(conn.packet_type(), 0);
     EXPECT_EQ(conn.packet_data(), nullptr);
 }
@@ -253,7 +253,7 @@ TEST(HostConnectionRefused, ReportsCannotConnect) {
         ASSERT_TRUE(gone.listen());
         port = gone.port();
     }
-    HostConnection conn;
+    insim::HostConnection conn;
     testing::internal::CaptureStderr();
     const int result = conn.connect_host("127.0.0.1", port, "t", "", nullptr, '!', 0, 0, 0);
     const std::string err = testing::internal::GetCapturedStderr();
@@ -262,7 +262,7 @@ TEST(HostConnectionRefused, ReportsCannotConnect) {
 }
 
 // True once a send fails; the first sends after a peer's close may still be accepted locally.
-bool send_until_refused(HostConnection& conn) {
+bool send_until_refused(insim::HostConnection& conn) {
     insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 0};
     for (int i = 0; i < 100; ++i) {
         if (conn.send_packet(&tiny) < 0) return true;

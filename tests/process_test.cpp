@@ -37,8 +37,8 @@ using testsupport::ProcessResult;
 constexpr int kFailureStatus = 255;
 constexpr auto kQuick = 5s;
 
-const std::string kReceiveErrorLine = std::string(kReceiveError) + "\n";
-const std::string kConnectErrorLine = std::string(kConnectError) + "\n";
+const std::string kReceiveErrorLine = std::string(app::kReceiveError) + "\n";
+const std::string kConnectErrorLine = std::string(app::kConnectError) + "\n";
 const std::string kCannotConnectLine = "(HostConnection)Critical: Cannot connect\n";
 
 ConfigMap base_config() {
@@ -104,7 +104,8 @@ const std::string kCommands = "/msg ^1>> ^7Comandos disponibles: ^3!fb !web !luz
 std::vector<std::string> greeting_lines(const std::string& facebook, const std::string& web) {
     return {
         kSeparator,
-        std::string("/msg ^1>> ^7") + kAppName + " by ^3" + kAuthorName + " ^7est\xE1 activado",
+        std::string("/msg ^1>> ^7") + app::kAppName + " by ^3" + app::kAuthorName +
+            " ^7est\xE1 activado",
         kCommands,
         "/msg ^1>> ^7Nuestro facebook es: ^7" + facebook,
         "/msg ^1>> ^7P\xE1gina web: ^3" + web,
@@ -113,9 +114,9 @@ std::vector<std::string> greeting_lines(const std::string& facebook, const std::
 }
 
 std::string banner(const std::string& version, unsigned insim_version) {
-    return std::string("*") + kAppName + " creado por " + kAuthorName + " V3.0\n\n\n\n" +
-           "*Facebook: " + kAuthorName + "\n\n" + "*Facebook del Team: " + kTeamName + "\n\n" +
-           "*Conectado a LFS version: " + version +
+    return std::string("*") + app::kAppName + " creado por " + app::kAuthorName + " V3.0\n\n\n\n" +
+           "*Facebook: " + app::kAuthorName + "\n\n" + "*Facebook del Team: " + app::kTeamName +
+           "\n\n" + "*Conectado a LFS version: " + version +
            ", InSim creado con la version: " + std::to_string(insim_version) + "\n";
 }
 

@@ -31,20 +31,20 @@ std::string seconds_text(std::chrono::milliseconds limit) {
 // keep-alives; the doctor only names what went wrong.
 class Session {
   public:
-    Session(const ConfigValues& values, std::chrono::milliseconds limit,
+    Session(const app::ConfigValues& values, std::chrono::milliseconds limit,
             platform::Platform& platform)
         : platform_(platform),
           connection_(platform),
           limit_(limit),
           deadline_(platform.monotonic_ms() + static_cast<unsigned long long>(limit.count())),
-          where_(printable(values.host) + ":" + std::to_string(port_from_text(values.port))),
+          where_(printable(values.host) + ":" + std::to_string(app::port_from_text(values.port))),
           during_(where_ + " accepted the connection, then ") {}
 
     ~Session() { connection_.release_sockets(); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    ConnectReport run(const ConfigValues& values);
+    ConnectReport run(const app::ConfigValues& values);
 
   private:
     long left_ms() const {
@@ -54,14 +54,14 @@ class Session {
     static ConnectReport report(Outcome o, const std::string& text) {
         return ConnectReport{o, "travo-check: " + text, o == Outcome::connected ? 0 : 1};
     }
-    std::optional<ConnectReport> open(const ConfigValues& values);
+    std::optional<ConnectReport> open(const app::ConfigValues& values);
     ConnectReport stopped_reading() const;
     ConnectReport cut_or_foreign(bool closed) const;
     ConnectReport no_version(int received) const;
     ConnectReport answer();
 
     platform::Platform& platform_;
-    HostConnection connection_;
+    insim::HostConnection connection_;
     std::chrono::milliseconds limit_;
     unsigned long long deadline_;
     std::string where_;
@@ -70,7 +70,7 @@ class Session {
         " during the handshake (a wrong admin password is a possible cause)";
 };
 
-std::optional<ConnectReport> Session::open(const ConfigValues& values) {
+std::optional<ConnectReport> Session::open(const app::ConfigValues& values) {
     std::uint32_t address = 0;
     if (!platform_.lookup_ipv4(values.host, &address)) {
         return report(Outcome::not_found,
@@ -80,8 +80,8 @@ std::optional<ConnectReport> Session::open(const ConfigValues& values) {
     const platform::SocketHandle socket = platform_.open_tcp_socket();
     if (socket == platform::kNoSocket) return report(Outcome::failed, "the system gave no socket");
     connection_.adopt_socket(socket);
-    switch (
-        platform_.connect_ipv4_within(socket, address, port_from_text(values.port), left_ms())) {
+    switch (platform_.connect_ipv4_within(socket, address, app::port_from_text(values.port),
+                                          left_ms())) {
         case 0:
             platform_.set_no_delay(socket);
             return std::nullopt;
@@ -137,18 +137,18 @@ ConnectReport Session::cut_or_foreign(bool closed) const {
 ConnectReport Session::no_version(int received) const {
     const bool unframed = connection_.unframed_size() > 0;
     switch (received) {
-        case HostConnection::kTimeUp:
+        case insim::HostConnection::kTimeUp:
             if (unframed) return cut_or_foreign(false);
             return report(Outcome::no_answer,
                           during_ + "sent no answer within " + seconds_text(limit_) +
                               ": the port may belong to another service, or the host is not "
                               "an InSim host");
-        case HostConnection::kClosed:
+        case insim::HostConnection::kClosed:
             if (unframed) return cut_or_foreign(true);
             return report(Outcome::closed, during_ + "closed it" + kPasswordHint);
-        case HostConnection::kLate:
+        case insim::HostConnection::kLate:
             return stopped_reading();
-        case HostConnection::kNotRecords:
+        case insim::HostConnection::kNotRecords:
             return report(Outcome::not_insim,
                           during_ +
                               "sent bytes that are not InSim: another service may listen on "
@@ -173,14 +173,15 @@ ConnectReport Session::answer() {
                       "; the handshake worked, closed again without a chat line or button");
 }
 
-ConnectReport Session::run(const ConfigValues& values) {
+ConnectReport Session::run(const app::ConfigValues& values) {
     if (auto failed = open(values)) return *failed;
-    insim::IS_ISI isi = insim::make_isi(kInsimName, values.admin_password, true, kInsimPrefix,
-                                        kInsimFlags, kInsimIntervalMs, 0);
+    insim::IS_ISI isi =
+        insim::make_isi(app::kInsimName, values.admin_password, true, app::kInsimPrefix,
+                        app::kInsimFlags, app::kInsimIntervalMs, 0);
     switch (connection_.send_packet_until(&isi, deadline_)) {
         case 0:
             break;
-        case HostConnection::kLate:
+        case insim::HostConnection::kLate:
             return stopped_reading();
         default:
             return report(Outcome::reset,
@@ -205,7 +206,7 @@ ConnectReport Session::run(const ConfigValues& values) {
 
 }  // namespace
 
-ConnectReport connect_check(const ConfigValues& values, std::chrono::milliseconds limit,
+ConnectReport connect_check(const app::ConfigValues& values, std::chrono::milliseconds limit,
                             platform::Platform& platform) {
     if (platform.socket_layer_start() != 0) {
         platform.socket_layer_stop();

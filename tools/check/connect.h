@@ -30,7 +30,7 @@ struct ConnectReport {
 // answering keep-alives meanwhile; closes with TINY_CLOSE once connected. Sends nothing else.
 // Every wait and every send ends by the limit; texts from the configuration or the peer are
 // shown with bytes outside printable ASCII as \xNN.
-ConnectReport connect_check(const ConfigValues& values, std::chrono::milliseconds limit,
+ConnectReport connect_check(const app::ConfigValues& values, std::chrono::milliseconds limit,
                             platform::Platform& platform = platform::os());
 
 }  // namespace travo_check

@@ -196,7 +196,8 @@ std::string svg_marks(const Scene& scene, const std::vector<ButtonFinding>& foun
 }
 
 // The chat, newest line at the bottom, cut lines marked with what they lost; `y` moves down.
-std::string svg_chat(const std::vector<std::string>& chat, const ConfigValues& values, int& y) {
+std::string svg_chat(const std::vector<std::string>& chat, const app::ConfigValues& values,
+                     int& y) {
     std::ostringstream lines;
     for (const std::string& sent : chat) {
         const std::string lost = chat_line_lost(sent, values);
@@ -243,26 +244,28 @@ std::string svg_notes(const std::vector<std::string>& notes, int& y) {
 }
 }  // namespace
 
-std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
+std::optional<std::vector<Bytes>> play_scene(const app::ConfigValues& values) {
     // The host's side is a script on the in-memory platform: no socket, no network, no waits.
     memory_platform::MemoryPlatform host;
     host.add_bytes(hostside::version_packet("0.7F", 9));
-    HostConnection connection(host);
+    insim::HostConnection connection(host);
     insim::IS_VER version{};
     // travo's own handshake.
-    if (connection.connect_host("127.0.0.1", kPictureHostPort, kInsimName, values.admin_password,
-                                &version, kInsimPrefix, kInsimFlags, kInsimIntervalMs, 0) != 0) {
+    if (connection.connect_host("127.0.0.1", kPictureHostPort, app::kInsimName,
+                                values.admin_password, &version, app::kInsimPrefix,
+                                app::kInsimFlags, app::kInsimIntervalMs, 0) != 0) {
         return std::nullopt;
     }
     const std::size_t after_handshake = host.record().sent.size();
 
-    send_greeting(connection, values);
+    app::send_greeting(connection, values);
     host.add_bytes(hostside::ncn_packet(kPicturePlayer));
     for (const char* command : kPictureCommands)
         host.add_bytes(hostside::say_packet(kPicturePlayer, command));
     // The host goes once everything has been served, the start light's nine deletions last.
     host.add_event(memory_platform::Event::close);
-    if (run_packet_loop(connection, values) != HostConnection::kClosed) return std::nullopt;
+    if (app::run_packet_loop(connection, values) != insim::HostConnection::kClosed)
+        return std::nullopt;
 
     std::vector<Bytes> records = host.sends_since(after_handshake);
     constexpr auto kLightDeletions =
@@ -274,7 +277,7 @@ std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
     return records;
 }
 
-std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& values,
+std::string picture_svg(const std::vector<Bytes>& records, const app::ConfigValues& values,
                         const std::string& title) {
     const Scene scene = read_scene(records);
     const std::vector<ButtonFinding> findings = find_in_buttons(scene);
