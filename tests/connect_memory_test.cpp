@@ -47,4 +47,60 @@ TEST(ConnectDoctorSends, ASendWithNoRoomEndsTheCheckByItsLimit) {
     }
 }
 
+// Each kind of peer, scripted, and the one line that names it.
+TEST(ConnectDoctorReceives, TellsEachScriptedPeerApart) {
+    const hostside::Bytes keep_alive = hostside::tiny_packet(insim::TINY_NONE);
+    const hostside::Bytes version = hostside::version_packet("0.7F", 9);
+    const hostside::Bytes half(version.begin(), version.begin() + 6);
+    hostside::Bytes flood;
+    for (int i = 0; i < 100; ++i) flood.insert(flood.end(), keep_alive.begin(), keep_alive.end());
+    const struct {
+        const char* peer;
+        std::vector<hostside::Bytes> bytes;
+        int timeouts_first;  // each wait that times out takes up to 5 s of the 10 s limit
+        mem::Event then;
+        Outcome outcome;
+        const char* says;
+    } cases[] = {
+        {"answers", {version}, 0, mem::Event::close, Outcome::connected, "host version 0.7F"},
+        {"floods keep-alives past the limit",
+         {flood, version},
+         2,
+         mem::Event::close,
+         Outcome::no_answer,
+         "stopped reading what travo-check sent"},
+        {"sends half its version, then nothing",
+         {half},
+         0,
+         mem::Event::timeout,
+         Outcome::cut_short,
+         "sent 6 of the 20 bytes of its version and no more"},
+        {"sends half its version and closes",
+         {half},
+         0,
+         mem::Event::close,
+         Outcome::closed,
+         "closed it after 6 of the 20 bytes of its version"},
+        {"sends a record of size zero",
+         {{0, 3, 0, 0}},
+         0,
+         mem::Event::close,
+         Outcome::not_insim,
+         "sent bytes that are not InSim"},
+        {"resets", {}, 0, mem::Event::reset, Outcome::reset, "reset it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.peer);
+        net.reset();
+        net.add_event(mem::Event::timeout, c.timeouts_first);
+        for (const auto& b : c.bytes) net.add_bytes(b);
+        net.add_event(c.then, c.then == mem::Event::timeout ? 3 : 1);
+        const auto report = travo_check::connect_check(values(), 10s, net);
+        EXPECT_EQ(report.outcome, c.outcome) << report.line;
+        EXPECT_NE(report.line.find(c.says), std::string::npos) << report.line;
+        EXPECT_EQ(net.record().sockets_closed, 1);
+        EXPECT_EQ(net.record().layer_stops, 1);
+    }
+}
+
 }  // namespace
