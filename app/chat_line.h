@@ -3,6 +3,8 @@
 
 #include "insim/records.h"
 
+namespace app {
+
 // An empty IS_MST ready for chat lines: Size 68, Type 13, everything else zero.
 insim::IS_MST make_chat_record();
 
@@ -10,3 +12,5 @@ insim::IS_MST make_chat_record();
 // than 63 characters is cut there, and the last byte of Msg stays zero. Bytes behind the new
 // terminator keep what an earlier, longer line left.
 void set_chat_line(insim::IS_MST& record, const char* text, const char* value = "");
+
+}  // namespace app

@@ -2,6 +2,8 @@
 // the handlers and the configuration checker, which works out how much of a value fits.
 #pragma once
 
+namespace app {
+
 // Greeting at start-up.
 inline constexpr const char* kSeparatorLine =
     "/msg ^3>>^7-----------------------------------------^3<<";
@@ -24,3 +26,5 @@ inline constexpr const char* kWelcomeExtra = "/msg ^1>> ^7";
 
 // Welcome panel buttons that carry a value.
 inline constexpr const char* kPanelValuePrefix = "^7";
+
+}  // namespace app

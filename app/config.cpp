@@ -5,6 +5,8 @@
 
 #include "app/config_table.h"
 
+namespace app {
+
 void read_config_line(std::istream& in, char (&buffer)[256]) {
     buffer[0] = '\0';
     if (!in.good()) {
@@ -93,3 +95,5 @@ std::uint16_t port_from_text(const char* text) {
     // it always has; travo-check warns about a port outside 1 to 65535.
     return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
 }
+
+}  // namespace app

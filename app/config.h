@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <istream>
 
+namespace app {
+
 inline constexpr const char* kConfigFileName = "quintaro.travo";
 inline constexpr int kConfigLines = 36;
 // A line read stores at most this many characters; a longer line fails the stream.
@@ -43,3 +45,5 @@ std::uint16_t port_from_text(const char* text);
 inline constexpr bool is_c_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
+
+}  // namespace app

@@ -12,6 +12,8 @@
 #include "app/config.h"
 #include "insim/records.h"
 
+namespace app {
+
 // snprintf keeps the last byte of a text field for the terminating zero.
 inline constexpr std::size_t kChatRoom = sizeof(insim::IS_MST::Msg) - 1;
 inline constexpr std::size_t kButtonRoom = sizeof(insim::IS_BTN::Text) - 1;
@@ -185,3 +187,5 @@ constexpr const ConfigLine* config_line_at(int line) {
         if (l.line == line) return &l;
     return nullptr;
 }
+
+}  // namespace app

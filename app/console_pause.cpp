@@ -4,6 +4,8 @@
 #include <windows.h>
 #endif
 
+namespace app {
+
 bool should_wait_for_key(const ConsoleFacts& facts) {
     return facts.input_is_console && facts.output_is_console && facts.programs_on_console == 1 &&
            facts.window_visible;
@@ -85,3 +87,5 @@ bool wait_for_key(unsigned long /*milliseconds*/) {
 }
 
 #endif
+
+}  // namespace app

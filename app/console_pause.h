@@ -5,6 +5,8 @@
 #include <functional>
 #include <ostream>
 
+namespace app {
+
 // What the console looks like from inside the program; read through the seam below, so that the
 // decision is the same function on every system.
 struct ConsoleFacts {
@@ -32,3 +34,5 @@ bool wait_for_key(unsigned long milliseconds);
 // `status` unchanged.
 int end_of_program(int status, const ConsoleFacts& facts, std::ostream& out,
                    const std::function<void()>& wait);
+
+}  // namespace app

@@ -12,6 +12,8 @@
 #include "insim/host_connection.h"
 #include "lights/start_lights.h"
 
+namespace app {
+
 namespace {
 
 // The chat text of the current IS_MSO, never read past the packet or past Msg.
@@ -23,13 +25,13 @@ std::string_view chat_text(const std::uint8_t* packet, std::size_t size) {
     return raw.substr(0, raw.find('\0'));
 }
 
-void send_chat(HostConnection& connection, const char* text, const char* value) {
+void send_chat(insim::HostConnection& connection, const char* text, const char* value) {
     insim::IS_MST line = make_chat_record();
     set_chat_line(line, text, value);
     connection.send_packet(&line);
 }
 
-void show_rules(HostConnection& connection, const ConfigValues& config) {
+void show_rules(insim::HostConnection& connection, const ConfigValues& config) {
     const char* const rules[] = {config.rule_1, config.rule_2, config.rule_3, config.rule_4,
                                  config.rule_5};
     // Kept on purpose: one record for the five rules, never cleared, so a shorter rule goes out
@@ -44,7 +46,7 @@ void show_rules(HostConnection& connection, const ConfigValues& config) {
     }
 }
 
-void delete_rules(HostConnection& connection) {
+void delete_rules(insim::HostConnection& connection) {
     insim::IS_BFN Bfn_q0 = insim::make_button_delete();
     for (std::uint8_t id = click_id::kRulesFirst; id <= click_id::kRulesLast; ++id) {
         Bfn_q0.ClickID = id;
@@ -54,7 +56,7 @@ void delete_rules(HostConnection& connection) {
 
 }  // namespace
 
-void handle_mso(HostConnection& connection, const ConfigValues& config) {
+void handle_mso(insim::HostConnection& connection, const ConfigValues& config) {
     const std::uint8_t* packet = connection.packet_data();
     const std::size_t size = connection.packet_size();
     if (packet == nullptr || size <= offsetof(insim::IS_MSO, TextStart)) return;
@@ -77,7 +79,7 @@ void handle_mso(HostConnection& connection, const ConfigValues& config) {
     }
     if (cmd_luz == "!luz") {
         send_chat(connection, kLightsAnswer, config.lights_message);
-        run_start_lights(connection);
+        lights::run_start_lights(connection);
     }
     if (cmd_q1 == "!r1") show_rules(connection, config);
     if (cmd_q0 == "!r0") delete_rules(connection);
@@ -86,7 +88,7 @@ void handle_mso(HostConnection& connection, const ConfigValues& config) {
     }
 }
 
-void handle_ncn(HostConnection& connection, const ConfigValues& config) {
+void handle_ncn(insim::HostConnection& connection, const ConfigValues& config) {
     const std::uint8_t* packet = connection.packet_data();
     constexpr std::size_t kPName = offsetof(insim::IS_NCN, PName);
     // A notice too short to reach PName has no nickname.
@@ -142,3 +144,5 @@ void handle_ncn(HostConnection& connection, const ConfigValues& config) {
         connection.send_packet(&mst_2);
     }
 }
+
+}  // namespace app

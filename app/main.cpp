@@ -8,34 +8,34 @@
 #include "insim/host_connection.h"
 
 // The program's one connection to the host.
-HostConnection host_connection;
+insim::HostConnection host_connection;
 
 namespace {
 
 // A window of its own (a double-click) stays until its last line has been read.
 int end(int status) {
-    return end_of_program(status, read_console_facts(), std::cout,
-                          [] { wait_for_key(kKeyWaitMs); });
+    return app::end_of_program(status, app::read_console_facts(), std::cout,
+                               [] { app::wait_for_key(app::kKeyWaitMs); });
 }
 
 }  // namespace
 
 int main() {
     // Binary mode: line ends are handled by the reader, the same on every platform.
-    std::ifstream myfile(kConfigFileName, std::ios::in | std::ios::binary);
-    ConfigValues config{};
-    read_config(myfile, config);
+    std::ifstream myfile(app::kConfigFileName, std::ios::in | std::ios::binary);
+    app::ConfigValues config{};
+    app::read_config(myfile, config);
 
     insim::IS_VER verPack{};
-    if (connect_to_host(host_connection, config, verPack) < 0) {
-        std::cerr << kConnectError << std::endl;
+    if (app::connect_to_host(host_connection, config, verPack) < 0) {
+        std::cerr << app::kConnectError << std::endl;
         return end(-1);
     }
-    print_banner(std::cout, verPack);
-    send_greeting(host_connection, config);
+    app::print_banner(std::cout, verPack);
+    app::send_greeting(host_connection, config);
 
     // The loop never ends normally; both exits return -1 (status 255), kept for supervisors.
-    run_packet_loop(host_connection, config);
-    std::cerr << kReceiveError << std::endl;
+    app::run_packet_loop(host_connection, config);
+    std::cerr << app::kReceiveError << std::endl;
     return end(-1);
 }

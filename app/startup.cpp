@@ -7,7 +7,9 @@
 #include "app/handlers.h"
 #include "insim/host_connection.h"
 
-int connect_to_host(HostConnection& connection, const ConfigValues& config,
+namespace app {
+
+int connect_to_host(insim::HostConnection& connection, const ConfigValues& config,
                     insim::IS_VER& verPack) {
     return connection.connect_host(config.host, port_from_text(config.port), kInsimName,
                                    config.admin_password, &verPack, kInsimPrefix, kInsimFlags,
@@ -28,7 +30,7 @@ void print_banner(std::ostream& out, const insim::IS_VER& verPack) {
         << ", InSim creado con la version: " << verPack.InSimVer.get() << std::endl;
 }
 
-void send_greeting(HostConnection& connection, const ConfigValues& config) {
+void send_greeting(insim::HostConnection& connection, const ConfigValues& config) {
     const struct {
         const char* text;
         const char* value;
@@ -49,7 +51,7 @@ void send_greeting(HostConnection& connection, const ConfigValues& config) {
     }
 }
 
-int run_packet_loop(HostConnection& connection, const ConfigValues& config) {
+int run_packet_loop(insim::HostConnection& connection, const ConfigValues& config) {
     for (;;) {
         const int result = connection.receive_packet();
         if (result < 0) return result;
@@ -65,3 +67,5 @@ int run_packet_loop(HostConnection& connection, const ConfigValues& config) {
         }
     }
 }
+
+}  // namespace app

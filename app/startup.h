@@ -7,7 +7,11 @@
 #include "app/config.h"
 #include "insim/records.h"
 
+namespace insim {
 class HostConnection;
+}  // namespace insim
+
+namespace app {
 
 inline constexpr const char* kAppName = "Travo";
 inline constexpr const char* kAuthorName = "Travo Project";
@@ -23,13 +27,16 @@ inline constexpr const char* kConnectError = "*Error al conectar a Live For Spee
 inline constexpr const char* kReceiveError = "*Error al recibir los paquetes de Live For Speed";
 
 // Connects with the configured host, port and password; asks for IS_MCI every second.
-int connect_to_host(HostConnection& connection, const ConfigValues& config, insim::IS_VER& verPack);
+int connect_to_host(insim::HostConnection& connection, const ConfigValues& config,
+                    insim::IS_VER& verPack);
 
 // The credits block and the host's version line.
 void print_banner(std::ostream& out, const insim::IS_VER& verPack);
 
 // The six greeting chat lines.
-void send_greeting(HostConnection& connection, const ConfigValues& config);
+void send_greeting(insim::HostConnection& connection, const ConfigValues& config);
 
 // Receives and dispatches packets until receiving fails; returns the failed receive's result.
-int run_packet_loop(HostConnection& connection, const ConfigValues& config);
+int run_packet_loop(insim::HostConnection& connection, const ConfigValues& config);
+
+}  // namespace app

@@ -117,15 +117,15 @@ TEST(ConfigDirectory, TravoReadsTheHostAndPortBack) {
         bench::ConfigDirectory dir(29999);
         ASSERT_TRUE(dir.ok());
         path = dir.path();
-        std::ifstream in(path + "/" + kConfigFileName, std::ios::binary);
-        ConfigValues values{};
-        read_config(in, values);
+        std::ifstream in(path + "/" + app::kConfigFileName, std::ios::binary);
+        app::ConfigValues values{};
+        app::read_config(in, values);
         EXPECT_STREQ(values.host, "127.0.0.1");
-        EXPECT_EQ(port_from_text(values.port), 29999);
+        EXPECT_EQ(app::port_from_text(values.port), 29999);
         EXPECT_STREQ(values.facebook_name, "travo.team");
         EXPECT_STREQ(values.panel_text_2, "^2B");
     }
-    EXPECT_FALSE(std::ifstream(path + "/" + kConfigFileName).good());
+    EXPECT_FALSE(std::ifstream(path + "/" + app::kConfigFileName).good());
 }
 
 }  // namespace

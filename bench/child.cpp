@@ -27,36 +27,36 @@ ConfigDirectory::ConfigDirectory(std::uint16_t port) {
     if (::mkdtemp(pattern.data()) == nullptr) return;
     path_ = pattern;
 
-    const std::string values[kValueLineCount] = {"127.0.0.1",
-                                                 std::to_string(port),
-                                                 "",
-                                                 "^3Atentos a la luz",
-                                                 "travo.team",
-                                                 "www.travo.example",
-                                                 "Respeta las reglas",
-                                                 "^71. No chocar",
-                                                 "^72. No cortar",
-                                                 "^73. Respeto",
-                                                 "^74. Sin insultos",
-                                                 "^75. Diviertete",
-                                                 "^1Travo ^7Server",
-                                                 "^2A",
-                                                 "^2B"};
+    const std::string values[app::kValueLineCount] = {"127.0.0.1",
+                                                      std::to_string(port),
+                                                      "",
+                                                      "^3Atentos a la luz",
+                                                      "travo.team",
+                                                      "www.travo.example",
+                                                      "Respeta las reglas",
+                                                      "^71. No chocar",
+                                                      "^72. No cortar",
+                                                      "^73. Respeto",
+                                                      "^74. Sin insultos",
+                                                      "^75. Diviertete",
+                                                      "^1Travo ^7Server",
+                                                      "^2A",
+                                                      "^2B"};
     std::ostringstream text;
-    for (int line = 1; line <= kConfigLines; ++line) {
+    for (int line = 1; line <= app::kConfigLines; ++line) {
         const std::string* value = nullptr;
-        for (int i = 0; i < kValueLineCount; ++i)
-            if (kValueLines[i].line == line) value = &values[i];
+        for (int i = 0; i < app::kValueLineCount; ++i)
+            if (app::kValueLines[i].line == line) value = &values[i];
         text << (value != nullptr ? *value : "# " + std::to_string(line)) << '\n';
     }
-    std::ofstream out(path_ + "/" + kConfigFileName, std::ios::binary);
+    std::ofstream out(path_ + "/" + app::kConfigFileName, std::ios::binary);
     out << text.str();
     ok_ = static_cast<bool>(out.flush());
 }
 
 ConfigDirectory::~ConfigDirectory() {
     if (path_.empty()) return;
-    std::remove((path_ + "/" + kConfigFileName).c_str());
+    std::remove((path_ + "/" + app::kConfigFileName).c_str());
     ::rmdir(path_.c_str());
 }
 

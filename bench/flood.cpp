@@ -96,7 +96,7 @@ struct HostPusher {
 
 void no_sleep(unsigned long) {}
 
-void fill_config(ConfigValues& c, std::uint16_t port) {
+void fill_config(app::ConfigValues& c, std::uint16_t port) {
     std::memset(&c, 0, sizeof c);
     std::snprintf(c.host, sizeof c.host, "%s", "127.0.0.1");
     std::snprintf(c.port, sizeof c.port, "%u", static_cast<unsigned>(port));
@@ -145,9 +145,9 @@ PassResult travo_pass(const Stream& stream) {
         return result;
     }
 
-    static ConfigValues config;
+    static app::ConfigValues config;
     fill_config(config, host.port());
-    set_sleep_function(no_sleep);
+    lights::set_sleep_function(no_sleep);
 
     Clock::time_point loop_end{};
     int loop_result = 0;
@@ -156,13 +156,13 @@ PassResult travo_pass(const Stream& stream) {
     std::thread receiver([&] {
         pthread_setname_np(pthread_self(), "travo-loop");  // for profilers
         pin_to_cpu(kReceiverCpu);
-        HostConnection local;  // a new object per pass: it is connected only once
+        insim::HostConnection local;  // a new object per pass: it is connected only once
         insim::IS_VER version{};
-        if (connect_to_host(local, config, version) < 0) return;
+        if (app::connect_to_host(local, config, version) < 0) return;
         connected = true;
         const double cpu_start = thread_cpu_seconds();
         start_counting_allocations();
-        loop_result = run_packet_loop(local, config);
+        loop_result = app::run_packet_loop(local, config);
         allocations = stop_counting_allocations();
         loop_end = Clock::now();
         result.receiver_cpu_seconds = thread_cpu_seconds() - cpu_start;
@@ -179,7 +179,7 @@ PassResult travo_pass(const Stream& stream) {
     }
     host.close();
     receiver.join();
-    set_sleep_function(nullptr);
+    lights::set_sleep_function(nullptr);
 
     result.allocations = allocations;
     result.seconds = seconds_between(start, loop_end);

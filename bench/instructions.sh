@@ -30,7 +30,7 @@ for entry in "ignored:244-byte multi-car (ignored)" "keepalive:keep-alive (answe
     "join:join (12 buttons, 6 lines back)" "anchor-ignored:bare read + split, multi-car"; do
     case=${entry%%:*}
     label=${entry#*:}
-    fn='run_packet_loop*'
+    fn='app::run_packet_loop*'
     [[ $case == anchor-* ]] && fn='bench::read_and_split*'
     one=$(count "$case" "$n" "$fn")
     two=$(count "$case" $((2 * n)) "$fn")

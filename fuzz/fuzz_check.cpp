@@ -17,7 +17,7 @@
 #include "app/config_table.h"
 #include "app/startup.h"
 #include "insim/host_connection.h"
-#include "tests/support/memory_platform.h"
+#include "insim/memory_platform.h"
 #include "tools/check/checker.h"
 #include "tools/check/picture.h"
 #include "tools/host_side/fake_host.h"
@@ -25,6 +25,9 @@
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using Bytes = mem::Bytes;
 
 [[noreturn]] void fail(const char* what, std::string_view where = {}) {
@@ -165,9 +168,9 @@ class XmlCheck {
 
 // How the report must show a value: quoted, bytes outside printable ASCII as \xNN; the
 // password only by its length.
-std::string expected_shown(const ConfigLine& l, const char* value) {
+std::string expected_shown(const app::ConfigLine& l, const char* value) {
     const std::string_view v = value;
-    if (l.field == &ConfigValues::admin_password) {
+    if (l.field == &app::ConfigValues::admin_password) {
         if (v.empty()) return "(empty)";
         return "(set, " + std::to_string(v.size()) + (v.size() == 1 ? " byte)" : " bytes)");
     }
@@ -187,15 +190,15 @@ bool same(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-void check_report(const travo_check::Report& report, const ConfigValues& travo) {
+void check_report(const travo_check::Report& report, const app::ConfigValues& travo) {
     if (!control_free(report.text)) fail("control byte in the report", report.text);
     // The value lines follow the header's blank line, one a line in the table's order.
     std::string_view rest = report.text;
     rest.remove_prefix(std::min(rest.size(), rest.find("\n\n") + 2));
     rest.remove_prefix(std::min(rest.size(), rest.find('\n') + 1));
-    for (const ConfigLine& l : kValueLines) {
-        const char* value = config_field(travo, l);
-        if (!same(config_field(report.values, l), value)) fail("value differs from travo's");
+    for (const app::ConfigLine& l : app::kValueLines) {
+        const char* value = app::config_field(travo, l);
+        if (!same(app::config_field(report.values, l), value)) fail("value differs from travo's");
         const std::string line = std::string("  line ") + (l.line < 10 ? " " : "") +
                                  std::to_string(l.line) + "  " + l.meaning + ": " +
                                  expected_shown(l, value);
@@ -206,23 +209,24 @@ void check_report(const travo_check::Report& report, const ConfigValues& travo) 
 }
 
 // The scene the picture shows, played by travo's code over the in-memory platform.
-std::vector<hostside::Bytes> scene(const ConfigValues& values) {
-    mem::reset();
-    mem::add_bytes(hostside::version_packet("0.7F", 9));
-    mem::add_bytes(hostside::ncn_packet(travo_check::kPicturePlayer));
+std::vector<hostside::Bytes> scene(const app::ConfigValues& values) {
+    net.reset();
+    net.add_bytes(hostside::version_packet("0.7F", 9));
+    net.add_bytes(hostside::ncn_packet(travo_check::kPicturePlayer));
     for (const char* command : travo_check::kPictureCommands)
-        mem::add_bytes(hostside::say_packet(travo_check::kPicturePlayer, command));
-    mem::add_event(mem::Event::close);
-    HostConnection connection;
+        net.add_bytes(hostside::say_packet(travo_check::kPicturePlayer, command));
+    net.add_event(mem::Event::close);
+    insim::HostConnection connection{net};
     insim::IS_VER version{};
-    if (connection.connect_host("127.0.0.1", 29999, kInsimName, values.admin_password, &version,
-                                kInsimPrefix, kInsimFlags, kInsimIntervalMs, 0) != 0)
+    if (connection.connect_host("127.0.0.1", 29999, app::kInsimName, values.admin_password,
+                                &version, app::kInsimPrefix, app::kInsimFlags,
+                                app::kInsimIntervalMs, 0) != 0)
         fail("no handshake");
-    const std::size_t from = mem::record().sent.size();
-    send_greeting(connection, values);
-    run_packet_loop(connection, values);
+    const std::size_t from = net.record().sent.size();
+    app::send_greeting(connection, values);
+    app::run_packet_loop(connection, values);
     std::vector<hostside::Bytes> records;
-    for (const Bytes& b : mem::sends_since(from)) records.emplace_back(b.begin(), b.end());
+    for (const Bytes& b : net.sends_since(from)) records.emplace_back(b.begin(), b.end());
     return records;
 }
 
@@ -231,8 +235,8 @@ std::vector<hostside::Bytes> scene(const ConfigValues& values) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     std::istringstream in{std::string(bytes), std::ios::in | std::ios::binary};
-    ConfigValues travo{};
-    read_config(in, travo);
+    app::ConfigValues travo{};
+    app::read_config(in, travo);
 
     const std::string name(bytes.substr(0, 40));
     const travo_check::Report report = travo_check::check_contents(bytes, name);

@@ -70,10 +70,10 @@ std::uint16_t reference_port(const char* text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     std::istringstream in(bytes);
-    ConfigValues values;
+    app::ConfigValues values;
     // Garbage everywhere first: a value without its terminator shows.
     std::memset(&values, 0xA5, sizeof values);
-    read_config(in, values);
+    app::read_config(in, values);
 
     ReferenceReader reference(bytes);
     std::size_t next = 0;
@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = strnlen(value, 256);
         if (length > 99) fail("value longer than 99 characters or not terminated", line);
         if (std::string_view(value, length) != expected) fail("value differs from reference", line);
-        if (port_from_text(value) != reference_port(value)) fail("port differs from strtol", line);
+        if (app::port_from_text(value) != reference_port(value))
+            fail("port differs from strtol", line);
     }
     return 0;
 }

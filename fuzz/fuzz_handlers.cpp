@@ -18,11 +18,14 @@
 #include "app/handlers.h"
 #include "insim/builders.h"
 #include "insim/host_connection.h"
-#include "tests/support/memory_platform.h"
+#include "insim/memory_platform.h"
 
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using Bytes = mem::Bytes;
 
 template <class R>
@@ -41,27 +44,29 @@ void set(char (&field)[256], const std::string& value) {
 }
 
 // Values at their 99-character limit, with format directives and Windows-1252 bytes in them.
-ConfigValues long_config() {
-    ConfigValues c{};
+app::ConfigValues long_config() {
+    app::ConfigValues c{};
     const std::string filler = "%s%n%x\xE1\x95^L!fb ";
     auto value = [&filler](char tag) {
         std::string v(1, tag);
         while (v.size() < 99) v += filler;
         return v.substr(0, 99);
     };
-    char(ConfigValues::*fields[])[256] = {
-        &ConfigValues::lights_message, &ConfigValues::facebook_name, &ConfigValues::web_page,
-        &ConfigValues::welcome_extra,  &ConfigValues::rule_1,        &ConfigValues::rule_2,
-        &ConfigValues::rule_3,         &ConfigValues::rule_4,        &ConfigValues::rule_5,
-        &ConfigValues::server_name,    &ConfigValues::panel_text_1,  &ConfigValues::panel_text_2};
+    char(app::ConfigValues::*fields[])[256] = {
+        &app::ConfigValues::lights_message, &app::ConfigValues::facebook_name,
+        &app::ConfigValues::web_page,       &app::ConfigValues::welcome_extra,
+        &app::ConfigValues::rule_1,         &app::ConfigValues::rule_2,
+        &app::ConfigValues::rule_3,         &app::ConfigValues::rule_4,
+        &app::ConfigValues::rule_5,         &app::ConfigValues::server_name,
+        &app::ConfigValues::panel_text_1,   &app::ConfigValues::panel_text_2};
     char tag = 'a';
     for (auto field : fields) set(c.*field, value(tag++));
     return c;
 }
 
 // Short values, some empty.
-ConfigValues short_config() {
-    ConfigValues c{};
+app::ConfigValues short_config() {
+    app::ConfigValues c{};
     set(c.lights_message, "go");
     set(c.facebook_name, "fb");
     set(c.rule_1, "r1");
@@ -140,7 +145,7 @@ Expected deletion(std::uint8_t id) {
 }
 
 // The recognition rule of the chat commands, straight from its description.
-std::vector<Expected> expected_mso(const Bytes& p, const ConfigValues& c) {
+std::vector<Expected> expected_mso(const Bytes& p, const app::ConfigValues& c) {
     std::vector<Expected> out;
     const auto mso = as<insim::IS_MSO>(p);
     if (mso.TextStart == 0) return out;  // TextStart missing or 0
@@ -155,9 +160,9 @@ std::vector<Expected> expected_mso(const Bytes& p, const ConfigValues& c) {
     }
     if (bang != mark + 2) return out;
     auto word = [&](std::size_t n) { return frase.substr(bang, n); };
-    if (word(3) == "!fb") out.push_back(line(chat(kFacebookAnswer, c.facebook_name), true));
+    if (word(3) == "!fb") out.push_back(line(chat(app::kFacebookAnswer, c.facebook_name), true));
     if (word(4) == "!luz") {
-        out.push_back(line(chat(kLightsAnswer, c.lights_message), true));
+        out.push_back(line(chat(app::kLightsAnswer, c.lights_message), true));
         for (std::uint8_t id = 2; id <= 10; ++id) out.push_back(button(id));
         for (std::uint8_t id = 2; id <= 10; ++id) out.push_back(button(id));
         for (std::uint8_t id = 2; id <= 10; ++id) out.push_back(deletion(id));
@@ -169,26 +174,26 @@ std::vector<Expected> expected_mso(const Bytes& p, const ConfigValues& c) {
     }
     if (word(3) == "!r0")
         for (std::uint8_t id = 10; id <= 14; ++id) out.push_back(deletion(id));
-    if (word(5) == "!web") out.push_back(line(chat(kWebAnswer, c.web_page), true));
+    if (word(5) == "!web") out.push_back(line(chat(app::kWebAnswer, c.web_page), true));
     return out;
 }
 
-std::vector<Expected> expected_ncn(const Bytes& p, const ConfigValues& c) {
+std::vector<Expected> expected_ncn(const Bytes& p, const app::ConfigValues& c) {
     std::vector<Expected> out;
     if (as<insim::IS_NCN>(p).PName[0] == 0) return out;  // PName missing or empty
     for (std::uint8_t id = 50; id <= 61; ++id) {
         const char* value = id == 54 ? c.server_name : id == 59 ? c.panel_text_1 : c.panel_text_2;
         if (id == 54 || id == 59 || id == 61)
-            out.push_back(button(id, std::string(kPanelValuePrefix) + value));
+            out.push_back(button(id, std::string(app::kPanelValuePrefix) + value));
         else
             out.push_back(button(id));
     }
-    out.push_back(line(chat(kSeparatorLine, ""), false));
-    out.push_back(line(chat(kWelcomeServer, c.server_name), false));
-    out.push_back(line(chat(kCommandsLine, ""), false));
-    out.push_back(line(chat(kWelcomeFacebook, c.facebook_name), false));
-    out.push_back(line(chat(kWelcomeExtra, c.welcome_extra), false));
-    out.push_back(line(chat(kSeparatorLine, ""), false));
+    out.push_back(line(chat(app::kSeparatorLine, ""), false));
+    out.push_back(line(chat(app::kWelcomeServer, c.server_name), false));
+    out.push_back(line(chat(app::kCommandsLine, ""), false));
+    out.push_back(line(chat(app::kWelcomeFacebook, c.facebook_name), false));
+    out.push_back(line(chat(app::kWelcomeExtra, c.welcome_extra), false));
+    out.push_back(line(chat(app::kSeparatorLine, ""), false));
     return out;
 }
 
@@ -225,11 +230,11 @@ void compare(const std::vector<Bytes>& sent, const std::vector<Expected>& expect
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return -1;
-    static const ConfigValues long_values = long_config();
-    static const ConfigValues short_values = short_config();
+    static const app::ConfigValues long_values = long_config();
+    static const app::ConfigValues short_values = short_config();
 
     const bool is_mso = (data[0] & 1) == 0;
-    const ConfigValues& config = (data[0] & 2) != 0 ? long_values : short_values;
+    const app::ConfigValues& config = (data[0] & 2) != 0 ? long_values : short_values;
     const std::size_t body = std::min<std::size_t>(size - 2, 253);
     Bytes record(2 + body);
     record[0] = static_cast<std::uint8_t>(record.size());
@@ -240,12 +245,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     wire[0] = 255;
     wire[1] = 200;
     wire.insert(wire.end(), record.begin(), record.end());
-    mem::reset();
-    mem::add_bytes(wire);
-    HostConnection c;
+    net.reset();
+    net.add_bytes(wire);
+    insim::HostConnection c{net};
     if (c.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
         fail("cannot connect", 0);
-    const std::size_t sent_at = mem::record().sent.size();
+    const std::size_t sent_at = net.record().sent.size();
 
     if (c.receive_packet() != 0 || c.packet_size() != 255) fail("filler packet not delivered", 0);
     if (c.receive_packet() != 0 || c.packet_size() != record.size() ||
@@ -253,11 +258,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("record not delivered", 0);
 
     if (is_mso) {
-        handle_mso(c, config);
+        app::handle_mso(c, config);
     } else {
-        handle_ncn(c, config);
+        app::handle_ncn(c, config);
     }
-    const Bytes& all = mem::record().sent;
+    const Bytes& all = net.record().sent;
     const Bytes sent(all.begin() + static_cast<long>(sent_at), all.end());
     const std::vector<Expected> expected =
         is_mso ? expected_mso(record, config) : expected_ncn(record, config);
@@ -267,7 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool light = std::any_of(expected.begin(), expected.end(), [](const Expected& e) {
         return e.type == 42 && e.click_id == 2;
     });
-    const std::vector<unsigned long>& sleeps = mem::record().sleeps;
+    const std::vector<unsigned long>& sleeps = net.record().sleeps;
     if (!light && !sleeps.empty()) fail("a sleep without the start light", 0);
     if (light && (sleeps.size() != 5 || sleeps[0] != 7000 || sleeps[1] != 1000 ||
                   sleeps[2] != 1000 || sleeps[3] < 3301 || sleeps[3] > 5000 || sleeps[4] != 5000))

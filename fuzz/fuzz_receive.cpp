@@ -10,11 +10,14 @@
 #include <cstring>
 
 #include "insim/host_connection.h"
-#include "tests/support/memory_platform.h"
+#include "insim/memory_platform.h"
 
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 
 [[noreturn]] void fail(const char* what, std::size_t at) {
     (void)std::fprintf(stderr, "fuzz_receive: %s (stream offset %zu)\n", what, at);
@@ -33,8 +36,8 @@ std::size_t add_stream(std::uint8_t mode, std::uint8_t parameter, const std::uin
             break;
         case 2: {
             const std::size_t split = length * parameter / 255;
-            mem::add_bytes_in_pieces(stream, split, split, time_outs);
-            mem::add_bytes_in_pieces(stream + split, length - split, length - split, time_outs);
+            net.add_bytes_in_pieces(stream, split, split, time_outs);
+            net.add_bytes_in_pieces(stream + split, length - split, length - split, time_outs);
             return (split > 0 ? 1 : 0) + (length > split ? 1 : 0);
         }
         case 3:
@@ -43,7 +46,7 @@ std::size_t add_stream(std::uint8_t mode, std::uint8_t parameter, const std::uin
         default:
             break;
     }
-    mem::add_bytes_in_pieces(stream, length, piece, time_outs);
+    net.add_bytes_in_pieces(stream, length, piece, time_outs);
     return length == 0 ? 0 : pieces(length, piece);
 }
 
@@ -56,7 +59,7 @@ class Model {
         : s_(stream), n_(length), end_result_(end_result), failing_answer_(failing_answer) {}
 
     // Checks one receive_packet result; false when the connection has ended.
-    bool check(const HostConnection& c, int result, std::size_t& answers) {
+    bool check(const insim::HostConnection& c, int result, std::size_t& answers) {
         answers = 0;
         while (keep_alive_at(pos_)) {
             pos_ += s_[pos_];
@@ -86,7 +89,7 @@ class Model {
         return p < n_ && s_[p] >= 4 && p + s_[p] <= n_ && s_[p + 1] == 3 && s_[p + 3] == 0;
     }
 
-    void check_packet(const HostConnection& c) const {
+    void check_packet(const insim::HostConnection& c) const {
         const std::size_t size = s_[pos_];
         if (c.packet_size() != size) fail("delivered size differs from the Size byte", pos_);
         const std::uint8_t* data = c.packet_data();
@@ -108,7 +111,7 @@ class Model {
 
 // Every keep-alive answer is 4, 3, 0, 0, and nothing else is sent while receiving.
 void check_answers(std::size_t& sent_at, std::size_t answers) {
-    const mem::Bytes& sent = mem::record().sent;
+    const mem::Bytes& sent = net.record().sent;
     if (sent.size() - sent_at != answers * 4) fail("keep-alive answers missing or extra", 0);
     static constexpr std::uint8_t kAnswer[4] = {4, 3, 0, 0};
     for (std::size_t i = sent_at; i < sent.size(); i += 4)
@@ -131,17 +134,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool reset = (mode & 8) != 0;
     const int failing_answer = (mode & 16) != 0 ? ((mode >> 5) & 3) + 1 : 0;
 
-    mem::reset();
-    HostConnection connection;
+    net.reset();
+    insim::HostConnection connection{net};
     if (connection.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
         fail("cannot connect", 0);
-    std::size_t sent_at = mem::record().sent.size();
+    std::size_t sent_at = net.record().sent.size();
 
     const std::size_t pieces = add_stream(mode, data[1], stream, length, time_outs);
     const std::size_t time_outs_added = time_outs ? pieces : 0;
-    mem::add_event(reset ? mem::Event::reset : mem::Event::close);
-    if (failing_answer != 0) mem::fail(mem::Call::send, failing_answer);
-    mem::on_empty(end_of_script);
+    net.add_event(reset ? mem::Event::reset : mem::Event::close);
+    if (failing_answer != 0) net.fail(mem::Call::send, failing_answer);
+    net.on_empty(end_of_script);
 
     Model model(stream, length, reset ? -1 : -2, failing_answer);
     for (;;) {
@@ -152,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Waiting happens only after a look that found nothing, and always for the full 5 s.
-    const mem::Record& r = mem::record();
+    const mem::Record& r = net.record();
     if (r.waits.size() != static_cast<std::size_t>(r.empty_receives))
         fail("a wait without a look first, or a look without a wait", 0);
     if (r.waits.size() > time_outs_added) fail("more waits than time-outs", 0);

@@ -12,71 +12,78 @@ using platform::WaitResult;
 
 namespace {
 
-constexpr unsigned long long kNoDeadline = ~0ULL;
-
 void critical(std::ostream& out, const char* what) {
     out << "(HostConnection)Critical: " << what << std::endl;
 }
 
 }  // namespace
 
-HostConnection::HostConnection() noexcept = default;
+namespace insim {
+
+HostConnection::HostConnection(platform::Platform& platform) noexcept : platform_(platform) {}
 
 // Sockets are left to the end of the process, as the program never closes them explicitly.
 HostConnection::~HostConnection() = default;
 
 void HostConnection::close_sockets() {
-    if (udp_open) platform::close_socket(udp_socket);
-    platform::close_socket(tcp_socket);
-    platform::socket_layer_stop();
+    if (udp_open) platform_.close_socket(udp_socket);
+    platform_.close_socket(tcp_socket);
+    platform_.socket_layer_stop();
+}
+
+void HostConnection::release_sockets() {
+    if (udp_open) platform_.close_socket(udp_socket);
+    if (tcp_socket != platform::kNoSocket) platform_.close_socket(tcp_socket);
+    udp_open = 0;
+    tcp_socket = udp_socket = platform::kNoSocket;
 }
 
 int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const char* app_name,
                                  const char* admin_password, insim::IS_VER* version,
                                  std::uint8_t prefix, std::uint16_t flags,
                                  std::uint16_t interval_ms, std::uint16_t udp_port) {
-    if (platform::socket_layer_start() != 0) {
+    if (platform_.socket_layer_start() != 0) {
         critical(std::cout, "Cannot create socket");
-        platform::socket_layer_stop();
+        platform_.socket_layer_stop();
         return -1;
     }
 
-    tcp_socket = platform::open_tcp_socket();
+    tcp_socket = platform_.open_tcp_socket();
     if (tcp_socket == platform::kNoSocket) {
-        platform::socket_layer_stop();
+        platform_.socket_layer_stop();
         critical(std::cerr, "Cannot get socket handle");
         return -1;
     }
 
     std::uint32_t address = 0;
-    if (!platform::lookup_ipv4(host, &address) ||
-        platform::connect_ipv4(tcp_socket, address, tcp_port) != 0) {
-        platform::close_socket(tcp_socket);
-        platform::socket_layer_stop();
+    if (!platform_.lookup_ipv4(host, &address) ||
+        platform_.connect_ipv4(tcp_socket, address, tcp_port) != 0) {
+        platform_.close_socket(tcp_socket);
+        platform_.socket_layer_stop();
         critical(std::cerr, "Cannot connect");
         return -1;
     }
     // Records go out as they are sent: a burst such as the welcome panel must not wait for the
     // host's delayed acknowledgement.
-    platform::set_no_delay(tcp_socket);
+    platform_.set_no_delay(tcp_socket);
     // A host that vanishes without closing must end the receive loop, not hang it for ever.
-    platform::set_keep_alive(tcp_socket);
+    platform_.set_keep_alive(tcp_socket);
 
     if (udp_port != 0) {
         std::cout << "Trying to use UDP" << std::endl;
-        udp_socket = platform::open_udp_socket();
+        udp_socket = platform_.open_udp_socket();
         if (udp_socket == platform::kNoSocket) {
-            platform::close_socket(tcp_socket);
-            platform::socket_layer_stop();
+            platform_.close_socket(tcp_socket);
+            platform_.socket_layer_stop();
             return -1;
         }
-        platform::bind_any_ipv4(udp_socket, udp_port);
+        platform_.bind_any_ipv4(udp_socket, udp_port);
         std::uint32_t udp_address = 0;
-        if (!platform::lookup_ipv4(host, &udp_address) ||
-            platform::connect_ipv4(udp_socket, udp_address, tcp_port) != 0) {
-            platform::close_socket(udp_socket);
-            platform::close_socket(tcp_socket);
-            platform::socket_layer_stop();
+        if (!platform_.lookup_ipv4(host, &udp_address) ||
+            platform_.connect_ipv4(udp_socket, udp_address, tcp_port) != 0) {
+            platform_.close_socket(udp_socket);
+            platform_.close_socket(tcp_socket);
+            platform_.socket_layer_stop();
             return -1;
         }
         udp_open = 1;
@@ -93,7 +100,7 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
     if (version == nullptr) return 0;
 
     // Keep-alives before the answer are answered but do not extend the limit.
-    const unsigned long long deadline = platform::monotonic_ms() + kHandshakeLimitMs;
+    const unsigned long long deadline = platform_.monotonic_ms() + kHandshakeLimitMs;
     if (receive_packet_until(deadline) < 0 || packet_type() != insim::ISP_VER) {
         if (close_connection() < 0) close_sockets();
         return -1;
@@ -111,37 +118,39 @@ int HostConnection::close_connection() {
     return 0;
 }
 
-int HostConnection::receive_packet() {
-    return receive_packet_until(kNoDeadline);
-}
-
-int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
+// Inlined into both callers, so that the packet loop's copy has no deadline to look at.
+[[gnu::always_inline]] inline int HostConnection::receive_framed(unsigned long long deadline_ms) {
     for (;;) {
         framer.drop_front();
+        // A peer that floods keep-alives keeps the framer full: the deadline holds here too.
+        if (deadline_ms != kNoDeadline && framer.state() != StreamFramer::State::kNeedBytes &&
+            platform_.monotonic_ms() >= deadline_ms) {
+            return kLate;
+        }
         for (;;) {
             const StreamFramer::State state = framer.state();
             if (state == StreamFramer::State::kPacketReady) break;
-            if (state == StreamFramer::State::kZeroSize) return -1;
+            if (state == StreamFramer::State::kZeroSize) return kNotRecords;
             // Under load the data is already there: take it without a wait first.
             long got =
-                platform::receive_waiting(tcp_socket, framer.write_position(), framer.write_room());
+                platform_.receive_waiting(tcp_socket, framer.write_position(), framer.write_room());
             if (got == platform::kWouldBlock) {
                 long seconds = wait_seconds;
                 long microseconds = 0;
                 if (deadline_ms != kNoDeadline) {
-                    const unsigned long long now = platform::monotonic_ms();
-                    if (now >= deadline_ms) return -1;
+                    const unsigned long long now = platform_.monotonic_ms();
+                    if (now >= deadline_ms) return kTimeUp;
                     const unsigned long long left = deadline_ms - now;
                     if (left < static_cast<unsigned long long>(wait_seconds) * 1000) {
                         seconds = static_cast<long>(left / 1000);
                         microseconds = static_cast<long>(left % 1000) * 1000;
                     }
                 }
-                switch (platform::wait_readable(tcp_socket, seconds, microseconds)) {
+                switch (platform_.wait_readable(tcp_socket, seconds, microseconds)) {
                     case WaitResult::kTimeout:
                         continue;
                     case WaitResult::kReadable:
-                        got = platform::receive_bytes(tcp_socket, framer.write_position(),
+                        got = platform_.receive_bytes(tcp_socket, framer.write_position(),
                                                       framer.write_room());
                         break;
                     case WaitResult::kException:
@@ -149,7 +158,7 @@ int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
                         return -1;
                 }
             }
-            if (got == 0) return -2;
+            if (got == 0) return kClosed;
             if (got < 0) return -1;
             framer.commit(static_cast<std::size_t>(got));
         }
@@ -159,11 +168,20 @@ int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
 
         if (insim::is_keep_alive(current_packet.data(), current_size)) {
             insim::IS_TINY keepalive = insim::make_tiny(insim::TINY_NONE);
-            if (send_packet(&keepalive) < 0) return -1;
+            if (const int sent = send_packet_until(&keepalive, deadline_ms); sent < 0) return sent;
             continue;
         }
         return 0;
     }
+}
+
+int HostConnection::receive_packet() {
+    const int result = receive_framed(kNoDeadline);
+    return result < kClosed ? -1 : result;
+}
+
+int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
+    return receive_framed(deadline_ms);
 }
 
 std::int8_t HostConnection::packet_type() const {
@@ -184,18 +202,32 @@ int HostConnection::send_packet(void* packet) {
         bytes[0] = static_cast<std::uint8_t>(size);
     }
 
-    return platform::send_bytes(tcp_socket, bytes, bytes[0]) < 0 ? -1 : 0;
+    return platform_.send_bytes(tcp_socket, bytes, bytes[0]) < 0 ? -1 : 0;
+}
+
+int HostConnection::wait_to_send(unsigned long long deadline_ms) {
+    const unsigned long long now = platform_.monotonic_ms();
+    const long left = now < deadline_ms ? static_cast<long>(deadline_ms - now) : 0L;
+    const int ready = platform_.wait_writable(tcp_socket, left);
+    return ready > 0 ? 0 : ready == 0 ? kLate : -1;
+}
+
+int HostConnection::send_packet_until(void* packet, unsigned long long deadline_ms) {
+    if (deadline_ms != kNoDeadline) {
+        if (const int waited = wait_to_send(deadline_ms); waited != 0) return waited;
+    }
+    return send_packet(packet);
 }
 
 int HostConnection::receive_udp_packet() {
     udp_buffer.fill(0);
     udp_buffer_len = 0;
     while (udp_buffer_len < 1) {
-        switch (platform::wait_readable(udp_socket, wait_seconds, 0)) {
+        switch (platform_.wait_readable(udp_socket, wait_seconds, 0)) {
             case WaitResult::kTimeout:
                 continue;
             case WaitResult::kReadable: {
-                const long got = platform::receive_bytes(
+                const long got = platform_.receive_bytes(
                     udp_socket, udp_buffer.data() + udp_buffer_len, 512 - udp_buffer_len);
                 if (got < 0) return -1;
                 udp_buffer_len += static_cast<std::uint32_t>(got);
@@ -217,3 +249,5 @@ std::int8_t HostConnection::udp_packet_type() const {
 const std::uint8_t* HostConnection::udp_packet_data() const {
     return current_udp_packet.data();
 }
+
+}  // namespace insim

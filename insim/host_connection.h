@@ -10,9 +10,13 @@
 #include "insim/platform.h"
 #include "insim/records.h"
 
+namespace insim {
+
 class HostConnection {
   public:
-    HostConnection() noexcept;
+    // The operating system's sockets unless another platform, such as the in-memory one, is given;
+    // it must outlive the connection.
+    explicit HostConnection(platform::Platform& platform = platform::os()) noexcept;
     ~HostConnection();
     HostConnection(const HostConnection&) = delete;
     HostConnection& operator=(const HostConnection&) = delete;
@@ -29,6 +33,18 @@ class HostConnection {
     // 0 a new packet is current, -1 socket or protocol error, -2 the host closed the connection.
     int receive_packet();
 
+    // receive_packet under a deadline on the platform's clock, for callers that must tell apart why
+    // no packet came; keep-alive answers wait to be sent no later than the deadline either.
+    static constexpr int kClosed = -2;
+    static constexpr int kTimeUp = -3;      // no whole packet by the deadline
+    static constexpr int kNotRecords = -4;  // a record of size zero: not a stream of records
+    static constexpr int kLate = -5;  // the peer stopped reading, or kept sending past the deadline
+    static constexpr unsigned long long kNoDeadline = ~0ULL;
+    int receive_packet_until(unsigned long long deadline_ms);
+    // Bytes received that make no whole packet yet: the start of a record, or something else.
+    const std::uint8_t* unframed_data() const { return framer.front(); }
+    std::size_t unframed_size() const { return framer.buffered(); }
+
     // Type byte of the current packet; 0 before the first one.
     std::int8_t packet_type() const;
     // The current packet, or null before the first one. Valid until the next receive.
@@ -38,6 +54,16 @@ class HostConnection {
 
     // Sends a record; fixes up the Size of IS_MTC and IS_BTN from their text. 0 sent, -1 not.
     int send_packet(void* packet);
+    // send_packet that first waits, until the deadline at most, for the peer to take bytes:
+    // kLate when it never did.
+    int send_packet_until(void* packet, unsigned long long deadline_ms);
+
+    // Takes over a TCP socket connected through the same platform, in place of connect_host.
+    void adopt_socket(platform::SocketHandle s) { tcp_socket = s; }
+    // Closes the sockets without a goodbye to the host and without stopping the socket layer.
+    void release_sockets();
+
+    platform::Platform& platform() const { return platform_; }
 
     int receive_udp_packet();
     std::int8_t udp_packet_type() const;
@@ -45,9 +71,11 @@ class HostConnection {
 
   private:
     void close_sockets();
-    // receive_packet that gives up with -1 once the platform's clock reaches `deadline_ms`.
-    int receive_packet_until(unsigned long long deadline_ms);
+    int receive_framed(unsigned long long deadline_ms);
+    // Waits for room to send until the deadline: 0 there is, kLate there was none, -1 failed.
+    int wait_to_send(unsigned long long deadline_ms);
 
+    platform::Platform& platform_;
     platform::SocketHandle tcp_socket = platform::kNoSocket;
     platform::SocketHandle udp_socket = platform::kNoSocket;
     std::uint8_t udp_open = 0;
@@ -60,3 +88,5 @@ class HostConnection {
     std::array<std::uint8_t, 512> current_udp_packet{};
     platform::Mutex send_lock;
 };
+
+}  // namespace insim

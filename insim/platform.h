@@ -1,5 +1,10 @@
 // Thin layer over the operating system's sockets, mutex and sleep. One implementation file per
-// platform; nothing above this header includes a system networking header.
+// operating system; nothing above this header includes a system networking header.
+//
+// The free functions are the operating system's calls, for code that always needs real sockets
+// (the host side, the benchmark). travo's connection and the start light go through a Platform
+// instead, so that a program can run them over another implementation chosen at run time, such
+// as the in-memory one (insim/memory_platform.h); os() is the default.
 #pragma once
 
 #include <cstddef>
@@ -66,6 +71,37 @@ inline constexpr int kDeadPeerSeconds = 60;
 void sleep_ms(unsigned long milliseconds);
 // Milliseconds on a clock that only moves forward, from an unspecified start.
 unsigned long long monotonic_ms();
+
+// The calls travo's own code makes, as an interface; each behaves as the free function of the
+// same name.
+class Platform {
+  public:
+    virtual ~Platform() = default;
+
+    virtual int socket_layer_start() = 0;
+    virtual void socket_layer_stop() = 0;
+    virtual SocketHandle open_tcp_socket() = 0;
+    virtual SocketHandle open_udp_socket() = 0;
+    virtual void close_socket(SocketHandle s) = 0;
+    virtual bool lookup_ipv4(const char* host, std::uint32_t* address_be) = 0;
+    virtual int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) = 0;
+    virtual int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
+                                    long milliseconds) = 0;
+    virtual int bind_any_ipv4(SocketHandle s, std::uint16_t port) = 0;
+    virtual WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) = 0;
+    virtual int wait_writable(SocketHandle s, long milliseconds) = 0;
+    virtual long receive_bytes(SocketHandle s, void* buffer, std::size_t length) = 0;
+    virtual long receive_waiting(SocketHandle s, void* buffer, std::size_t length) = 0;
+    virtual long send_bytes(SocketHandle s, const void* data, std::size_t length) = 0;
+    virtual void set_no_delay(SocketHandle s) = 0;
+    virtual void set_keep_alive(SocketHandle s) = 0;
+    virtual void sleep_ms(unsigned long milliseconds) = 0;
+    virtual unsigned long long monotonic_ms() = 0;
+};
+
+// The operating system's implementation: one object for the whole process, as the calls it
+// forwards to keep no state of their own.
+Platform& os();
 
 // The send lock: a POSIX threads mutex with default attributes (winpthreads on MinGW).
 class Mutex {

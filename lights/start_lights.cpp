@@ -3,11 +3,13 @@
 #include "insim/builders.h"
 #include "insim/click_ids.h"
 #include "insim/host_connection.h"
-#include "insim/platform.h"
+
+namespace lights {
 
 namespace {
 
-SleepFunction sleep_function = platform::sleep_ms;
+// Null: the connection's platform sleeps.
+SleepFunction sleep_function = nullptr;
 // Kept on purpose: every run starts the same sequence, so the pauses repeat from run to run.
 std::uint32_t random_state = 1;
 
@@ -44,7 +46,7 @@ constexpr Piece kPieces[] = {
 };
 static_assert(std::size(kPieces) == kLightLast - kLightFirst + 1);
 
-void send_piece(HostConnection& connection, const Piece& p, const char* text) {
+void send_piece(insim::HostConnection& connection, const Piece& p, const char* text) {
     insim::IS_BTN b = insim::make_button(
         p.click_id, p.style, static_cast<std::uint8_t>(p.left), static_cast<std::uint8_t>(p.top),
         static_cast<std::uint8_t>(p.width), static_cast<std::uint8_t>(p.height));
@@ -89,24 +91,36 @@ int random_between(int min, int max) {
 }
 
 void set_sleep_function(SleepFunction sleep) {
-    sleep_function = sleep != nullptr ? sleep : platform::sleep_ms;
+    sleep_function = sleep;
 }
 
 void set_random_state(std::uint32_t state) {
     random_state = state;
 }
 
+namespace {
+
+void pause(insim::HostConnection& connection, unsigned long milliseconds) {
+    if (sleep_function != nullptr) {
+        sleep_function(milliseconds);
+    } else {
+        connection.platform().sleep_ms(milliseconds);
+    }
+}
+
+}  // namespace
+
 // Kept on purpose: the sleeps hold the packet loop for 17.3 to 19 s; packets that arrive meanwhile
 // wait in the connection and are handled afterwards, in order. No thread, no timer.
-int run_start_lights(HostConnection& connection) {
+int run_start_lights(insim::HostConnection& connection) {
     // First pass: the display with unlit lamps and a red fourth lamp.
     for (const Piece& p : kPieces) send_piece(connection, p, piece_text(p.click_id, 0));
 
     // Second pass: the housing again, then the countdown lamp by lamp.
     for (const Piece& p : kPieces) {
-        if (p.click_id == kLamp1) sleep_function(7000);
+        if (p.click_id == kLamp1) pause(connection, 7000);
         send_piece(connection, p, piece_text(p.click_id, 1));
-        if (p.click_id >= kLamp1) sleep_function(wait_after(p.click_id));
+        if (p.click_id >= kLamp1) pause(connection, wait_after(p.click_id));
     }
 
     insim::IS_BFN Bfn_base = insim::make_button_delete();
@@ -116,3 +130,5 @@ int run_start_lights(HostConnection& connection) {
     }
     return 0;
 }
+
+}  // namespace lights

@@ -3,7 +3,11 @@
 
 #include <cstdint>
 
+namespace insim {
 class HostConnection;
+}  // namespace insim
+
+namespace lights {
 
 // Where the light stands on the 200-unit button grid: the housing's top left corner, and the
 // lamps, which overhang the housing. Kept on purpose: the lamps reach column 202, past the grid's
@@ -14,14 +18,16 @@ inline constexpr int kStartLampLeft = kStartLightLeft - 14;
 inline constexpr int kStartLampSize = 38;
 
 // Draws the light, counts down and deletes it; blocks for 17.301 s to 19.000 s. Returns 0.
-int run_start_lights(HostConnection& connection);
+int run_start_lights(insim::HostConnection& connection);
 
 // min + (next draw mod (max - min + 1)); the caller passes min <= max.
 int random_between(int min, int max);
 
 // The blocking millisecond sleep used between the lamps; tests put a recorder in its place.
 using SleepFunction = void (*)(unsigned long milliseconds);
-void set_sleep_function(SleepFunction sleep);  // nullptr restores the platform's sleep
+void set_sleep_function(SleepFunction sleep);  // nullptr: the connection's platform's sleep
 
 // The random source starts at state 1 in every run of the program; tests rewind it.
 void set_random_state(std::uint32_t state);
+
+}  // namespace lights

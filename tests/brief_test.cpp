@@ -152,7 +152,7 @@ TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.host) + " / " + c.password);
-        ConfigValues values{};
+        app::ConfigValues values{};
         std::snprintf(values.host, sizeof values.host, "%s", c.host);
         std::snprintf(values.admin_password, sizeof values.admin_password, "%s", c.password);
         const std::string note = travo_check::remote_host_note(values, lookup);

@@ -288,10 +288,10 @@ TEST(CheckExample, CaptionsAreTheTablesAndStateTheLongestValueThatFits) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 36u);
-    for (const ConfigLine& l : kValueLines) {
+    for (const app::ConfigLine& l : app::kValueLines) {
         SCOPED_TRACE(l.name);
-        const bool chat = std::any_of(l.uses.begin(), l.uses.end(), [](const ValueUse& u) {
-            return u.where != nullptr && u.room == kChatRoom;
+        const bool chat = std::any_of(l.uses.begin(), l.uses.end(), [](const app::ValueUse& u) {
+            return u.where != nullptr && u.room == app::kChatRoom;
         });
         if (l.caption == nullptr) {
             EXPECT_FALSE(chat) << "a value for a chat line needs a caption with its limit";
@@ -302,7 +302,7 @@ TEST(CheckExample, CaptionsAreTheTablesAndStateTheLongestValueThatFits) {
         const std::size_t at = caption.find("at most ");
         EXPECT_EQ(at != std::string::npos, chat);
         if (at != std::string::npos) {
-            EXPECT_EQ(std::stoul(caption.substr(at + 8)), longest_fit(l));
+            EXPECT_EQ(std::stoul(caption.substr(at + 8)), app::longest_fit(l));
         }
     }
 }
@@ -324,33 +324,33 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     }
 
     std::istringstream in(contents);
-    ConfigValues config{};
-    read_config(in, config);
+    app::ConfigValues config{};
+    app::read_config(in, config);
 
     hostside::FakeHost host;
     ASSERT_TRUE(host.listen());
     std::thread host_side([&] {
         if (host.accept(5s)) host.handshake();
     });
-    HostConnection connection;
+    insim::HostConnection connection;
     insim::IS_VER version{};
     const int connected =
         connection.connect_host("127.0.0.1", host.port(), "check", "", &version, '!', 0, 0, 0);
     host_side.join();
     ASSERT_EQ(connected, 0);
 
-    send_greeting(connection, config);
-    set_sleep_function([](unsigned long) {});
+    app::send_greeting(connection, config);
+    lights::set_sleep_function([](unsigned long) {});
     for (const char* command : {"^L!fb", "^L!web", "^L!luz"}) {
         ASSERT_TRUE(host.send_raw(hostside::mso_packet(1, command)));
         ASSERT_EQ(connection.receive_packet(), 0);
-        handle_mso(connection, config);
+        app::handle_mso(connection, config);
     }
     ASSERT_TRUE(host.send_raw(hostside::ncn_packet("Racer")));
     ASSERT_EQ(connection.receive_packet(), 0);
-    handle_ncn(connection, config);
+    app::handle_ncn(connection, config);
 
-    set_sleep_function(nullptr);
+    lights::set_sleep_function(nullptr);
 
     // Greeting 6 + "!fb" 1 + "!web" 1 + "!luz" 1 + welcome 6.
     std::map<int, std::set<long>> observed;
@@ -375,8 +375,8 @@ using namespace std::chrono_literals;
 using travo_check::ConnectReport;
 using Outcome = ConnectReport::Outcome;
 
-ConfigValues values_for(std::uint16_t port, const char* host = "127.0.0.1") {
-    ConfigValues v{};
+app::ConfigValues values_for(std::uint16_t port, const char* host = "127.0.0.1") {
+    app::ConfigValues v{};
     std::snprintf(v.host, sizeof v.host, "%s", host);
     std::snprintf(v.port, sizeof v.port, "%u", static_cast<unsigned>(port));
     std::snprintf(v.admin_password, sizeof v.admin_password, "%s", "pw");
@@ -531,9 +531,9 @@ TEST(ConnectCheck, SendsTheHandshakeTravoSends) {
     const hostside::Bytes doctor =
         isi_of([](std::uint16_t port) { travo_check::connect_check(values_for(port), 5s); });
     const hostside::Bytes travo = isi_of([](std::uint16_t port) {
-        HostConnection connection;
+        insim::HostConnection connection;
         insim::IS_VER version{};
-        connect_to_host(connection, values_for(port), version);
+        app::connect_to_host(connection, values_for(port), version);
     });
     ASSERT_EQ(doctor.size(), sizeof(insim::IS_ISI));
     EXPECT_EQ(doctor, travo);
@@ -604,7 +604,7 @@ TEST(Picture, PastTheGridNamesOnlyTheButtonsBeyondIt) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
         records.emplace_back(p, p + sizeof b);
     }
-    const std::string svg = travo_check::picture_svg(records, ConfigValues{}, "t");
+    const std::string svg = travo_check::picture_svg(records, app::ConfigValues{}, "t");
     EXPECT_NE(svg.find("1 button (ClickID 101) reach"), std::string::npos) << svg;
 }
 
@@ -632,7 +632,7 @@ TEST(Picture, NotesWrappedInsideAQuotedTextStayWholeUtf8) {
         insim::set_button_text(b, text.c_str());
         const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
         const std::string svg =
-            travo_check::picture_svg({hostside::Bytes(p, p + sizeof b)}, ConfigValues{}, "t");
+            travo_check::picture_svg({hostside::Bytes(p, p + sizeof b)}, app::ConfigValues{}, "t");
         EXPECT_TRUE(well_formed(svg)) << filler;
         // Every character of the quote is shown once: 37 of them, then the dots.
         std::string notes;

@@ -30,45 +30,45 @@ std::string numbered_lines(int count, const std::map<int, std::string>& replaced
 }
 
 // Every field starts as garbage, so an empty value proves its terminator was written.
-ConfigValues read_from(std::istream& in) {
-    ConfigValues values;
+app::ConfigValues read_from(std::istream& in) {
+    app::ConfigValues values;
     std::memset(&values, '#', sizeof values);
-    read_config(in, values);
+    app::read_config(in, values);
     return values;
 }
 
-ConfigValues read_text(const std::string& text) {
+app::ConfigValues read_text(const std::string& text) {
     std::istringstream in(text);
     return read_from(in);
 }
 
-std::string value_at(const ConfigValues& values, int line) {
-    for (const ConfigLine& l : kValueLines)
-        if (l.line == line) return config_field(values, l);
+std::string value_at(const app::ConfigValues& values, int line) {
+    for (const app::ConfigLine& l : app::kValueLines)
+        if (l.line == line) return app::config_field(values, l);
     ADD_FAILURE() << "line " << line << " holds no value";
     return {};
 }
 
 // Each value line holds "L<line>" when `filled_up_to` reaches it, else is empty.
-void expect_numbered(const ConfigValues& values, int filled_up_to, int skip_line = 0) {
-    for (const ConfigLine& l : kValueLines) {
+void expect_numbered(const app::ConfigValues& values, int filled_up_to, int skip_line = 0) {
+    for (const app::ConfigLine& l : app::kValueLines) {
         if (l.line == skip_line) continue;
         const std::string expected = l.line <= filled_up_to ? "L" + std::to_string(l.line) : "";
-        EXPECT_EQ(config_field(values, l), expected) << l.name;
+        EXPECT_EQ(app::config_field(values, l), expected) << l.name;
     }
 }
 
 TEST(ConfigFile, EveryValueComesFromItsOwnLine) {
     for (const char* eol : {"\n", "\r\n"}) {
-        const ConfigValues v = read_text(numbered_lines(36, {}, eol));
+        const app::ConfigValues v = read_text(numbered_lines(36, {}, eol));
         for (const auto& l : testsupport::kExpectedLines)
             EXPECT_EQ(std::string(v.*l.field), "L" + std::to_string(l.line)) << "line " << l.line;
     }
 }
 
 TEST(ConfigFile, CrLfAndLfGiveTheSameValues) {
-    const ConfigValues lf = read_text(numbered_lines(36));
-    const ConfigValues crlf = read_text(numbered_lines(36, {}, "\r\n"));
+    const app::ConfigValues lf = read_text(numbered_lines(36));
+    const app::ConfigValues crlf = read_text(numbered_lines(36, {}, "\r\n"));
     expect_numbered(lf, 36);
     expect_numbered(crlf, 36);
 }
@@ -93,7 +93,7 @@ TEST(ConfigFile, LongLines) {
     for (const LongLineCase& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string long_line(c.length, 'v');
-        const ConfigValues v = read_text(numbered_lines(36, {{c.line, long_line}}, c.eol));
+        const app::ConfigValues v = read_text(numbered_lines(36, {{c.line, long_line}}, c.eol));
         expect_numbered(v, c.later_values_kept ? 36 : c.line - 1, c.line);
         if (c.line == 14) {
             EXPECT_EQ(value_at(v, 14), long_line.substr(0, 99));
@@ -117,7 +117,7 @@ TEST(ConfigFile, ValueBytesAreKeptAsTheyStand) {
     const std::string values[] = {"a\rb", "a\r", "\r", "  P\xE1gina \x95 ^3%s  ", ""};
     for (const std::string& value : values) {
         SCOPED_TRACE(testing::PrintToString(value));
-        const ConfigValues v = read_text(numbered_lines(36, {{2, value}}, "\r\n"));
+        const app::ConfigValues v = read_text(numbered_lines(36, {{2, value}}, "\r\n"));
         EXPECT_EQ(std::string(v.host), value);
         expect_numbered(v, 36, 2);
     }
@@ -162,13 +162,13 @@ TEST(ConfigFile, APipeGivesTheValuesOfAFileWhereverItsPiecesEnd) {
         for (const std::string& text : {numbered_lines(36, {{2, value}}, "\r\n"),
                                         numbered_lines(36, {{36, value}}, "\n", false)}) {
             std::istringstream file(text);
-            const ConfigValues expected = read_from(file);
+            const app::ConfigValues expected = read_from(file);
             for (std::size_t piece = 1; piece <= 4; ++piece) {
                 SCOPED_TRACE(testing::PrintToString(value) + " in pieces of " +
                              std::to_string(piece));
                 PipeBuffer pipe(text, piece);
                 std::istream in(&pipe);
-                const ConfigValues v = read_from(in);
+                const app::ConfigValues v = read_from(in);
                 EXPECT_EQ(std::memcmp(&v, &expected, sizeof v), 0)
                     << v.host << " / " << v.panel_text_2;
             }
@@ -178,7 +178,7 @@ TEST(ConfigFile, APipeGivesTheValuesOfAFileWhereverItsPiecesEnd) {
     for (const auto& [after, port] : {std::pair{"", "L5"}, std::pair{"x", ""}}) {
         PipeBuffer pipe(numbered_lines(36, {{2, std::string(99, 'c') + "\r" + after}}), 100);
         std::istream in(&pipe);
-        const ConfigValues v = read_from(in);
+        const app::ConfigValues v = read_from(in);
         EXPECT_EQ(std::string(v.host), std::string(99, 'c'));
         EXPECT_STREQ(v.port, port);
     }
@@ -203,7 +203,7 @@ TEST(ConfigFile, ReadsARealFile) {
     }
     // Binary like the program itself; closed before the removal, which Windows refuses otherwise.
     std::ifstream in(path, std::ios::in | std::ios::binary);
-    const ConfigValues v = read_from(in);
+    const app::ConfigValues v = read_from(in);
     in.close();
     EXPECT_EQ(std::remove(path.c_str()), 0);
     expect_numbered(v, 36, 5);
@@ -236,7 +236,8 @@ TEST(PortFromText, FollowsStrtolThenKeepsLow16Bits) {
         {"\r46", 46},
         {"\r\v \t47", 47},
     };
-    for (const auto& c : cases) EXPECT_EQ(port_from_text(c.text), c.port) << '"' << c.text << '"';
+    for (const auto& c : cases)
+        EXPECT_EQ(app::port_from_text(c.text), c.port) << '"' << c.text << '"';
 }
 
 }  // namespace

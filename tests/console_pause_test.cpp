@@ -9,10 +9,10 @@
 namespace {
 
 TEST(ConsolePause, OnlyADoubleClickedProgramWaitsForAKey) {
-    const ConsoleFacts double_click{true, true, 1, true};
+    const app::ConsoleFacts double_click{true, true, 1, true};
     const struct {
         const char* what;
-        ConsoleFacts facts;
+        app::ConsoleFacts facts;
         bool waits;
     } cases[] = {
         {"double-click: its own visible console", double_click, true},
@@ -27,20 +27,20 @@ TEST(ConsolePause, OnlyADoubleClickedProgramWaitsForAKey) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(should_wait_for_key(c.facts), c.waits);
+        EXPECT_EQ(app::should_wait_for_key(c.facts), c.waits);
         std::ostringstream out;
         int waits = 0;
-        EXPECT_EQ(end_of_program(-1, c.facts, out, [&] { ++waits; }), -1);
+        EXPECT_EQ(app::end_of_program(-1, c.facts, out, [&] { ++waits; }), -1);
         EXPECT_EQ(waits, c.waits ? 1 : 0);
-        EXPECT_EQ(out.str(), c.waits ? std::string(kKeyWaitLine) + "\n" : "");
+        EXPECT_EQ(out.str(), c.waits ? std::string(app::kKeyWaitLine) + "\n" : "");
     }
 }
 
 #ifndef _WIN32
 // Terminals here outlive the programs in them: the seam never asks for a wait.
 TEST(ConsolePause, NeverOnThisSystem) {
-    EXPECT_FALSE(should_wait_for_key(read_console_facts()));
-    EXPECT_FALSE(wait_for_key(10));
+    EXPECT_FALSE(app::should_wait_for_key(app::read_console_facts()));
+    EXPECT_FALSE(app::wait_for_key(10));
 }
 #endif
 

@@ -49,31 +49,22 @@ const ConfigMap kConfig = {
 
 const Bytes kKeepAliveAnswer = {4, 3, 0, 0};
 
-std::string describe(const ProcessResult& r) {
-    std::ostringstream s;
-    s << "timed out " << r.timed_out;
-    if (r.exit_code) s << ", exit " << *r.exit_code;
-    if (r.signal) s << ", signal " << *r.signal;
-    s << "\nstdout:\n" << r.out << "\nstderr:\n" << r.err;
-    return s.str();
-}
-
 // The one allowed ending: the error line once on standard error, status 255, no signal.
 void expect_clean_end(const ProcessResult& r, const std::string& error_line) {
-    EXPECT_FALSE(r.timed_out) << describe(r);
-    EXPECT_FALSE(r.signal) << describe(r);
-    EXPECT_TRUE(r.exited_with(kFailureStatus)) << describe(r);
+    EXPECT_FALSE(r.timed_out) << testsupport::describe(r);
+    EXPECT_FALSE(r.signal) << testsupport::describe(r);
+    EXPECT_TRUE(r.exited_with(kFailureStatus)) << testsupport::describe(r);
     EXPECT_EQ(r.err, error_line + "\n");
 }
 
 void expect_receive_failure(const ProcessResult& r) {
-    expect_clean_end(r, kReceiveError);
+    expect_clean_end(r, app::kReceiveError);
     const std::string version_line =
         "*Conectado a LFS version: 0.7F, InSim creado con la version: 9\n";
     EXPECT_TRUE(
         r.out.size() >= version_line.size() &&
         r.out.compare(r.out.size() - version_line.size(), std::string::npos, version_line) == 0)
-        << describe(r);
+        << testsupport::describe(r);
 }
 
 // One travo process in its own directory and the fake host it connects to.
@@ -304,7 +295,7 @@ TEST(FaultHandshake, HostEndingAtEachPointGivesTheConnectError) {
             }
             reset ? s.host.reset() : s.host.close();
             const ProcessResult r = s.finish();
-            expect_clean_end(r, kConnectError);
+            expect_clean_end(r, app::kConnectError);
             EXPECT_EQ(r.out, "");
             survived += !testing::Test::HasFailure();
         }

@@ -37,8 +37,8 @@ using testsupport::ProcessResult;
 using testsupport::TempDir;
 
 constexpr int kFailureStatus = 255;
-const std::string kConnectErrorLine = std::string(kConnectError) + "\n";
-const std::string kReceiveErrorLine = std::string(kReceiveError) + "\n";
+const std::string kConnectErrorLine = std::string(app::kConnectError) + "\n";
+const std::string kReceiveErrorLine = std::string(app::kReceiveError) + "\n";
 const std::string kNeverConnects = "travo would run with every value empty and fail to connect";
 
 bool contains(const std::string& text, const std::string& part) {
@@ -86,28 +86,28 @@ TEST(BrokenConfiguration, TravoDoesWhatTravoCheckPredicts) {
     const Case cases[] = {
         {"missing", [](const TempDir&) {}, 2, kNeverConnects, false},
         {"directory",
-         [](const TempDir& d) { std::filesystem::create_directory(d.file(kConfigFileName)); }, 2,
-         kNeverConnects, false},
-        {"empty", [](const TempDir& d) { d.write_file(kConfigFileName, ""); }, 1,
+         [](const TempDir& d) { std::filesystem::create_directory(d.file(app::kConfigFileName)); },
+         2, kNeverConnects, false},
+        {"empty", [](const TempDir& d) { d.write_file(app::kConfigFileName, ""); }, 1,
          "the file is empty", false},
         {"CR-only line ends",
          [&](const TempDir& d) {
              std::string text = testsupport::config_text(
                  {{"host", "127.0.0.1"}, {"port", std::to_string(host.port())}});
              for (char& ch : text) ch = ch == '\n' ? '\r' : ch;
-             d.write_file(kConfigFileName, text);
+             d.write_file(app::kConfigFileName, text);
          },
          1, "every value comes out empty", false},
         {"short",
          [&](const TempDir& d) {
-             d.write_file(kConfigFileName, first_lines("127.0.0.1", host.port()));
+             d.write_file(app::kConfigFileName, first_lines("127.0.0.1", host.port()));
          },
          1, "the file ends after line 5", true},
         {"unreadable for its user",
          [&](const TempDir& d) {
-             d.write_file(kConfigFileName, first_lines("127.0.0.1", host.port()));
+             d.write_file(app::kConfigFileName, first_lines("127.0.0.1", host.port()));
              std::filesystem::permissions(
-                 d.file(kConfigFileName),
+                 d.file(app::kConfigFileName),
                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
              std::filesystem::permissions(
                  d.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
@@ -169,7 +169,7 @@ TEST(ConnectDoctor, ProgramSaysWhatHappenedInOneLineWithItsExitStatus) {
     ConfigMap values{{"host", "127.0.0.1"},
                      {"port", std::to_string(host.port())},
                      {"admin_password", "s3cret-pw"}};
-    ASSERT_TRUE(dir.write_file(kConfigFileName, testsupport::config_text(values)));
+    ASSERT_TRUE(dir.write_file(app::kConfigFileName, testsupport::config_text(values)));
 
     std::thread host_side([&] {
         if (host.accept(10s) && host.handshake("0.7F", 9)) host.client_closed(5s);
@@ -183,7 +183,7 @@ TEST(ConnectDoctor, ProgramSaysWhatHappenedInOneLineWithItsExitStatus) {
     EXPECT_FALSE(contains(ok.out + ok.err, "s3cret"));
 
     values["port"] = "1";  // nothing listens on port 1 here
-    ASSERT_TRUE(dir.write_file(kConfigFileName, testsupport::config_text(values)));
+    ASSERT_TRUE(dir.write_file(app::kConfigFileName, testsupport::config_text(values)));
     const ProcessResult refused = run_check({"--connect", "--timeout", "2"}, dir.path());
     EXPECT_TRUE(refused.exited_with(1));
     EXPECT_TRUE(contains(refused.out, "refused the connection")) << refused.out;
@@ -213,7 +213,7 @@ TEST(ConnectDoctor, VirtualHostReportsItsCloseAsTheClientClosingInSim) {
         std::ifstream(dir.file("ready")) >> port;
     }
     ASSERT_FALSE(port.empty());
-    ASSERT_TRUE(dir.write_file(kConfigFileName,
+    ASSERT_TRUE(dir.write_file(app::kConfigFileName,
                                testsupport::config_text({{"host", "127.0.0.1"}, {"port", port}})));
     EXPECT_TRUE(run_check({"--connect"}, dir.path()).exited_with(0));
     const ProcessResult reported = sim.wait(15s);
@@ -294,6 +294,29 @@ TEST(Picture, DrawsTheRecordsTravoSendsByteForByte) {
     EXPECT_EQ(drawn, sent);
 }
 
+// The picture needs no network: in a namespace of its own whose loopback is down, it is drawn
+// the same, record for record, as beside a network.
+TEST(Picture, NeedsNoNetwork) {
+    const char* unshare = "/usr/bin/unshare";
+    if (!std::filesystem::exists(unshare)) GTEST_SKIP() << "no /usr/bin/unshare (util-linux)";
+    testsupport::ConfigDir dir(kLongAndColoured);
+    ASSERT_TRUE(dir.ok());
+    const ProcessResult inside = testsupport::run_process(
+        {unshare,
+         {"--map-root-user", "--net", TRAVO_CHECK_BINARY, "--picture", "inside.svg"},
+         dir.path()},
+        30s);
+    if (contains(inside.err, "unshare failed")) {
+        GTEST_SKIP() << "no private network namespace here: " << inside.err;
+    }
+    EXPECT_TRUE(inside.exited_with(1)) << inside.out << inside.err;  // the long values warn
+    const ProcessResult outside = run_check({"--picture", "outside.svg"}, dir.path());
+    EXPECT_TRUE(outside.exited_with(1)) << outside.out << outside.err;
+    const std::vector<hostside::Bytes> drawn = picture_records(read_all(dir.file("inside.svg")));
+    EXPECT_FALSE(drawn.empty());
+    EXPECT_EQ(drawn, picture_records(read_all(dir.file("outside.svg"))));
+}
+
 // The picture renders, and holds what the players would see and the marks the operator needs.
 TEST(Picture, RendersWithTheTextsAndMarksItShould) {
     const char* renderer = "/usr/bin/rsvg-convert";
@@ -346,17 +369,17 @@ TEST(Picture, RendersWithTheTextsAndMarksItShould) {
 TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
     testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", "29999"}});
     ASSERT_TRUE(dir.ok());
-    const std::string config = read_all(dir.file(kConfigFileName));
-    ASSERT_EQ(::symlink(kConfigFileName, dir.file("link.svg").c_str()), 0);
+    const std::string config = read_all(dir.file(app::kConfigFileName));
+    ASSERT_EQ(::symlink(app::kConfigFileName, dir.file("link.svg").c_str()), 0);
     std::filesystem::create_directory(dir.file("sub"));
     const struct {
         std::vector<std::string> arguments;
         const char* says;
     } cases[] = {
-        {{"--picture", kConfigFileName}, "would replace a configuration file"},
+        {{"--picture", app::kConfigFileName}, "would replace a configuration file"},
         {{"--picture=other.Travo"}, "would replace a configuration file"},
         {{"--picture", "link.svg"}, "is the configuration file"},
-        {{"--picture", "sub/../link.svg", "./" + std::string(kConfigFileName)},
+        {{"--picture", "sub/../link.svg", "./" + std::string(app::kConfigFileName)},
          "is the configuration file"},
         {{"--picture", ""}, "the picture's name is empty"},
         {{"--picture="}, "the picture's name is empty"},
@@ -373,7 +396,7 @@ TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
         const ProcessResult r = run_check(c.arguments, dir.path());
         EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
         EXPECT_TRUE(contains(r.err, c.says)) << r.err;
-        EXPECT_EQ(read_all(dir.file(kConfigFileName)), config);
+        EXPECT_EQ(read_all(dir.file(app::kConfigFileName)), config);
     }
     // The "=" forms work, a picture is replaced whole, and no temporary file stays behind.
     ASSERT_TRUE(dir.write_file("p.svg", "old"));
@@ -383,7 +406,7 @@ TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"link.svg", "p.svg", kConfigFileName, "sub"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"link.svg", "p.svg", app::kConfigFileName, "sub"}));
 }
 
 // One read of whatever the file is: a pipe gives the verdict of the same bytes in a file; a
@@ -391,13 +414,13 @@ TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
 TEST(CheckUsage, PipesAreReadOnceAndFifosNeverWaitedOn) {
     testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", "29999"}});
     ASSERT_TRUE(dir.ok());
-    const ProcessResult file = run_check({kConfigFileName}, dir.path());
+    const ProcessResult file = run_check({app::kConfigFileName}, dir.path());
     EXPECT_TRUE(file.exited_with(0)) << file.out;
     const std::string verdict = file.out.substr(file.out.find('\n'));
     const std::string check = TRAVO_CHECK_BINARY;
     for (const std::string& command :
-         {"cat " + std::string(kConfigFileName) + " | " + check + " /dev/stdin",
-          check + " - < " + kConfigFileName}) {
+         {"cat " + std::string(app::kConfigFileName) + " | " + check + " /dev/stdin",
+          check + " - < " + app::kConfigFileName}) {
         SCOPED_TRACE(command);
         const ProcessResult piped =
             testsupport::run_process({"/bin/sh", {"-c", command}, dir.path()}, 30s);
@@ -416,7 +439,7 @@ TEST(Picture, TitleOfAnyBytesOpens) {
     testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", "29999"}});
     ASSERT_TRUE(dir.ok());
     const std::string odd = "conf\xE9\x01";
-    std::filesystem::copy_file(dir.file(kConfigFileName), dir.file(odd));
+    std::filesystem::copy_file(dir.file(app::kConfigFileName), dir.file(odd));
     const ProcessResult check = run_check({"--picture", "p.svg", odd}, dir.path());
     EXPECT_TRUE(check.exited_with(0)) << check.out << check.err;
     EXPECT_TRUE(contains(check.out, "travo-check: conf\xE9\\x01, 36 lines")) << check.out;

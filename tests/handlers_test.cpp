@@ -12,14 +12,17 @@
 
 #include "app/config.h"
 #include "insim/host_connection.h"
+#include "insim/memory_platform.h"
 #include "insim/records.h"
-#include "tests/support/memory_platform.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using hostside::Bytes;
 
 void set_value(char (&field)[256], std::string_view value) {
@@ -27,8 +30,8 @@ void set_value(char (&field)[256], std::string_view value) {
     value.copy(field, std::min(value.size(), sizeof field - 1));
 }
 
-ConfigValues sample_config() {
-    ConfigValues c{};
+app::ConfigValues sample_config() {
+    app::ConfigValues c{};
     set_value(c.lights_message, "Atentos a la luz");
     set_value(c.facebook_name, "Quintaro FB");
     set_value(c.web_page, "quintaro.example");
@@ -42,24 +45,6 @@ ConfigValues sample_config() {
     set_value(c.panel_text_1, "S1");
     set_value(c.panel_text_2, "50%s");
     return c;
-}
-
-// A 68-byte IS_MST holding `text` on zero bytes.
-Bytes mst(std::string_view text) {
-    insim::IS_MST r{};
-    r.Size = 68;
-    r.Type = insim::ISP_MST;
-    std::memcpy(r.Msg, text.data(), std::min(text.size(), sizeof r.Msg));
-    const auto* b = reinterpret_cast<const std::uint8_t*>(&r);
-    return Bytes(b, b + sizeof r);
-}
-
-// The same record after `text` has been written over it: bytes behind the new zero stay.
-Bytes reused_mst(Bytes previous, std::string_view text) {
-    constexpr std::size_t kMsg = offsetof(insim::IS_MST, Msg);
-    std::memcpy(previous.data() + kMsg, text.data(), text.size());
-    previous[kMsg + text.size()] = 0;
-    return previous;
 }
 
 std::string describe(const Bytes& p) {
@@ -86,47 +71,47 @@ std::vector<std::string> describe_all(const std::vector<Bytes>& packets) {
 class HandlerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        mem::reset();
+        net.reset();
         ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
-        sent_at = mem::record().sent.size();
+        sent_at = net.record().sent.size();
     }
-    void TearDown() override { mem::reset(); }
+    void TearDown() override { net.reset(); }
 
     // Makes `packet` the connection's current packet.
     void deliver(const Bytes& packet) {
-        mem::add_bytes(packet);
+        net.add_bytes(packet);
         ASSERT_EQ(conn.receive_packet(), 0);
     }
 
     // What the client sent since the last call.
     std::vector<Bytes> sent() {
-        std::vector<Bytes> out = mem::sends_since(sent_at);
-        sent_at = mem::record().sent.size();
+        std::vector<Bytes> out = net.sends_since(sent_at);
+        sent_at = net.record().sent.size();
         return out;
     }
 
     // The start light's waits so far, on the platform's sleep.
-    std::size_t sleeps() const { return mem::record().sleeps.size(); }
+    std::size_t sleeps() const { return net.record().sleeps.size(); }
 
     std::vector<Bytes> answer_to_chat(std::uint8_t text_start, std::string_view text,
-                                      const ConfigValues& config) {
+                                      const app::ConfigValues& config) {
         deliver(hostside::mso_packet(text_start, text));
-        handle_mso(conn, config);
+        app::handle_mso(conn, config);
         return sent();
     }
 
-    std::vector<Bytes> answer_to_join(const Bytes& ncn, const ConfigValues& config) {
+    std::vector<Bytes> answer_to_join(const Bytes& ncn, const app::ConfigValues& config) {
         deliver(ncn);
-        handle_ncn(conn, config);
+        app::handle_ncn(conn, config);
         return sent();
     }
 
-    HostConnection conn;
+    insim::HostConnection conn{net};
     std::size_t sent_at = 0;
 };
 
 TEST_F(HandlerTest, RecognisesCommandWordsOnlyAfterAColourMark) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     const std::vector<std::string> fb{"MST /msg ^3>> ^7Nuestro facebook es: ^7Quintaro FB"};
     const std::vector<std::string> web{"MST /msg ^3>> ^7P\xE1gina web: ^7quintaro.example"};
     const std::vector<std::string> rules{"BTN 10", "BTN 11", "BTN 12", "BTN 13", "BTN 14"};
@@ -173,17 +158,17 @@ TEST_F(HandlerTest, RecognisesCommandWordsOnlyAfterAColourMark) {
 }
 
 TEST_F(HandlerTest, ChatPacketIsNeverReadPastItsSize) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     ASSERT_EQ(answer_to_chat(5, "^L!fb", config).size(), 1u);
 
     // Msg "^L!f" runs to the packet's end; the stale 'b' behind it must not complete "!fb".
     deliver(Bytes{12, insim::ISP_MSO, 0, 0, 1, 0, 1, 5, '^', 'L', '!', 'f'});
-    handle_mso(conn, config);
+    app::handle_mso(conn, config);
     EXPECT_TRUE(sent().empty());
 }
 
 TEST_F(HandlerTest, ChatTextEndsWithTheRecordsMsgFieldEvenInALongerRecord) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     // Size 140: Msg (bytes 8 to 135) ends in "^L!w" without a zero, "eb" lies beyond it.
     insim::IS_MSO m{};
     m.Size = 140;
@@ -199,7 +184,7 @@ TEST_F(HandlerTest, ChatTextEndsWithTheRecordsMsgFieldEvenInALongerRecord) {
     p.push_back('b');
     p.resize(140, 0);
     deliver(p);
-    handle_mso(conn, config);
+    app::handle_mso(conn, config);
     EXPECT_TRUE(sent().empty());
 }
 
@@ -210,36 +195,37 @@ TEST_F(HandlerTest, ChatAnswersAreWholeRecordsWithValuesSentVerbatim) {
     const std::string fits(28, 'f');  // makes the "!fb" line exactly 63 characters
     const struct {
         const char* command;
-        char (ConfigValues::*field)[256];
+        char (app::ConfigValues::*field)[256];
         std::string value;
         std::string want;
     } cases[] = {
-        {"^L!fb", &ConfigValues::facebook_name, "Quintaro FB", fb + "Quintaro FB"},
-        {"^L!fb", &ConfigValues::facebook_name, "", fb},
-        {"^L!fb", &ConfigValues::facebook_name, "%s%n%d%%", fb + "%s%n%d%%"},
-        {"^L!fb", &ConfigValues::facebook_name, fits, fb + fits},
-        {"^L!fb", &ConfigValues::facebook_name, fits + "g", fb + fits},
-        {"^L!fb", &ConfigValues::facebook_name, long_value, (fb + long_value).substr(0, 63)},
-        {"^L!web", &ConfigValues::web_page, "p\xE1gina.example", web + "p\xE1gina.example"},
-        {"^L!web", &ConfigValues::web_page, "", web},
-        {"^L!web", &ConfigValues::web_page, "%n%s", web + "%n%s"},
-        {"^L!web", &ConfigValues::web_page, long_value, (web + long_value).substr(0, 63)},
-        {"^L!luz", &ConfigValues::lights_message, "Luces %s%n", "/msg Luces %s%n"},
-        {"^L!luz", &ConfigValues::lights_message, "", "/msg "},
-        {"^L!luz", &ConfigValues::lights_message, long_value, ("/msg " + long_value).substr(0, 63)},
+        {"^L!fb", &app::ConfigValues::facebook_name, "Quintaro FB", fb + "Quintaro FB"},
+        {"^L!fb", &app::ConfigValues::facebook_name, "", fb},
+        {"^L!fb", &app::ConfigValues::facebook_name, "%s%n%d%%", fb + "%s%n%d%%"},
+        {"^L!fb", &app::ConfigValues::facebook_name, fits, fb + fits},
+        {"^L!fb", &app::ConfigValues::facebook_name, fits + "g", fb + fits},
+        {"^L!fb", &app::ConfigValues::facebook_name, long_value, (fb + long_value).substr(0, 63)},
+        {"^L!web", &app::ConfigValues::web_page, "p\xE1gina.example", web + "p\xE1gina.example"},
+        {"^L!web", &app::ConfigValues::web_page, "", web},
+        {"^L!web", &app::ConfigValues::web_page, "%n%s", web + "%n%s"},
+        {"^L!web", &app::ConfigValues::web_page, long_value, (web + long_value).substr(0, 63)},
+        {"^L!luz", &app::ConfigValues::lights_message, "Luces %s%n", "/msg Luces %s%n"},
+        {"^L!luz", &app::ConfigValues::lights_message, "", "/msg "},
+        {"^L!luz", &app::ConfigValues::lights_message, long_value,
+         ("/msg " + long_value).substr(0, 63)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.command << " with '" << c.value << "'");
-        ConfigValues config = sample_config();
+        app::ConfigValues config = sample_config();
         set_value(config.*c.field, c.value);
         const std::vector<Bytes> got = answer_to_chat(2, c.command, config);
         ASSERT_FALSE(got.empty());
-        EXPECT_EQ(got[0], mst(c.want));
+        EXPECT_EQ(got[0], testsupport::chat_bytes(c.want));
     }
 }
 
 TEST_F(HandlerTest, RulesPanelIsTrimmedKeepsStaleTextBytesAndIsDeleted) {
-    ConfigValues config = sample_config();
+    app::ConfigValues config = sample_config();
     set_value(config.rule_1, "No ramming");
     set_value(config.rule_2, "");
     set_value(config.rule_3, "OK");
@@ -269,7 +255,7 @@ TEST_F(HandlerTest, RulesPanelIsTrimmedKeepsStaleTextBytesAndIsDeleted) {
 }
 
 TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
-    ConfigValues config = sample_config();
+    app::ConfigValues config = sample_config();
     const std::string extra(60, 'e');
     set_value(config.welcome_extra, extra);
 
@@ -302,9 +288,9 @@ TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
         ("/msg ^1>> ^7" + extra).substr(0, 63),
         separator,
     };
-    Bytes record = mst("");
+    Bytes record = testsupport::chat_bytes("");
     for (const std::string& line : lines) {
-        record = reused_mst(record, line);
+        record = testsupport::reused_chat_bytes(record, line);
         want.push_back(record);
     }
     ASSERT_EQ(got.size(), want.size());
@@ -315,10 +301,10 @@ TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
 }
 
 TEST_F(HandlerTest, JoinWithEmptyValuesStillSendsEverything) {
-    ConfigValues config = sample_config();
-    for (auto field :
-         {&ConfigValues::server_name, &ConfigValues::panel_text_1, &ConfigValues::panel_text_2,
-          &ConfigValues::facebook_name, &ConfigValues::welcome_extra})
+    app::ConfigValues config = sample_config();
+    for (auto field : {&app::ConfigValues::server_name, &app::ConfigValues::panel_text_1,
+                       &app::ConfigValues::panel_text_2, &app::ConfigValues::facebook_name,
+                       &app::ConfigValues::welcome_extra})
         set_value(config.*field, "");
 
     const std::vector<Bytes> got = answer_to_join(hostside::ncn_packet("Racer"), config);
@@ -333,7 +319,7 @@ TEST_F(HandlerTest, JoinWithEmptyValuesStillSendsEverything) {
 }
 
 TEST_F(HandlerTest, JoinWithoutANicknameSendsNothing) {
-    const ConfigValues config = sample_config();
+    const app::ConfigValues config = sample_config();
     EXPECT_TRUE(answer_to_join(hostside::ncn_packet(""), config).empty());
     // Any non-zero first byte is a nickname.
     EXPECT_EQ(answer_to_join(hostside::ncn_packet("\xE9"), config).size(), 18u);

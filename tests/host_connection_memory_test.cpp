@@ -10,57 +10,55 @@
 
 #include "app/startup.h"
 #include "insim/host_connection.h"
+#include "insim/memory_platform.h"
 #include "insim/records.h"
-#include "tests/support/memory_platform.h"
+#include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using mem::Bytes;
 
 const Bytes kKeepAlive{4, insim::ISP_TINY, 0, insim::TINY_NONE};
 
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 class MemoryConnection : public testing::Test {
   protected:
-    void SetUp() override { mem::reset(); }
-    void TearDown() override { mem::reset(); }
+    void SetUp() override { net.reset(); }
+    void TearDown() override { net.reset(); }
 
     // Connected without asking for the version; what was sent so far is forgotten.
     void connect() {
         ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 0, 0, 0), 0);
-        sent_at = mem::record().sent.size();
+        sent_at = net.record().sent.size();
     }
 
     Bytes current() const {
         return Bytes(conn.packet_data(), conn.packet_data() + conn.packet_size());
     }
-    std::vector<Bytes> sent() const { return mem::sends_since(sent_at); }
+    std::vector<Bytes> sent() const { return net.sends_since(sent_at); }
 
-    HostConnection conn;
+    insim::HostConnection conn{net};
     std::size_t sent_at = 0;
 };
 
 TEST_F(MemoryConnection, ConnectsToTheHostAndPortItIsGivenWithoutDelayingRecords) {
     const Bytes version = hostside::version_packet("0.7F", 9);
-    mem::add_bytes(concat({kKeepAlive, version}));
+    net.add_bytes(testsupport::concat({kKeepAlive, version}));
     insim::IS_VER ver{};
     ASSERT_EQ(conn.connect_host("10.1.2.3", 4321, "t", "pw", &ver, '!', 0, 0, 0), 0);
 
-    const mem::Record& r = mem::record();
+    const mem::Record& r = net.record();
     EXPECT_EQ(r.lookups, std::vector<std::string>{"10.1.2.3"});
     const std::uint8_t address[4] = {10, 1, 2, 3};
     EXPECT_EQ(std::memcmp(&r.connected_address, address, 4), 0);
     EXPECT_EQ(r.connected_port, 4321);
     EXPECT_EQ(r.no_delay, 1);
     EXPECT_EQ(r.keep_alive, 1);
-    const std::vector<Bytes> sends = mem::sends_since(0);
+    const std::vector<Bytes> sends = net.sends_since(0);
     ASSERT_EQ(sends.size(), 2u);  // IS_ISI, then the keep-alive's answer
     EXPECT_EQ(sends[0].size(), 44u);
     EXPECT_EQ(sends[1], kKeepAlive);
@@ -83,16 +81,16 @@ TEST_F(MemoryConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
     };
     for (const SetUpFailure& c : cases) {
         SCOPED_TRACE(testing::Message() << "failing call " << static_cast<int>(c.call));
-        mem::reset();
-        mem::fail(c.call);
-        HostConnection fresh;
+        net.reset();
+        net.fail(c.call);
+        insim::HostConnection fresh{net};
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         const int result = fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
         EXPECT_EQ(result, -1);
-        const mem::Record& r = mem::record();
+        const mem::Record& r = net.record();
         EXPECT_EQ(r.sockets_closed, r.sockets_opened);
         EXPECT_EQ(r.stray_closes, 0);
         EXPECT_EQ(r.layer_stops, 1);
@@ -101,24 +99,24 @@ TEST_F(MemoryConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
 }
 
 TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
-    mem::add_bytes(hostside::ncn_packet("Alex"));
+    net.add_bytes(hostside::ncn_packet("Alex"));
     insim::IS_VER ver{};
     EXPECT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
-    const std::vector<Bytes> sends = mem::sends_since(0);
+    const std::vector<Bytes> sends = net.sends_since(0);
     ASSERT_EQ(sends.size(), 2u);
     EXPECT_EQ(sends[1], (Bytes{4, 3, 0, insim::TINY_CLOSE}));
     // The socket layer stops once, and no socket is closed twice.
     const auto closed_once = [] {
-        EXPECT_EQ(mem::record().sockets_closed, 1);
-        EXPECT_EQ(mem::record().stray_closes, 0);
-        EXPECT_EQ(mem::record().layer_stops, 1);
+        EXPECT_EQ(net.record().sockets_closed, 1);
+        EXPECT_EQ(net.record().stray_closes, 0);
+        EXPECT_EQ(net.record().layer_stops, 1);
     };
     closed_once();
 
     // When even the close request cannot be sent, the socket is closed all the same.
-    mem::reset();
-    mem::add_event(mem::Event::reset);
-    HostConnection other;
+    net.reset();
+    net.add_event(mem::Event::reset);
+    insim::HostConnection other{net};
     EXPECT_EQ(other.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
     closed_once();
 }
@@ -126,14 +124,14 @@ TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
 // The smallest version answer a host can give: Size and Type. travo connects with every
 // field of the version empty.
 TEST_F(MemoryConnection, ATwoByteVersionAnswerConnectsWithEmptyFields) {
-    mem::add_bytes(Bytes{2, insim::ISP_VER});
+    net.add_bytes(Bytes{2, insim::ISP_VER});
     insim::IS_VER ver;
     std::memset(&ver, 0xFF, sizeof ver);
     EXPECT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), 0);
     EXPECT_EQ(ver.Version[0], 0);
     EXPECT_EQ(ver.Product[0], 0);
     EXPECT_EQ(ver.InSimVer.get(), 0);
-    EXPECT_EQ(mem::record().sockets_closed, 0);
+    EXPECT_EQ(net.record().sockets_closed, 0);
 }
 
 struct SlowHost {
@@ -147,92 +145,92 @@ struct SlowHost {
 // before then is served as if it had answered at once.
 TEST_F(MemoryConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
     const SlowHost cases[] = {
-        {"silent", [] { mem::add_event(mem::Event::timeout, 6); }, -1, 30000},
+        {"silent", [] { net.add_event(mem::Event::timeout, 6); }, -1, 30000},
         {"keep-alives do not restart the limit",
          [] {
-             mem::add_event(mem::Event::timeout, 3);
-             mem::add_bytes(kKeepAlive);
-             mem::add_event(mem::Event::timeout, 3);
+             net.add_event(mem::Event::timeout, 3);
+             net.add_bytes(kKeepAlive);
+             net.add_event(mem::Event::timeout, 3);
          },
          -1, 30000},
         {"bytes of a packet that never completes",
          [] {
              const Bytes ver = hostside::version_packet("0.7F", 9);
-             mem::add_bytes_in_pieces(ver.data(), 6, 1, true);
+             net.add_bytes_in_pieces(ver.data(), 6, 1, true);
          },
          -1, 30000},
         {"answers after 25 s, a keep-alive first",
          [] {
-             mem::add_event(mem::Event::timeout, 4);
-             mem::add_bytes(kKeepAlive);
-             mem::add_event(mem::Event::timeout);
-             mem::add_bytes(hostside::version_packet("0.7F", 9));
+             net.add_event(mem::Event::timeout, 4);
+             net.add_bytes(kKeepAlive);
+             net.add_event(mem::Event::timeout);
+             net.add_bytes(hostside::version_packet("0.7F", 9));
          },
          0, 25000},
         {"answers after 10 s",
          [] {
-             mem::add_event(mem::Event::timeout, 2);
-             mem::add_bytes(hostside::version_packet("0.7F", 9));
+             net.add_event(mem::Event::timeout, 2);
+             net.add_bytes(hostside::version_packet("0.7F", 9));
          },
          0, 10000},
     };
     for (const SlowHost& c : cases) {
         SCOPED_TRACE(c.what);
-        mem::reset();
+        net.reset();
         c.script();
-        HostConnection fresh;
+        insim::HostConnection fresh{net};
         insim::IS_VER ver{};
         testing::internal::CaptureStderr();
         EXPECT_EQ(fresh.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), c.result);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-        EXPECT_EQ(mem::elapsed_ms(), c.elapsed_ms);
-        EXPECT_FALSE(mem::script_pending());
+        EXPECT_EQ(net.elapsed_ms(), c.elapsed_ms);
+        EXPECT_FALSE(net.script_pending());
         // A handshake that waited on would have met an empty script.
-        EXPECT_EQ(mem::record().dry_waits, 0);
-        const std::vector<Bytes> sends = mem::sends_since(0);
+        EXPECT_EQ(net.record().dry_waits, 0);
+        const std::vector<Bytes> sends = net.sends_since(0);
         ASSERT_FALSE(sends.empty());
         const Bytes last = sends.back();
         if (c.result == 0) {
             EXPECT_NE(last, (Bytes{4, 3, 0, insim::TINY_CLOSE}));
-            EXPECT_EQ(mem::record().sockets_closed, 0);
+            EXPECT_EQ(net.record().sockets_closed, 0);
             EXPECT_EQ(ver.InSimVer.get(), 9);
         } else {
             EXPECT_EQ(last, (Bytes{4, 3, 0, insim::TINY_CLOSE}));
-            EXPECT_EQ(mem::record().sockets_closed, 1);
+            EXPECT_EQ(net.record().sockets_closed, 1);
         }
         // No wait is longer than five seconds, nor reaches past the limit.
         unsigned long long waited = 0;
-        for (const mem::Wait& w : mem::record().waits) {
+        for (const mem::Wait& w : net.record().waits) {
             EXPECT_LE(w.seconds * 1000000L + w.microseconds, 5000000L);
             waited += static_cast<unsigned long long>(w.seconds) * 1000 +
                       static_cast<unsigned long long>(w.microseconds) / 1000;
         }
-        EXPECT_LE(waited, HostConnection::kHandshakeLimitMs);
+        EXPECT_LE(waited, insim::HostConnection::kHandshakeLimitMs);
     }
 }
 
 // After the handshake the limit is gone: a quiet host is waited for as long as it takes.
 TEST_F(MemoryConnection, TheLimitEndsWithTheHandshake) {
-    mem::add_bytes(hostside::version_packet("0.7F", 9));
+    net.add_bytes(hostside::version_packet("0.7F", 9));
     insim::IS_VER ver{};
     ASSERT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), 0);
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    mem::add_event(mem::Event::timeout, 20);
-    mem::add_bytes(chat);
+    net.add_event(mem::Event::timeout, 20);
+    net.add_bytes(chat);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), chat);
-    EXPECT_EQ(mem::elapsed_ms(), 100000u);
+    EXPECT_EQ(net.elapsed_ms(), 100000u);
 }
 
 TEST_F(MemoryConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    mem::add_event(mem::Event::timeout, 3);
-    mem::add_bytes(chat);
+    net.add_event(mem::Event::timeout, 3);
+    net.add_bytes(chat);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), chat);
 
-    const mem::Record& r = mem::record();
+    const mem::Record& r = net.record();
     ASSERT_EQ(r.waits.size(), 3u);
     for (const mem::Wait& w : r.waits) {
         EXPECT_EQ(w.seconds, 5);
@@ -241,30 +239,30 @@ TEST_F(MemoryConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
     // Each look that found nothing was followed by a wait, never by another look.
     EXPECT_EQ(r.empty_receives, 3);
     EXPECT_EQ(r.receives, 4);
-    EXPECT_EQ(mem::elapsed_ms(), 15000u);
+    EXPECT_EQ(net.elapsed_ms(), 15000u);
 }
 
 TEST_F(MemoryConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {
     connect();
     const Bytes first = hostside::mso_packet(6, "Alex: !fb");
     const Bytes second = hostside::ncn_packet("Alex");
-    mem::add_bytes(concat({first, second}));
+    net.add_bytes(testsupport::concat({first, second}));
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), first);
-    const int receives = mem::record().receives;
+    const int receives = net.record().receives;
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), second);
-    EXPECT_EQ(mem::record().receives, receives);
-    EXPECT_TRUE(mem::record().waits.empty());
+    EXPECT_EQ(net.record().receives, receives);
+    EXPECT_TRUE(net.record().waits.empty());
 }
 
 TEST_F(MemoryConnection, APacketInPiecesIsDeliveredWithItsLastByte) {
     connect();
     const Bytes p = hostside::mso_packet(6, "Alex: !luz");
-    mem::add_bytes_in_pieces(p.data(), p.size(), 1, true);
+    net.add_bytes_in_pieces(p.data(), p.size(), 1, true);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), p);
-    EXPECT_FALSE(mem::script_pending());
+    EXPECT_FALSE(net.script_pending());
 }
 
 struct Ending {
@@ -276,52 +274,52 @@ struct Ending {
 
 TEST_F(MemoryConnection, EachWayTheConnectionEndsGivesItsResult) {
     const Ending cases[] = {
-        {"orderly close", [] { mem::add_event(mem::Event::close); }, -2, true},
-        {"reset", [] { mem::add_event(mem::Event::reset); }, -1, true},
-        {"exceptional condition", [] { mem::add_event(mem::Event::exception); }, -1, false},
+        {"orderly close", [] { net.add_event(mem::Event::close); }, -2, true},
+        {"reset", [] { net.add_event(mem::Event::reset); }, -1, true},
+        {"exceptional condition", [] { net.add_event(mem::Event::exception); }, -1, false},
         {"failed wait",
          [] {
-             mem::add_event(mem::Event::timeout);
-             mem::fail(mem::Call::wait, 1, true);
+             net.add_event(mem::Event::timeout);
+             net.fail(mem::Call::wait, 1, true);
          },
          -1, true},
         {"failed receive",
          [] {
-             mem::add_bytes(Bytes{4, 3});
-             mem::fail(mem::Call::receive, 2, true);
+             net.add_bytes(Bytes{4, 3});
+             net.fail(mem::Call::receive, 2, true);
          },
          -1, true},
         {"keep-alive answer not sent",
          [] {
-             mem::add_bytes(kKeepAlive);
-             mem::fail(mem::Call::send);
+             net.add_bytes(kKeepAlive);
+             net.fail(mem::Call::send);
          },
          -1, false},
         {"Size 0",
          [] {
-             mem::add_bytes(Bytes{0, 3, 0, 0});
+             net.add_bytes(Bytes{0, 3, 0, 0});
          },
          -1, true},
     };
     for (const Ending& c : cases) {
         SCOPED_TRACE(c.what);
-        mem::reset();
-        HostConnection fresh;
+        net.reset();
+        insim::HostConnection fresh{net};
         ASSERT_EQ(fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0), 0);
         c.script();
         EXPECT_EQ(fresh.receive_packet(), c.result);
         if (c.again) {
             EXPECT_EQ(fresh.receive_packet(), c.result);
         }
-        EXPECT_EQ(mem::record().dry_waits, 0);
+        EXPECT_EQ(net.record().dry_waits, 0);
     }
 }
 
 TEST_F(MemoryConnection, KeepAlivesAreAnsweredInOrderAndNeverDelivered) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    mem::add_bytes(concat({kKeepAlive, kKeepAlive}));
-    mem::add_bytes(concat({kKeepAlive, chat}));
+    net.add_bytes(testsupport::concat({kKeepAlive, kKeepAlive}));
+    net.add_bytes(testsupport::concat({kKeepAlive, chat}));
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), chat);
     EXPECT_EQ(sent(), (std::vector<Bytes>{kKeepAlive, kKeepAlive, kKeepAlive}));
@@ -330,7 +328,7 @@ TEST_F(MemoryConnection, KeepAlivesAreAnsweredInOrderAndNeverDelivered) {
 TEST_F(MemoryConnection, AFailedSendIsReportedAndTheNextOneGoesOut) {
     connect();
     insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 7};
-    mem::fail(mem::Call::send);
+    net.fail(mem::Call::send);
     EXPECT_EQ(conn.send_packet(&tiny), -1);
     EXPECT_EQ(conn.send_packet(&tiny), 0);
     EXPECT_EQ(sent(), (std::vector<Bytes>{{4, 3, 0, 7}}));
@@ -338,8 +336,8 @@ TEST_F(MemoryConnection, AFailedSendIsReportedAndTheNextOneGoesOut) {
 
 TEST_F(MemoryConnection, AfterAResetNeitherReceivesNorSendsSucceed) {
     connect();
-    mem::add_bytes(hostside::ncn_packet("Alex"));
-    mem::add_event(mem::Event::reset);
+    net.add_bytes(hostside::ncn_packet("Alex"));
+    net.add_event(mem::Event::reset);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(conn.receive_packet(), -1);
     insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 7};
@@ -361,16 +359,16 @@ TEST_F(MemoryConnection, PacketLoopEndsOnTheFirstFailedReceive) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        mem::reset();
-        HostConnection fresh;
+        net.reset();
+        insim::HostConnection fresh{net};
         ASSERT_EQ(fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0), 0);
-        mem::add_bytes(hostside::mci_packet(2));
-        mem::add_bytes(c.before);
-        mem::add_event(c.ending);
+        net.add_bytes(hostside::mci_packet(2));
+        net.add_bytes(c.before);
+        net.add_event(c.ending);
         // A loop that went on receiving would find the script empty.
-        mem::on_empty([] { throw std::runtime_error("the loop kept receiving"); });
-        ConfigValues config{};
-        EXPECT_EQ(run_packet_loop(fresh, config), c.result);
+        net.on_empty([] { throw std::runtime_error("the loop kept receiving"); });
+        app::ConfigValues config{};
+        EXPECT_EQ(app::run_packet_loop(fresh, config), c.result);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "insim/builders.h"
 #include "insim/platform.h"
+#include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 #ifndef _WIN32
@@ -28,12 +29,6 @@ using hostside::Bytes;
 using hostside::FakeHost;
 
 constexpr auto kLimit = 2s;
-
-Bytes concat(const Bytes& a, const Bytes& b) {
-    Bytes out = a;
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
-}
 
 class HostConnectionTest : public testing::Test {
   protected:
@@ -63,7 +58,7 @@ class HostConnectionTest : public testing::Test {
     }
 
     FakeHost fake;
-    HostConnection conn;
+    insim::HostConnection conn;
 };
 
 // The start light's waits: a sleep is never shorter than asked, below a second too. Windows may
@@ -85,7 +80,7 @@ TEST(PlatformSleep, LastsAtLeastAsLongAsAsked) {
 }
 
 TEST(HostConnectionIdle, NoPacketBeforeTheFirstReceive) {
-    HostConnection conn;
+    insim::HostConnection conn;
     EXPECT_EQ(conn.packet_type(), 0);
     EXPECT_EQ(conn.packet_data(), nullptr);
 }
@@ -94,7 +89,7 @@ TEST_F(HostConnectionTest, TwoPacketsInOneWriteServeTwoCalls) {
     connect();
     const Bytes first = hostside::mso_packet(6, "Alex: !fb");
     const Bytes second = hostside::ncn_packet("Alex");
-    ASSERT_TRUE(fake.send_raw(concat(first, second)));
+    ASSERT_TRUE(fake.send_raw(testsupport::concat({first, second})));
 
     ASSERT_EQ(receive(), 0);
     EXPECT_EQ(current(), first);
@@ -121,7 +116,8 @@ TEST_F(HostConnectionTest, PacketArrivingByteByByteIsDeliveredWhenComplete) {
 TEST_F(HostConnectionTest, KeepAliveIsAnsweredAndNotDelivered) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    ASSERT_TRUE(fake.send_raw(concat(hostside::tiny_packet(insim::TINY_NONE), chat)));
+    ASSERT_TRUE(
+        fake.send_raw(testsupport::concat({hostside::tiny_packet(insim::TINY_NONE), chat})));
     ASSERT_EQ(receive(), 0);
     EXPECT_EQ(current(), chat);
     const auto reply = fake.next_packet(kLimit);
@@ -151,7 +147,7 @@ TEST_F(HostConnectionTest, ShorterPacketLeavesTheRestOfTheLongerOne) {
     const Bytes longer = hostside::mso_packet(6, std::string(127, 'm'));
     const Bytes shorter = hostside::version_packet("0.7F", 9);
     ASSERT_EQ(longer.size(), 136u);
-    ASSERT_TRUE(fake.send_raw(concat(longer, shorter)));
+    ASSERT_TRUE(fake.send_raw(testsupport::concat({longer, shorter})));
     ASSERT_EQ(receive(), 0);
     ASSERT_EQ(receive(), 0);
     ASSERT_EQ(conn.packet_size(), 20u);
@@ -257,7 +253,7 @@ TEST(HostConnectionRefused, ReportsCannotConnect) {
         ASSERT_TRUE(gone.listen());
         port = gone.port();
     }
-    HostConnection conn;
+    insim::HostConnection conn;
     testing::internal::CaptureStderr();
     const int result = conn.connect_host("127.0.0.1", port, "t", "", nullptr, '!', 0, 0, 0);
     const std::string err = testing::internal::GetCapturedStderr();
@@ -266,7 +262,7 @@ TEST(HostConnectionRefused, ReportsCannotConnect) {
 }
 
 // True once a send fails; the first sends after a peer's close may still be accepted locally.
-bool send_until_refused(HostConnection& conn) {
+bool send_until_refused(insim::HostConnection& conn) {
     insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 0};
     for (int i = 0; i < 100; ++i) {
         if (conn.send_packet(&tiny) < 0) return true;

@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "insim/host_connection.h"
+#include "insim/memory_platform.h"
 #include "insim/records.h"
-#include "tests/support/memory_platform.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
+
+// The machine these tests run on: one for the whole program, reset by each test.
+memory_platform::MemoryPlatform net;
 
 using hostside::Bytes;
 
@@ -26,7 +29,7 @@ std::vector<std::size_t> sleep_positions;  // sends made before each sleep
 
 void record_sleep(unsigned long milliseconds) {
     sleeps.push_back(milliseconds);
-    sleep_positions.push_back(memory_platform::record().send_ends.size());
+    sleep_positions.push_back(net.record().send_ends.size());
 }
 
 Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
@@ -36,27 +39,27 @@ Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
 class StartLightTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        memory_platform::reset();
+        net.reset();
         sleeps.clear();
         sleep_positions.clear();
-        set_sleep_function(record_sleep);
-        set_random_state(1);
+        lights::set_sleep_function(record_sleep);
+        lights::set_random_state(1);
     }
     void TearDown() override {
-        set_sleep_function(nullptr);
-        memory_platform::reset();
+        lights::set_sleep_function(nullptr);
+        net.reset();
     }
 };
 
 TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
-    HostConnection conn;
+    insim::HostConnection conn{net};
     ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
-    const std::size_t before = memory_platform::record().send_ends.size();  // IS_ISI
+    const std::size_t before = net.record().send_ends.size();  // IS_ISI
 
-    EXPECT_EQ(run_start_lights(conn), 0);
+    EXPECT_EQ(lights::run_start_lights(conn), 0);
 
     // The records sent, with kWait where each sleep came.
-    const std::vector<Bytes> sends = memory_platform::sends_since(0);
+    const std::vector<Bytes> sends = net.sends_since(0);
     std::vector<Bytes> got;
     std::size_t next_sleep = 0;
     for (std::size_t i = before; i <= sends.size(); ++i) {
@@ -92,8 +95,8 @@ TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
 }
 
 TEST_F(StartLightTest, RandomPauseRepeatsFromRunToRunAndFailedSendsChangeNothing) {
-    HostConnection unconnected;  // every send fails
-    for (int run = 0; run < 3; ++run) EXPECT_EQ(run_start_lights(unconnected), 0);
+    insim::HostConnection unconnected{net};  // every send fails
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(lights::run_start_lights(unconnected), 0);
     EXPECT_EQ(sleeps, (std::vector<unsigned long>{7000, 1000, 1000, 3342, 5000,  //
                                                   7000, 1000, 1000, 4768, 5000,  //
                                                   7000, 1000, 1000, 4535, 5000}));
@@ -113,10 +116,10 @@ TEST(RandomBetween, EveryDrawMapsIntoOneTo1700WithTheRemainderBias) {
         // A state whose next step holds r in bits 16..30; the ignored bits vary with r.
         const std::uint32_t next = (r << 16) | (r % 2 == 1 ? 0x8000FFFFu : 0u);
         const std::uint32_t state = (next - kAdd) * inverse;
-        set_random_state(state);
-        if (random_between(0, 32767) != static_cast<int>(r)) wrong_draws.push_back(r);
-        set_random_state(state);
-        const int v = random_between(1, 1700);
+        lights::set_random_state(state);
+        if (lights::random_between(0, 32767) != static_cast<int>(r)) wrong_draws.push_back(r);
+        lights::set_random_state(state);
+        const int v = lights::random_between(1, 1700);
         if (v < 1 || v > 1700) {
             ++outside;
         } else {

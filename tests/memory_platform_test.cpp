@@ -1,4 +1,4 @@
-#include "tests/support/memory_platform.h"
+#include "insim/memory_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -10,21 +10,24 @@
 namespace {
 
 namespace mem = memory_platform;
+
+// The machine these tests run on: one for the whole program, reset by each test.
+mem::MemoryPlatform net;
 using mem::Bytes;
 using platform::WaitResult;
 
 class MemoryPlatform : public testing::Test {
   protected:
     void SetUp() override {
-        mem::reset();
-        s = platform::open_tcp_socket();
+        net.reset();
+        s = net.open_tcp_socket();
         ASSERT_NE(s, platform::kNoSocket);
     }
-    void TearDown() override { mem::reset(); }
+    void TearDown() override { net.reset(); }
 
     Bytes receive(std::size_t room) {
         Bytes buffer(room);
-        const long n = platform::receive_bytes(s, buffer.data(), buffer.size());
+        const long n = net.receive_bytes(s, buffer.data(), buffer.size());
         buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         return buffer;
     }
@@ -33,83 +36,83 @@ class MemoryPlatform : public testing::Test {
 };
 
 TEST_F(MemoryPlatform, ServesEachEventInOrderAndNeverTwoAtOnce) {
-    mem::add_bytes(Bytes{1, 2, 3, 4, 5});
-    mem::add_event(mem::Event::timeout);
-    mem::add_bytes(Bytes{6});
-    mem::add_event(mem::Event::close);
+    net.add_bytes(Bytes{1, 2, 3, 4, 5});
+    net.add_event(mem::Event::timeout);
+    net.add_bytes(Bytes{6});
+    net.add_event(mem::Event::close);
 
-    EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kReadable);
+    EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kReadable);
     EXPECT_EQ(receive(3), (Bytes{1, 2, 3}));  // the rest stays for the next receive
     std::uint8_t b[8];
-    EXPECT_EQ(platform::receive_waiting(s, b, sizeof b), 2);
-    EXPECT_EQ(platform::receive_waiting(s, b, sizeof b), platform::kWouldBlock);
-    EXPECT_EQ(platform::wait_readable(s, 5, 250000), WaitResult::kTimeout);
+    EXPECT_EQ(net.receive_waiting(s, b, sizeof b), 2);
+    EXPECT_EQ(net.receive_waiting(s, b, sizeof b), platform::kWouldBlock);
+    EXPECT_EQ(net.wait_readable(s, 5, 250000), WaitResult::kTimeout);
     EXPECT_EQ(receive(8), (Bytes{6}));
-    EXPECT_EQ(platform::receive_bytes(s, b, sizeof b), 0);
-    EXPECT_EQ(platform::receive_bytes(s, b, sizeof b), 0);  // closed stays closed
-    EXPECT_FALSE(mem::script_pending());
+    EXPECT_EQ(net.receive_bytes(s, b, sizeof b), 0);
+    EXPECT_EQ(net.receive_bytes(s, b, sizeof b), 0);  // closed stays closed
+    EXPECT_FALSE(net.script_pending());
 
-    EXPECT_EQ(mem::elapsed_ms(), 5250u);
-    EXPECT_EQ(mem::record().waits.size(), 2u);
-    EXPECT_EQ(mem::record().empty_receives, 1);
+    EXPECT_EQ(net.elapsed_ms(), 5250u);
+    EXPECT_EQ(net.record().waits.size(), 2u);
+    EXPECT_EQ(net.record().empty_receives, 1);
 }
 
 TEST_F(MemoryPlatform, BytesInPiecesArriveAPieceAtATimeEachAfterItsTimeOut) {
     const Bytes stream{1, 2, 3, 4, 5, 6, 7};
-    mem::add_bytes_in_pieces(stream.data(), stream.size(), 3, true);
-    mem::add_bytes_in_pieces(stream.data(), 2, 5);        // no time-outs, one short piece
-    mem::add_bytes_in_pieces(stream.data(), 0, 4, true);  // nothing at all
+    net.add_bytes_in_pieces(stream.data(), stream.size(), 3, true);
+    net.add_bytes_in_pieces(stream.data(), 2, 5);        // no time-outs, one short piece
+    net.add_bytes_in_pieces(stream.data(), 0, 4, true);  // nothing at all
 
     for (const Bytes& piece : {Bytes{1, 2, 3}, Bytes{4, 5, 6}, Bytes{7}}) {
-        EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kTimeout);
-        EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kReadable);
+        EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kTimeout);
+        EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kReadable);
         EXPECT_EQ(receive(8), piece);
     }
     EXPECT_EQ(receive(8), (Bytes{1, 2}));
-    EXPECT_FALSE(mem::script_pending());
-    EXPECT_EQ(mem::elapsed_ms(), 15000u);
+    EXPECT_FALSE(net.script_pending());
+    EXPECT_EQ(net.elapsed_ms(), 15000u);
 }
 TEST_F(MemoryPlatform, FailsTheCallAskedForAndRecordsWhatWasSent) {
-    mem::fail(mem::Call::send, 2);
+    net.fail(mem::Call::send, 2);
     const std::uint8_t a[] = {4, 3, 0, 1};
     const std::uint8_t b[] = {4, 3, 0, 2};
-    EXPECT_EQ(platform::send_bytes(s, a, 4), 4);
-    EXPECT_EQ(platform::send_bytes(s, b, 4), -1);  // the second send
-    EXPECT_EQ(platform::send_bytes(s, b, 4), 4);
-    EXPECT_EQ(mem::sends_since(0), (std::vector<Bytes>{{4, 3, 0, 1}, {4, 3, 0, 2}}));
-    EXPECT_EQ(mem::sends_since(4), (std::vector<Bytes>{{4, 3, 0, 2}}));
+    EXPECT_EQ(net.send_bytes(s, a, 4), 4);
+    EXPECT_EQ(net.send_bytes(s, b, 4), -1);  // the second send
+    EXPECT_EQ(net.send_bytes(s, b, 4), 4);
+    EXPECT_EQ(net.sends_since(0), (std::vector<Bytes>{{4, 3, 0, 1}, {4, 3, 0, 2}}));
+    EXPECT_EQ(net.sends_since(4), (std::vector<Bytes>{{4, 3, 0, 2}}));
 
-    mem::fail(mem::Call::receive, 1, true);
+    net.fail(mem::Call::receive, 1, true);
     std::uint8_t buffer[4];
-    mem::add_bytes(Bytes{1});
-    EXPECT_EQ(platform::receive_bytes(s, buffer, 4), -1);
-    EXPECT_EQ(platform::receive_bytes(s, buffer, 4), -1);  // and every later one
+    net.add_bytes(Bytes{1});
+    EXPECT_EQ(net.receive_bytes(s, buffer, 4), -1);
+    EXPECT_EQ(net.receive_bytes(s, buffer, 4), -1);  // and every later one
 
-    platform::close_socket(s);
-    EXPECT_EQ(platform::send_bytes(s, a, 4), -1);
-    EXPECT_EQ(mem::record().sockets_closed, 1);
+    net.close_socket(s);
+    EXPECT_EQ(net.send_bytes(s, a, 4), -1);
+    EXPECT_EQ(net.record().sockets_closed, 1);
 }
 
 TEST_F(MemoryPlatform, AnEmptyScriptAsksTheHookThenFails) {
     int asked = 0;
-    mem::on_empty([&asked] {
-        if (++asked == 1) mem::add_bytes(Bytes{9});
+    net.on_empty([&asked] {
+        if (++asked == 1) net.add_bytes(Bytes{9});
     });
-    EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kReadable);
+    EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kReadable);
     EXPECT_EQ(receive(4), (Bytes{9}));
-    EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kFailed);
-    EXPECT_EQ(mem::record().dry_waits, 1);
+    EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kFailed);
+    EXPECT_EQ(net.record().dry_waits, 1);
 
-    mem::on_empty([] { throw std::runtime_error("dry"); });
-    EXPECT_THROW(platform::wait_readable(s, 5, 0), std::runtime_error);
+    net.on_empty([] { throw std::runtime_error("dry"); });
+    EXPECT_THROW(net.wait_readable(s, 5, 0), std::runtime_error);
 }
 
 TEST_F(MemoryPlatform, ResetPeerFailsReceivesAndSends) {
-    mem::add_event(mem::Event::reset);
+    net.add_event(mem::Event::reset);
     std::uint8_t b[4] = {4, 3, 0, 0};
-    EXPECT_EQ(platform::receive_waiting(s, b, 4), -1);
-    EXPECT_EQ(platform::wait_readable(s, 5, 0), WaitResult::kReadable);
-    EXPECT_EQ(platform::send_bytes(s, b, 4), -1);
+    EXPECT_EQ(net.receive_waiting(s, b, 4), -1);
+    EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kReadable);
+    EXPECT_EQ(net.send_bytes(s, b, 4), -1);
 }
 
 }  // namespace

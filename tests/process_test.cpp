@@ -37,8 +37,8 @@ using testsupport::ProcessResult;
 constexpr int kFailureStatus = 255;
 constexpr auto kQuick = 5s;
 
-const std::string kReceiveErrorLine = std::string(kReceiveError) + "\n";
-const std::string kConnectErrorLine = std::string(kConnectError) + "\n";
+const std::string kReceiveErrorLine = std::string(app::kReceiveError) + "\n";
+const std::string kConnectErrorLine = std::string(app::kConnectError) + "\n";
 const std::string kCannotConnectLine = "(HostConnection)Critical: Cannot connect\n";
 
 ConfigMap base_config() {
@@ -88,26 +88,6 @@ Bytes isi_bytes(std::string_view admin) {
     return b;
 }
 
-// IS_MST records sent one after another from one record whose Msg is never cleared.
-std::vector<Bytes> reused_chat_records(const std::vector<std::string>& lines) {
-    insim::IS_MST record{};
-    record.Size = 68;
-    record.Type = 13;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&record);
-    std::vector<Bytes> sent;
-    for (const auto& line : lines) {
-        const std::size_t n = std::min<std::size_t>(line.size(), 63);
-        std::copy_n(line.begin(), n, record.Msg);
-        record.Msg[n] = 0;
-        sent.emplace_back(bytes, bytes + sizeof record);
-    }
-    return sent;
-}
-
-Bytes chat_record(const std::string& line) {
-    return reused_chat_records({line}).front();
-}
-
 Bytes button_delete(std::uint8_t click_id) {
     return Bytes{8, 42, 1, 0, 255, click_id, 0, 0};
 }
@@ -122,7 +102,8 @@ const std::string kCommands = "/msg ^1>> ^7Comandos disponibles: ^3!fb !web !luz
 std::vector<std::string> greeting_lines(const std::string& facebook, const std::string& web) {
     return {
         kSeparator,
-        std::string("/msg ^1>> ^7") + kAppName + " by ^3" + kAuthorName + " ^7est\xE1 activado",
+        std::string("/msg ^1>> ^7") + app::kAppName + " by ^3" + app::kAuthorName +
+            " ^7est\xE1 activado",
         kCommands,
         "/msg ^1>> ^7Nuestro facebook es: ^7" + facebook,
         "/msg ^1>> ^7P\xE1gina web: ^3" + web,
@@ -131,18 +112,10 @@ std::vector<std::string> greeting_lines(const std::string& facebook, const std::
 }
 
 std::string banner(const std::string& version, unsigned insim_version) {
-    return std::string("*") + kAppName + " creado por " + kAuthorName + " V3.0\n\n\n\n" +
-           "*Facebook: " + kAuthorName + "\n\n" + "*Facebook del Team: " + kTeamName + "\n\n" +
-           "*Conectado a LFS version: " + version +
+    return std::string("*") + app::kAppName + " creado por " + app::kAuthorName + " V3.0\n\n\n\n" +
+           "*Facebook: " + app::kAuthorName + "\n\n" + "*Facebook del Team: " + app::kTeamName +
+           "\n\n" + "*Conectado a LFS version: " + version +
            ", InSim creado con la version: " + std::to_string(insim_version) + "\n";
-}
-
-std::string describe(const ProcessResult& r) {
-    std::string s =
-        "started " + std::to_string(r.started) + ", timed out " + std::to_string(r.timed_out);
-    if (r.exit_code) s += ", exit " + std::to_string(*r.exit_code);
-    if (r.signal) s += ", signal " + std::to_string(*r.signal);
-    return s + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
 }
 
 double seconds_between(const ReceivedPacket& a, const ReceivedPacket& b) {
@@ -205,9 +178,9 @@ struct Session {
 };
 
 void expect_receive_failure_exit(const ProcessResult& r) {
-    EXPECT_FALSE(r.timed_out) << describe(r);
-    EXPECT_FALSE(r.signal) << describe(r);
-    EXPECT_TRUE(r.exited_with(kFailureStatus)) << describe(r);
+    EXPECT_FALSE(r.timed_out) << testsupport::describe(r);
+    EXPECT_FALSE(r.signal) << testsupport::describe(r);
+    EXPECT_TRUE(r.exited_with(kFailureStatus)) << testsupport::describe(r);
     EXPECT_EQ(r.err, kReceiveErrorLine);
     EXPECT_EQ(r.out, banner("0.7F", 9));
 }
@@ -227,7 +200,7 @@ TEST(ProcessHelper, CapturesBothStreamsAndStopsWhatOverrunsItsTime) {
         // Far more than a pipe holds, on both streams: the child must never block on a full pipe.
         {"large output", "head -c 3000000 /dev/zero | tr '\\0' x; echo e >&2; exit 3", "", 10s,
          [](const ProcessResult& r) {
-             EXPECT_TRUE(r.exited_with(3)) << describe(r);
+             EXPECT_TRUE(r.exited_with(3)) << testsupport::describe(r);
              EXPECT_EQ(r.out, std::string(3000000, 'x'));
              EXPECT_EQ(r.err, "e\n");
          }},
@@ -240,7 +213,7 @@ TEST(ProcessHelper, CapturesBothStreamsAndStopsWhatOverrunsItsTime) {
          }},
         {"working directory, stdin empty", "pwd -P; cat", dir.path(), 10s,
          [&dir](const ProcessResult& r) {
-             EXPECT_TRUE(r.exited_with(0)) << describe(r);
+             EXPECT_TRUE(r.exited_with(0)) << testsupport::describe(r);
              EXPECT_EQ(r.out, std::filesystem::canonical(dir.path()).string() + "\n");
          }},
     };
@@ -299,14 +272,14 @@ TEST(ProcessStartup, HandshakeBannerAndGreetingAreExact) {
         EXPECT_EQ(hex(isi), hex(isi_bytes(c.admin_password)));
 
         const auto got = s.greeting();
-        const auto want = reused_chat_records(greeting_lines(c.facebook, c.web));
+        const auto want = testsupport::reused_chat_records(greeting_lines(c.facebook, c.web));
         ASSERT_EQ(got.size(), want.size());
         for (std::size_t i = 0; i < want.size(); ++i)
             EXPECT_EQ(hex(got[i].bytes), hex(want[i])) << "greeting line " << i + 1;
 
         s.host.close();
         const auto r = s.finish();
-        EXPECT_TRUE(r.exited_with(kFailureStatus)) << describe(r);
+        EXPECT_TRUE(r.exited_with(kFailureStatus)) << testsupport::describe(r);
         EXPECT_EQ(r.out, banner(c.version, c.insim_version));
     }
 }
@@ -400,8 +373,8 @@ TEST(ProcessExit, FailedConnectionEndsTravoWithTheConnectError) {
             c.host_side(host);
         }
         const auto r = travo.wait(kQuick);
-        EXPECT_FALSE(r.signal) << describe(r);
-        EXPECT_TRUE(r.exited_with(kFailureStatus)) << describe(r);
+        EXPECT_FALSE(r.signal) << testsupport::describe(r);
+        EXPECT_TRUE(r.exited_with(kFailureStatus)) << testsupport::describe(r);
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");
     }
@@ -440,7 +413,7 @@ TEST(ProcessServing, AnswersKeepAlivesJoinsAndCommandsAndIgnoresTheRest) {
     EXPECT_EQ(button_text(welcome[4]), "^7" + config.at("server_name"));
     EXPECT_EQ(button_text(welcome[9]), "^7" + config.at("panel_text_1"));
     EXPECT_EQ(button_text(welcome[11]), "^7" + config.at("panel_text_2"));
-    const auto lines = reused_chat_records({
+    const auto lines = testsupport::reused_chat_records({
         kSeparator,
         "/msg ^1>> ^7Bienvenido a ^3" + config.at("server_name"),
         kCommands,
@@ -454,8 +427,8 @@ TEST(ProcessServing, AnswersKeepAlivesJoinsAndCommandsAndIgnoresTheRest) {
     s.host.send_raw(hostside::mso_packet(6, "Racer ^8!fb"));
     const auto fb = s.host.next_packet(kQuick);
     ASSERT_TRUE(fb.has_value());
-    EXPECT_EQ(hex(fb->bytes),
-              hex(chat_record("/msg ^3>> ^7Nuestro facebook es: ^7" + config.at("facebook_name"))));
+    EXPECT_EQ(hex(fb->bytes), hex(testsupport::chat_bytes("/msg ^3>> ^7Nuestro facebook es: ^7" +
+                                                          config.at("facebook_name"))));
 
     s.host.close();
     expect_receive_failure_exit(s.finish());
@@ -500,7 +473,8 @@ std::optional<ReceivedPacket> start_light(Session& s, const std::function<void()
         ADD_FAILURE() << "no lights chat line";
         return std::nullopt;
     }
-    EXPECT_EQ(hex(chat->bytes), hex(chat_record("/msg " + base_config().at("lights_message"))));
+    EXPECT_EQ(hex(chat->bytes),
+              hex(testsupport::chat_bytes("/msg " + base_config().at("lights_message"))));
     if (during) during();
 
     const auto drawn = read_packets(s.host, 14);
@@ -554,9 +528,10 @@ void light_with_queued_commands() {
     ASSERT_EQ(answers.size(), 2u);
     const ConfigMap config = base_config();
     EXPECT_EQ(hex(answers[0].bytes),
-              hex(chat_record("/msg ^3>> ^7Nuestro facebook es: ^7" + config.at("facebook_name"))));
-    EXPECT_EQ(hex(answers[1].bytes),
-              hex(chat_record("/msg ^3>> ^7P\xE1gina web: ^7" + config.at("web_page"))));
+              hex(testsupport::chat_bytes("/msg ^3>> ^7Nuestro facebook es: ^7" +
+                                          config.at("facebook_name"))));
+    EXPECT_EQ(hex(answers[1].bytes), hex(testsupport::chat_bytes("/msg ^3>> ^7P\xE1gina web: ^7" +
+                                                                 config.at("web_page"))));
     EXPECT_LT(seconds_between(deleted.back(), answers.back()), kTolerance);
 
     s.host.close();

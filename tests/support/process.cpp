@@ -297,6 +297,14 @@ constexpr int kConfigLines = 36;
 
 }  // namespace
 
+std::string describe(const ProcessResult& r) {
+    std::string s =
+        "started " + std::to_string(r.started) + ", timed out " + std::to_string(r.timed_out);
+    if (r.exit_code) s += ", exit " + std::to_string(*r.exit_code);
+    if (r.signal) s += ", signal " + std::to_string(*r.signal);
+    return s + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
+}
+
 std::string config_text(const ConfigMap& values) {
     for (const auto& [name, value] : values) {
         bool known = false;

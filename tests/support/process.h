@@ -115,6 +115,9 @@ inline constexpr const char* kConfigFileName = "quintaro.travo";
 // The 36 lines, LF-ended; values missing from the map are empty, label lines carry captions.
 std::string config_text(const ConfigMap& values);
 
+// How a run ended and what it printed, for a failed expectation's message.
+std::string describe(const ProcessResult& r);
+
 // A temporary directory holding quintaro.travo written from `values`.
 class ConfigDir : public TempDir {
   public:

@@ -8,18 +8,18 @@ namespace testsupport {
 
 struct ValueLine {
     int line;
-    char (ConfigValues::*field)[256];
+    char (app::ConfigValues::*field)[256];
 };
 
 inline constexpr ValueLine kExpectedLines[] = {
-    {2, &ConfigValues::host},           {5, &ConfigValues::port},
-    {8, &ConfigValues::admin_password}, {11, &ConfigValues::lights_message},
-    {14, &ConfigValues::facebook_name}, {17, &ConfigValues::web_page},
-    {20, &ConfigValues::welcome_extra}, {23, &ConfigValues::rule_1},
-    {24, &ConfigValues::rule_2},        {25, &ConfigValues::rule_3},
-    {26, &ConfigValues::rule_4},        {27, &ConfigValues::rule_5},
-    {30, &ConfigValues::server_name},   {33, &ConfigValues::panel_text_1},
-    {36, &ConfigValues::panel_text_2},
+    {2, &app::ConfigValues::host},           {5, &app::ConfigValues::port},
+    {8, &app::ConfigValues::admin_password}, {11, &app::ConfigValues::lights_message},
+    {14, &app::ConfigValues::facebook_name}, {17, &app::ConfigValues::web_page},
+    {20, &app::ConfigValues::welcome_extra}, {23, &app::ConfigValues::rule_1},
+    {24, &app::ConfigValues::rule_2},        {25, &app::ConfigValues::rule_3},
+    {26, &app::ConfigValues::rule_4},        {27, &app::ConfigValues::rule_5},
+    {30, &app::ConfigValues::server_name},   {33, &app::ConfigValues::panel_text_1},
+    {36, &app::ConfigValues::panel_text_2},
 };
 static_assert(sizeof kExpectedLines / sizeof kExpectedLines[0] == 15);
 

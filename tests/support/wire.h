@@ -4,7 +4,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "insim/records.h"
 #include "tools/host_side/fake_host.h"
@@ -42,6 +46,43 @@ inline hostside::Bytes button_bytes(std::uint8_t click_id, std::uint8_t style, s
     const auto size =
         static_cast<std::uint8_t>(offsetof(insim::IS_BTN, Text) + (text.size() + 3) / 4 * 4);
     return button_bytes(size, click_id, style, left, top, width, height, text);
+}
+
+// The parts one after another, as one piece of a stream.
+inline hostside::Bytes concat(std::initializer_list<hostside::Bytes> parts) {
+    hostside::Bytes out;
+    for (const hostside::Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// The 68-byte IS_MST that travo sends for `text` (at most 63 bytes of it) when its record is
+// `previous`: the record is reused, so bytes behind the new text's zero stay.
+inline hostside::Bytes reused_chat_bytes(hostside::Bytes previous, std::string_view text) {
+    constexpr std::size_t kMsg = offsetof(insim::IS_MST, Msg);
+    const std::size_t n = std::min<std::size_t>(text.size(), sizeof(insim::IS_MST::Msg) - 1);
+    std::copy_n(text.begin(), n, previous.begin() + kMsg);
+    previous[kMsg + n] = 0;
+    return previous;
+}
+
+// The same on a fresh record of zero bytes.
+inline hostside::Bytes chat_bytes(std::string_view text) {
+    insim::IS_MST r{};
+    r.Size = sizeof r;
+    r.Type = insim::ISP_MST;
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&r);
+    return reused_chat_bytes(hostside::Bytes(b, b + sizeof r), text);
+}
+
+// Chat records sent one after another from one record whose text is never cleared.
+inline std::vector<hostside::Bytes> reused_chat_records(const std::vector<std::string>& lines) {
+    std::vector<hostside::Bytes> sent;
+    hostside::Bytes record = chat_bytes("");
+    for (const auto& line : lines) {
+        record = reused_chat_bytes(std::move(record), line);
+        sent.push_back(record);
+    }
+    return sent;
 }
 
 }  // namespace testsupport

@@ -41,10 +41,10 @@ std::string first_sentence(std::string_view message) {
 }  // namespace
 
 std::string brief_text(const Report& report, std::string_view name) {
-    const ConfigValues& v = report.values;
+    const app::ConfigValues& v = report.values;
     const std::size_t n = report.findings.size();
     std::string out = "travo-check: " + quoted(name) + ": host " + quoted(v.host) + ", port " +
-                      std::to_string(port_from_text(v.port)) + ", " +
+                      std::to_string(app::port_from_text(v.port)) + ", " +
                       (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
                       ", " +
                       (n == 0 ? std::string("no warnings")
@@ -66,7 +66,7 @@ bool is_loopback_or_private(std::uint32_t address_be) {
            (a[0] == 192 && a[1] == 168);
 }
 
-std::string remote_host_note(const ConfigValues& values, const Lookup& lookup) {
+std::string remote_host_note(const app::ConfigValues& values, const Lookup& lookup) {
     if (values.admin_password[0] == '\0' || values.host[0] == '\0') return {};
     if (std::strcmp(values.host, "localhost") == 0) return {};
     std::uint32_t address = 0;

@@ -26,6 +26,6 @@ bool is_loopback_or_private(std::uint32_t address_be);
 // A note, ended by a line end, when an admin password is set and the host lies neither on this
 // machine nor in a private network; empty otherwise, also when the host is not found (the check
 // warns about that already).
-std::string remote_host_note(const ConfigValues& values, const Lookup& lookup);
+std::string remote_host_note(const app::ConfigValues& values, const Lookup& lookup);
 
 }  // namespace travo_check

@@ -60,7 +60,7 @@ std::string join(const std::vector<std::string>& parts) {
 std::string value_list(const std::vector<int>& lines) {
     std::vector<std::string> parts;
     for (const int line : lines) {
-        parts.push_back("the " + std::string(config_line_at(line)->label) + " (line " +
+        parts.push_back("the " + std::string(app::config_line_at(line)->label) + " (line " +
                         std::to_string(line) + ")");
     }
     return join(parts);
@@ -69,11 +69,13 @@ std::string value_list(const std::vector<int>& lines) {
 // "2, 5, ..., 23 to 27, 30, 33 and 36": runs of consecutive lines as ranges.
 std::string value_line_numbers() {
     std::vector<std::string> parts;
-    for (int i = 0; i < kValueLineCount;) {
+    for (int i = 0; i < app::kValueLineCount;) {
         int j = i;
-        while (j + 1 < kValueLineCount && kValueLines[j + 1].line == kValueLines[j].line + 1) ++j;
-        parts.push_back(std::to_string(kValueLines[i].line) +
-                        (j > i ? " to " + std::to_string(kValueLines[j].line) : ""));
+        while (j + 1 < app::kValueLineCount &&
+               app::kValueLines[j + 1].line == app::kValueLines[j].line + 1)
+            ++j;
+        parts.push_back(std::to_string(app::kValueLines[i].line) +
+                        (j > i ? " to " + std::to_string(app::kValueLines[j].line) : ""));
         i = j + 1;
     }
     return join(parts);
@@ -122,24 +124,25 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i) {
 void check_lines(const std::vector<std::string_view>& texts, bool more,
                  std::vector<Finding>& findings) {
     const int lines = static_cast<int>(texts.size());
-    const int read = more ? kConfigLines : std::min(lines, kConfigLines);
+    const int read = more ? app::kConfigLines : std::min(lines, app::kConfigLines);
     int first_long = 0;
-    for (int line = 1; line <= std::min(lines, kConfigLines); ++line) {
+    for (int line = 1; line <= std::min(lines, app::kConfigLines); ++line) {
         const std::size_t length = texts[static_cast<std::size_t>(line - 1)].size();
-        if (length <= static_cast<std::size_t>(kMaxValueLength)) continue;
-        const ConfigLine* own = config_line_at(line);
-        Finding f{Issue::long_line, line, static_cast<int>(length) - kMaxValueLength, {}, {}, {}};
+        if (length <= static_cast<std::size_t>(app::kMaxValueLength)) continue;
+        const app::ConfigLine* own = app::config_line_at(line);
+        Finding f{
+            Issue::long_line, line, static_cast<int>(length) - app::kMaxValueLength, {}, {}, {}};
         f.message = "this line has " + std::string(more && line == lines ? "more than " : "") +
                     std::to_string(length) + " characters; travo reads at most " +
-                    std::to_string(kMaxValueLength) + " from a line";
+                    std::to_string(app::kMaxValueLength) + " from a line";
         if (first_long == 0) {
             first_long = line;
-            for (const ConfigLine& l : kValueLines) {
+            for (const app::ConfigLine& l : app::kValueLines) {
                 if (l.line > line && l.line <= read) f.emptied.push_back(l.line);
             }
             if (own != nullptr) {
-                f.message += ", keeps the first " + std::to_string(kMaxValueLength) + " of the " +
-                             own->label + " (" +
+                f.message += ", keeps the first " + std::to_string(app::kMaxValueLength) +
+                             " of the " + own->label + " (" +
                              plural(static_cast<std::size_t>(f.count), "character", "characters") +
                              " lost)";
             }
@@ -153,20 +156,20 @@ void check_lines(const std::vector<std::string_view>& texts, bool more,
         }
         f.fix = own != nullptr
                     ? "shorten the " + std::string(own->label) + " to at most " +
-                          std::to_string(kMaxValueLength) + " characters"
-                    : "shorten this caption to at most " + std::to_string(kMaxValueLength) +
+                          std::to_string(app::kMaxValueLength) + " characters"
+                    : "shorten this caption to at most " + std::to_string(app::kMaxValueLength) +
                           " characters (travo never shows it; it may also be empty)";
         findings.push_back(std::move(f));
     }
 
-    if (lines < kConfigLines && !more) {
+    if (lines < app::kConfigLines && !more) {
         Finding f{Issue::short_file, lines + 1, lines, {}, {}, {}};
-        for (const ConfigLine& l : kValueLines) {
+        for (const app::ConfigLine& l : app::kValueLines) {
             if (l.line > lines) f.emptied.push_back(l.line);
         }
         f.message = (lines == 0 ? std::string("the file is empty")
                                 : "the file ends after line " + std::to_string(lines)) +
-                    ", but travo reads " + std::to_string(kConfigLines) + " lines, so " +
+                    ", but travo reads " + std::to_string(app::kConfigLines) + " lines, so " +
                     value_list(f.emptied) + (f.emptied.size() == 1 ? " comes" : " come") +
                     " out empty";
         f.fix = "add the missing lines: values go on lines " + value_line_numbers() +
@@ -175,12 +178,12 @@ void check_lines(const std::vector<std::string_view>& texts, bool more,
     }
 }
 
-void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
+void check_port(const app::ConfigValues& values, std::vector<Finding>& findings) {
     const std::string_view text = values.port;
-    const std::uint16_t used = port_from_text(values.port);
+    const std::uint16_t used = app::port_from_text(values.port);
     // What the conversion takes: blanks, a sign, then digits; anything after them is ignored.
     std::size_t i = 0;
-    while (i < text.size() && is_c_space(text[i])) ++i;
+    while (i < text.size() && app::is_c_space(text[i])) ++i;
     const std::size_t sign_at = i;
     const bool sign = i < text.size() && (text[i] == '+' || text[i] == '-');
     if (sign) ++i;
@@ -210,7 +213,7 @@ void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
     } else {
         return;
     }
-    Finding f{Issue::port, config_line_of(&ConfigValues::port).line, used, {}, {}, {}};
+    Finding f{Issue::port, app::config_line_of(&app::ConfigValues::port).line, used, {}, {}, {}};
     f.message = problem +
                 (digits && after && number <= 65535 && number > 0
                      ? "; travo uses the digits and connects to port "
@@ -225,9 +228,9 @@ void check_port(const ConfigValues& values, std::vector<Finding>& findings) {
 // "a blank before", "blanks after", ... or empty: the blanks at the ends of a text.
 std::string blank_ends(std::string_view text) {
     std::size_t before = 0;
-    while (before < text.size() && is_c_space(text[before])) ++before;
+    while (before < text.size() && app::is_c_space(text[before])) ++before;
     std::size_t after = 0;
-    while (after < text.size() - before && is_c_space(text[text.size() - 1 - after])) ++after;
+    while (after < text.size() - before && app::is_c_space(text[text.size() - 1 - after])) ++after;
     if (before + after == 0) return "";
     if (before == text.size())
         return before == 1 ? "nothing but a blank in" : "nothing but blanks in";
@@ -236,10 +239,10 @@ std::string blank_ends(std::string_view text) {
     return blanks + (before > 0 ? "before" : "after");
 }
 
-void check_host(const ConfigValues& values, const Options& options,
+void check_host(const app::ConfigValues& values, const Options& options,
                 std::vector<Finding>& findings) {
     const std::string_view host = values.host;
-    Finding f{Issue::host, config_line_of(&ConfigValues::host).line, 0, {}, {}, {}};
+    Finding f{Issue::host, app::config_line_of(&app::ConfigValues::host).line, 0, {}, {}, {}};
     const std::string blanks = blank_ends(host);
     if (host.empty()) {
         f.message = "the host is empty; travo would fail to connect";
@@ -265,11 +268,15 @@ void check_host(const ConfigValues& values, const Options& options,
     findings.push_back(std::move(f));
 }
 
-void check_password(const ConfigValues& values, std::vector<Finding>& findings) {
+void check_password(const app::ConfigValues& values, std::vector<Finding>& findings) {
     const std::size_t length = std::strlen(values.admin_password);
     if (const std::string blanks = blank_ends(values.admin_password); !blanks.empty()) {
-        Finding f{
-            Issue::password, config_line_of(&ConfigValues::admin_password).line, 0, {}, {}, {}};
+        Finding f{Issue::password,
+                  app::config_line_of(&app::ConfigValues::admin_password).line,
+                  0,
+                  {},
+                  {},
+                  {}};
         f.message = "the admin password has " + blanks +
                     " it; travo sends the password as it stands, blanks included, and the host "
                     "refuses the connection unless its own password has them too";
@@ -278,7 +285,7 @@ void check_password(const ConfigValues& values, std::vector<Finding>& findings) 
     }
     if (length <= kAdminRoom) return;
     Finding f{Issue::long_password,
-              config_line_of(&ConfigValues::admin_password).line,
+              app::config_line_of(&app::ConfigValues::admin_password).line,
               static_cast<int>(length - kAdminRoom),
               {},
               {},
@@ -293,12 +300,12 @@ void check_password(const ConfigValues& values, std::vector<Finding>& findings) 
     findings.push_back(std::move(f));
 }
 
-void check_overflow(const ConfigValues& values, std::vector<Finding>& findings) {
-    for (const ConfigLine& l : kValueLines) {
-        const std::size_t length = std::strlen(config_field(values, l));
+void check_overflow(const app::ConfigValues& values, std::vector<Finding>& findings) {
+    for (const app::ConfigLine& l : app::kValueLines) {
+        const std::size_t length = std::strlen(app::config_field(values, l));
         // Texts of one kind that lose the same characters share a finding.
-        std::map<std::pair<std::size_t, std::size_t>, std::vector<const ValueUse*>> by_loss;
-        for (const ValueUse& t : l.uses) {
+        std::map<std::pair<std::size_t, std::size_t>, std::vector<const app::ValueUse*>> by_loss;
+        for (const app::ValueUse& t : l.uses) {
             if (t.where == nullptr) continue;
             const std::size_t prefix = std::strlen(t.prefix);
             if (prefix + length > t.room) by_loss[{t.room, prefix + length - t.room}].push_back(&t);
@@ -306,8 +313,8 @@ void check_overflow(const ConfigValues& values, std::vector<Finding>& findings) 
         for (const auto& [key, targets] : by_loss) {
             const std::size_t lost = key.second;
             std::vector<std::string> where;
-            for (const ValueUse* t : targets) where.emplace_back(t->where);
-            const bool chat = targets.front()->room == kChatRoom;
+            for (const app::ValueUse* t : targets) where.emplace_back(t->where);
+            const bool chat = targets.front()->room == app::kChatRoom;
             Finding f{Issue::overflow, l.line, static_cast<int>(lost), {}, {}, {}};
             f.message = "the " + std::string(l.label) + " has " + std::to_string(length) +
                         " characters, too many for " + join(where) + ": " +
@@ -316,15 +323,15 @@ void check_overflow(const ConfigValues& values, std::vector<Finding>& findings) 
                         (chat ? "a chat line" : "a button text") + " holds " +
                         std::to_string(targets.front()->room) + ")";
             f.fix = "shorten the " + std::string(l.label) + " to at most " +
-                    std::to_string(longest_fit(l)) + " characters";
+                    std::to_string(app::longest_fit(l)) + " characters";
             findings.push_back(std::move(f));
         }
     }
 }
 
-void check_encoding(const ConfigValues& values, std::vector<Finding>& findings) {
-    for (const ConfigLine& l : kValueLines) {
-        const std::string_view text = config_field(values, l);
+void check_encoding(const app::ConfigValues& values, std::vector<Finding>& findings) {
+    for (const app::ConfigLine& l : app::kValueLines) {
+        const std::string_view text = app::config_field(values, l);
         std::vector<std::string> shown;
         int sequences = 0;
         for (std::size_t i = 0; i < text.size();) {
@@ -343,7 +350,7 @@ void check_encoding(const ConfigValues& values, std::vector<Finding>& findings) 
             i += n;
         }
         if (sequences == 0) continue;
-        const bool secret = l.field == &ConfigValues::admin_password;
+        const bool secret = l.field == &app::ConfigValues::admin_password;
         Finding f{Issue::utf8, l.line, sequences, {}, {}, {}};
         f.message = "the " + std::string(l.label) + " holds " +
                     plural(static_cast<std::size_t>(sequences), "byte sequence", "byte sequences") +
@@ -360,9 +367,9 @@ void check_encoding(const ConfigValues& values, std::vector<Finding>& findings) 
     }
 }
 
-std::string shown_value(const ConfigValues& values, const ConfigLine& l) {
-    const std::string_view text = config_field(values, l);
-    if (l.field != &ConfigValues::admin_password) return quoted(text);
+std::string shown_value(const app::ConfigValues& values, const app::ConfigLine& l) {
+    const std::string_view text = app::config_field(values, l);
+    if (l.field != &app::ConfigValues::admin_password) return quoted(text);
     if (text.empty()) return "(empty)";
     return "(set, " + plural(text.size(), "byte", "bytes") + ")";
 }
@@ -383,7 +390,7 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
         return false;
     const auto lines = std::count(raw.begin(), raw.end(), '\r') + (raw.back() != '\r' ? 1 : 0);
     Finding f{Issue::line_ends, 1, static_cast<int>(lines), {}, {}, {}};
-    for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
+    for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     f.message = "the " + plural(static_cast<std::size_t>(lines), "line", "lines") +
                 " of this file end in CR alone (old Mac line ends); travo ends a line only at LF "
                 "or CR LF, so it reads the whole file as one line of " +
@@ -413,12 +420,13 @@ std::string utf16_order(std::string_view raw) {
     return "";
 }
 
-bool check_utf16(std::string_view raw, const ConfigValues& values, std::vector<Finding>& findings) {
+bool check_utf16(std::string_view raw, const app::ConfigValues& values,
+                 std::vector<Finding>& findings) {
     const std::string order = utf16_order(raw);
     if (order.empty()) return false;
     Finding f{Issue::utf16, 1, 0, {}, {}, {}};
-    for (const ConfigLine& l : kValueLines) {
-        if (config_field(values, l)[0] == '\0') f.emptied.push_back(l.line);
+    for (const app::ConfigLine& l : app::kValueLines) {
+        if (app::config_field(values, l)[0] == '\0') f.emptied.push_back(l.line);
     }
     f.message = "this file is UTF-16 text (" + order +
                 "), as Notepad saves \"Unicode\"; travo reads single bytes and ends a value at "
@@ -429,23 +437,23 @@ bool check_utf16(std::string_view raw, const ConfigValues& values, std::vector<F
 }
 
 // A zero byte ends a value for travo, which sends it as a C string: what follows is lost.
-void check_zero_bytes(const std::vector<std::string_view>& texts, const ConfigValues& values,
+void check_zero_bytes(const std::vector<std::string_view>& texts, const app::ConfigValues& values,
                       std::vector<Finding>& findings) {
-    const int lines = std::min(static_cast<int>(texts.size()), kConfigLines);
+    const int lines = std::min(static_cast<int>(texts.size()), app::kConfigLines);
     int next_value = 0;
-    for (int line = 1; line <= lines && next_value < kValueLineCount; ++line) {
+    for (int line = 1; line <= lines && next_value < app::kValueLineCount; ++line) {
         const std::string_view text = texts[static_cast<std::size_t>(line - 1)];
-        const ConfigLine& l = kValueLines[next_value];
+        const app::ConfigLine& l = app::kValueLines[next_value];
         if (l.line == line) {
             ++next_value;
-            const std::size_t zero = text.substr(0, kMaxValueLength).find('\0');
+            const std::size_t zero = text.substr(0, app::kMaxValueLength).find('\0');
             if (zero != std::string_view::npos) {
                 Finding f{Issue::zero_byte, line, static_cast<int>(zero + 1), {}, {}, {}};
-                const bool secret = l.field == &ConfigValues::admin_password;
+                const bool secret = l.field == &app::ConfigValues::admin_password;
                 f.message = "the " + std::string(l.label) + " holds a zero byte at column " +
                             std::to_string(zero + 1) + "; travo ends the value there and sends " +
                             (secret ? "only the " + plural(zero, "byte", "bytes") + " before it"
-                                    : quoted(config_field(values, l)));
+                                    : quoted(app::config_field(values, l)));
                 f.fix =
                     "remove the zero byte (a program that saves binary data or UTF-16 may "
                     "have put it there)";
@@ -453,12 +461,12 @@ void check_zero_bytes(const std::vector<std::string_view>& texts, const ConfigVa
             }
         }
         // Reading stops at an over-long line.
-        if (text.size() > static_cast<std::size_t>(kMaxValueLength)) break;
+        if (text.size() > static_cast<std::size_t>(app::kMaxValueLength)) break;
     }
 }
 
-Report analyse(std::string_view name, const ConfigValues& values, std::string_view raw, bool more,
-               const Options& options) {
+Report analyse(std::string_view name, const app::ConfigValues& values, std::string_view raw,
+               bool more, const Options& options) {
     Report report{{}, {}, 0, values};
     const std::vector<std::string_view> lines = line_texts(raw);
     // Every other finding would only repeat that every value is empty.
@@ -480,11 +488,11 @@ Report analyse(std::string_view name, const ConfigValues& values, std::string_vi
         << (more ? "at least " + plural(lines.size(), "line", "lines") + " in its first " +
                        std::to_string(kReadLimit / 1024) + " KiB, read no further"
                  : plural(lines.size(), "line", "lines"));
-    if (lines.size() > static_cast<std::size_t>(kConfigLines)) {
-        out << " (lines " << kConfigLines + 1 << " and later are not read)";
+    if (lines.size() > static_cast<std::size_t>(app::kConfigLines)) {
+        out << " (lines " << app::kConfigLines + 1 << " and later are not read)";
     }
     out << "\n\nValues as travo reads them (bytes outside printable ASCII as \\xNN):\n";
-    for (const ConfigLine& l : kValueLines) {
+    for (const app::ConfigLine& l : app::kValueLines) {
         out << "  line " << (l.line < 10 ? " " : "") << l.line << "  " << l.meaning << ": "
             << shown_value(values, l) << "\n";
     }
@@ -503,7 +511,7 @@ enum class Unreadable { missing, directory, permission, fifo, device, other };
 Report unreadable(const std::string& path, Unreadable kind, const std::string& why,
                   const Options& options) {
     Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
-    for (const ConfigLine& l : kValueLines) f.emptied.push_back(l.line);
+    for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     f.message = "cannot read " + printable_name(path) + ": " + why;
     // A pipe or a device holds travo at its start; anything else gives it empty values.
     if (kind != Unreadable::fifo && kind != Unreadable::device)
@@ -517,12 +525,12 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
             f.fix =
                 "copy the example configuration, examples/quintaro.travo in the source tree "
                 "or " +
-                installed + ", to \"" + kConfigFileName +
+                installed + ", to \"" + app::kConfigFileName +
                 "\" in the directory travo is started from, and edit it";
             break;
         case Unreadable::directory:
             f.fix = "move the directory away and put the configuration file \"" +
-                    std::string(kConfigFileName) + "\" in its place";
+                    std::string(app::kConfigFileName) + "\" in its place";
             break;
         case Unreadable::permission:
             f.fix =
@@ -533,7 +541,7 @@ Report unreadable(const std::string& path, Unreadable kind, const std::string& w
         case Unreadable::fifo:
         case Unreadable::device:
             f.fix = "give travo-check the regular file that travo reads, \"" +
-                    std::string(kConfigFileName) + "\" in travo's directory";
+                    std::string(app::kConfigFileName) + "\" in travo's directory";
             break;
         case Unreadable::other:
             f.fix = "check the disk and the file, or write the file anew from the example";
@@ -560,8 +568,8 @@ Options default_options(const char* argv0) {
     if (error && argv0 != nullptr) program = std::filesystem::absolute(argv0, error);
     if (error || program.empty()) return options;
     const std::filesystem::path bin = program.parent_path();
-    for (const auto& candidate :
-         {bin.parent_path() / "share/travo/examples" / kConfigFileName, bin / kConfigFileName}) {
+    for (const auto& candidate : {bin.parent_path() / "share/travo/examples" / app::kConfigFileName,
+                                  bin / app::kConfigFileName}) {
         if (std::filesystem::is_regular_file(candidate, error)) {
             options.installed_example = candidate.lexically_normal().string();
             break;
@@ -608,10 +616,10 @@ std::optional<Report> unreadable_report(const std::string& path, const FileBytes
                       options);
 }
 
-ConfigValues values_of(std::string_view bytes) {
+app::ConfigValues values_of(std::string_view bytes) {
     std::istringstream in{std::string(bytes), std::ios::in | std::ios::binary};
-    ConfigValues values{};
-    read_config(in, values);
+    app::ConfigValues values{};
+    app::read_config(in, values);
     return values;
 }
 
@@ -624,7 +632,7 @@ Report check_file(const std::string& path, const Options& options) {
 }
 
 std::optional<Report> read_file(const std::string& path, const Options& options,
-                                ConfigValues& values) {
+                                app::ConfigValues& values) {
     const FileBytes file = read_bounded(path);
     if (auto failed = unreadable_report(path, file, options)) return failed;
     values = values_of(file.bytes);
@@ -679,10 +687,10 @@ std::string picture_text(std::string_view bytes) {
     return out;
 }
 
-std::string chat_line_lost(std::string_view sent, const ConfigValues& values) {
-    for (const ConfigLine& l : kValueLines) {
-        for (const ValueUse& use : l.uses) {
-            if (use.where == nullptr || use.room != kChatRoom) continue;
+std::string chat_line_lost(std::string_view sent, const app::ConfigValues& values) {
+    for (const app::ConfigLine& l : app::kValueLines) {
+        for (const app::ValueUse& use : l.uses) {
+            if (use.where == nullptr || use.room != app::kChatRoom) continue;
             const std::string full = std::string(use.prefix) + (values.*l.field);
             if (full.size() > use.room && sent.size() == use.room &&
                 full.compare(0, use.room, sent) == 0)

@@ -40,9 +40,9 @@ struct Finding {
 
 struct Report {
     std::vector<Finding> findings;
-    std::string text;     // what travo-check prints
-    int exit_code;        // 0 clean, 1 warnings, 2 unreadable
-    ConfigValues values;  // as travo reads them; all empty when unreadable
+    std::string text;          // what travo-check prints
+    int exit_code;             // 0 clean, 1 warnings, 2 unreadable
+    app::ConfigValues values;  // as travo reads them; all empty when unreadable
 };
 
 struct Options {
@@ -61,11 +61,11 @@ Report check_file(const std::string& path, const Options& options = {});
 
 // Reads the values as travo does; the report of check_file when the file cannot be read.
 std::optional<Report> read_file(const std::string& path, const Options& options,
-                                ConfigValues& values);
+                                app::ConfigValues& values);
 
 // What travo's chat line `sent` (the Msg as it went out) lost to the 63-character field: the
 // cut-off end of the value that made it, or empty when nothing was cut.
-std::string chat_line_lost(std::string_view sent, const ConfigValues& values);
+std::string chat_line_lost(std::string_view sent, const app::ConfigValues& values);
 
 // A text for the terminal: every byte outside printable ASCII as \xNN.
 std::string printable(std::string_view bytes);

@@ -8,7 +8,7 @@
 
 #include "app/startup.h"
 #include "insim/builders.h"
-#include "insim/framing.h"
+#include "insim/host_connection.h"
 #include "insim/platform.h"
 #include "insim/records.h"
 #include "tools/check/checker.h"
@@ -16,7 +16,6 @@
 namespace travo_check {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Outcome = ConnectReport::Outcome;
 
 // The limit as given, to the millisecond: "10 s", "2.5 s", "0.125 s".
@@ -27,70 +26,64 @@ std::string seconds_text(std::chrono::milliseconds limit) {
     return std::to_string(ms / 1000) + (fraction.empty() ? "" : "." + fraction) + " s";
 }
 
-struct SocketLayer {
-    bool started = platform::socket_layer_start() == 0;
-    ~SocketLayer() { platform::socket_layer_stop(); }
-};
-
-// The doctor's one connection under its one deadline: every wait and every send gives up when
-// the limit has passed.
+// The doctor's one connection under its one deadline, on the platform's clock: every wait and
+// every send gives up when the limit has passed. HostConnection frames what comes and answers
+// keep-alives; the doctor only names what went wrong.
 class Session {
   public:
-    Session(const ConfigValues& values, std::chrono::milliseconds limit)
-        : limit_(limit),
-          deadline_(Clock::now() + limit),
-          where_(printable(values.host) + ":" + std::to_string(port_from_text(values.port))),
+    Session(const app::ConfigValues& values, std::chrono::milliseconds limit,
+            platform::Platform& platform)
+        : platform_(platform),
+          connection_(platform),
+          limit_(limit),
+          deadline_(platform.monotonic_ms() + static_cast<unsigned long long>(limit.count())),
+          where_(printable(values.host) + ":" + std::to_string(app::port_from_text(values.port))),
           during_(where_ + " accepted the connection, then ") {}
 
-    ~Session() {
-        if (socket_ != platform::kNoSocket) platform::close_socket(socket_);
-    }
+    ~Session() { connection_.release_sockets(); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    ConnectReport run(const ConfigValues& values);
+    ConnectReport run(const app::ConfigValues& values);
 
   private:
-    enum class Sent { ok, late, failed };
-
     long left_ms() const {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-        return left > 0 ? static_cast<long>(left) : 0L;
+        const unsigned long long now = platform_.monotonic_ms();
+        return now < deadline_ ? static_cast<long>(deadline_ - now) : 0L;
     }
     static ConnectReport report(Outcome o, const std::string& text) {
         return ConnectReport{o, "travo-check: " + text, o == Outcome::connected ? 0 : 1};
     }
-    std::optional<ConnectReport> open(const ConfigValues& values);
-    Sent send(const void* data, std::size_t size) const;
-    std::optional<ConnectReport> fill();
+    std::optional<ConnectReport> open(const app::ConfigValues& values);
     ConnectReport stopped_reading() const;
     ConnectReport cut_or_foreign(bool closed) const;
+    ConnectReport no_version(int received) const;
     ConnectReport answer();
 
+    platform::Platform& platform_;
+    insim::HostConnection connection_;
     std::chrono::milliseconds limit_;
-    Clock::time_point deadline_;
+    unsigned long long deadline_;
     std::string where_;
     std::string during_;
-    platform::SocketHandle socket_ = platform::kNoSocket;
-    insim::StreamFramer framer_;
     static constexpr const char* kPasswordHint =
         " during the handshake (a wrong admin password is a possible cause)";
 };
 
-std::optional<ConnectReport> Session::open(const ConfigValues& values) {
+std::optional<ConnectReport> Session::open(const app::ConfigValues& values) {
     std::uint32_t address = 0;
-    if (!platform::lookup_ipv4(values.host, &address)) {
+    if (!platform_.lookup_ipv4(values.host, &address)) {
         return report(Outcome::not_found,
                       "the host name \"" + printable(values.host) +
                           "\" was not found: it does not resolve here and is no IPv4 address");
     }
-    socket_ = platform::open_tcp_socket();
-    if (socket_ == platform::kNoSocket) return report(Outcome::failed, "the system gave no socket");
-    switch (
-        platform::connect_ipv4_within(socket_, address, port_from_text(values.port), left_ms())) {
+    const platform::SocketHandle socket = platform_.open_tcp_socket();
+    if (socket == platform::kNoSocket) return report(Outcome::failed, "the system gave no socket");
+    connection_.adopt_socket(socket);
+    switch (platform_.connect_ipv4_within(socket, address, app::port_from_text(values.port),
+                                          left_ms())) {
         case 0:
-            platform::set_no_delay(socket_);
+            platform_.set_no_delay(socket);
             return std::nullopt;
         case -2:
             return report(Outcome::no_answer,
@@ -107,14 +100,6 @@ std::optional<ConnectReport> Session::open(const ConfigValues& values) {
     }
 }
 
-// A peer that never reads fills the buffers; the send then waits no longer than the deadline.
-Session::Sent Session::send(const void* data, std::size_t size) const {
-    const int ready = platform::wait_writable(socket_, left_ms());
-    if (ready <= 0) return ready == 0 ? Sent::late : Sent::failed;
-    return platform::send_bytes(socket_, data, size) == static_cast<long>(size) ? Sent::ok
-                                                                                : Sent::failed;
-}
-
 ConnectReport Session::stopped_reading() const {
     return report(Outcome::no_answer, during_ +
                                           "stopped reading what travo-check sent and gave no "
@@ -126,8 +111,8 @@ ConnectReport Session::stopped_reading() const {
 // Bytes that never made a whole record: the start of the version or a keep-alive that the host
 // sent too slowly or stopped sending, or else another service's words, shown as they came.
 ConnectReport Session::cut_or_foreign(bool closed) const {
-    const std::uint8_t* p = framer_.front();
-    const std::size_t n = framer_.buffered();
+    const std::uint8_t* p = connection_.unframed_data();
+    const std::size_t n = connection_.unframed_size();
     const std::size_t size = p[0];
     const bool version = size == sizeof(insim::IS_VER);
     const bool keep_alive = size == sizeof(insim::IS_TINY);
@@ -148,41 +133,39 @@ ConnectReport Session::cut_or_foreign(bool closed) const {
                                           "\"): another service may listen on that port");
 }
 
-// Receives until the framer holds a whole record; a report when none comes.
-std::optional<ConnectReport> Session::fill() {
-    while (framer_.state() == insim::StreamFramer::State::kNeedBytes) {
-        const long left = left_ms();
-        const auto waited = left == 0
-                                ? platform::WaitResult::kTimeout
-                                : platform::wait_readable(socket_, left / 1000, left % 1000 * 1000);
-        if (waited == platform::WaitResult::kTimeout) {
-            if (left_ms() > 0) continue;
-            if (framer_.buffered() > 0) return cut_or_foreign(false);
+// Why the receive brought no packet.
+ConnectReport Session::no_version(int received) const {
+    const bool unframed = connection_.unframed_size() > 0;
+    switch (received) {
+        case insim::HostConnection::kTimeUp:
+            if (unframed) return cut_or_foreign(false);
             return report(Outcome::no_answer,
                           during_ + "sent no answer within " + seconds_text(limit_) +
                               ": the port may belong to another service, or the host is not "
                               "an InSim host");
-        }
-        const long got =
-            waited == platform::WaitResult::kReadable
-                ? platform::receive_bytes(socket_, framer_.write_position(), framer_.write_room())
-                : -1;
-        if (got == 0 && framer_.buffered() > 0) return cut_or_foreign(true);
-        if (got == 0) return report(Outcome::closed, during_ + "closed it" + kPasswordHint);
-        if (got < 0) return report(Outcome::reset, during_ + "reset it" + kPasswordHint);
-        framer_.commit(static_cast<std::size_t>(got));
+        case insim::HostConnection::kClosed:
+            if (unframed) return cut_or_foreign(true);
+            return report(Outcome::closed, during_ + "closed it" + kPasswordHint);
+        case insim::HostConnection::kLate:
+            return stopped_reading();
+        case insim::HostConnection::kNotRecords:
+            return report(Outcome::not_insim,
+                          during_ +
+                              "sent bytes that are not InSim: another service may listen on "
+                              "that port");
+        default:
+            return report(Outcome::reset, during_ + "reset it" + kPasswordHint);
     }
-    return std::nullopt;
 }
 
 // The host's version, once it came: the doctor says goodbye and reports it.
 ConnectReport Session::answer() {
-    const std::uint8_t* p = framer_.front();
     insim::IS_VER version{};
-    std::memcpy(&version, p, std::min(framer_.front_size(), sizeof version));
+    std::memcpy(&version, connection_.packet_data(),
+                std::min(connection_.packet_size(), sizeof version));
     const std::string_view text(version.Version, sizeof version.Version);
-    const insim::IS_TINY close = insim::make_tiny(insim::TINY_CLOSE);
-    (void)send(&close, sizeof close);
+    insim::IS_TINY close = insim::make_tiny(insim::TINY_CLOSE);
+    (void)connection_.send_packet_until(&close, deadline_);
     return report(Outcome::connected,
                   "connected to " + where_ + ": host version " +
                       printable(text.substr(0, text.find('\0'))) + ", InSim version " +
@@ -190,59 +173,48 @@ ConnectReport Session::answer() {
                       "; the handshake worked, closed again without a chat line or button");
 }
 
-ConnectReport Session::run(const ConfigValues& values) {
+ConnectReport Session::run(const app::ConfigValues& values) {
     if (auto failed = open(values)) return *failed;
-    const insim::IS_ISI isi = insim::make_isi(kInsimName, values.admin_password, true, kInsimPrefix,
-                                              kInsimFlags, kInsimIntervalMs, 0);
-    switch (send(&isi, sizeof isi)) {
-        case Sent::ok:
+    insim::IS_ISI isi =
+        insim::make_isi(app::kInsimName, values.admin_password, true, app::kInsimPrefix,
+                        app::kInsimFlags, app::kInsimIntervalMs, 0);
+    switch (connection_.send_packet_until(&isi, deadline_)) {
+        case 0:
             break;
-        case Sent::late:
+        case insim::HostConnection::kLate:
             return stopped_reading();
-        case Sent::failed:
+        default:
             return report(Outcome::reset,
                           where_ + " took the connection but the handshake could not be sent");
     }
-    for (;;) {
-        framer_.drop_front();
-        // A host that floods keep-alives keeps the framer full: the deadline holds here too.
-        if (left_ms() == 0 && framer_.state() != insim::StreamFramer::State::kNeedBytes)
-            return stopped_reading();
-        if (auto failed = fill()) return *failed;
-        const std::uint8_t* p = framer_.front();
-        const std::size_t size = framer_.front_size();
-        if (framer_.state() == insim::StreamFramer::State::kZeroSize || size < 4) {
-            return report(Outcome::not_insim,
-                          during_ +
-                              "sent bytes that are not InSim: another service may listen on "
-                              "that port");
-        }
-        if (insim::is_keep_alive(p, size)) {
-            const insim::IS_TINY keepalive = insim::make_tiny(insim::TINY_NONE);
-            const Sent sent = send(&keepalive, sizeof keepalive);
-            if (sent == Sent::late) return stopped_reading();
-            if (sent == Sent::failed)
-                return report(Outcome::reset, during_ + "reset it" + kPasswordHint);
-            continue;
-        }
-        if (p[1] != insim::ISP_VER) {
-            return report(Outcome::not_insim,
-                          during_ + "answered with a packet of type " + std::to_string(p[1]) +
-                              " instead of its version: another service may listen on that port");
-        }
-        return answer();
+    const int received = connection_.receive_packet_until(deadline_);
+    if (received != 0) return no_version(received);
+    if (connection_.packet_size() < 4) {
+        return report(Outcome::not_insim,
+                      during_ +
+                          "sent bytes that are not InSim: another service may listen on "
+                          "that port");
     }
+    if (connection_.packet_type() != insim::ISP_VER) {
+        return report(Outcome::not_insim,
+                      during_ + "answered with a packet of type " +
+                          std::to_string(static_cast<std::uint8_t>(connection_.packet_type())) +
+                          " instead of its version: another service may listen on that port");
+    }
+    return answer();
 }
 
 }  // namespace
 
-ConnectReport connect_check(const ConfigValues& values, std::chrono::milliseconds limit) {
-    const SocketLayer layer;
-    if (!layer.started) {
+ConnectReport connect_check(const app::ConfigValues& values, std::chrono::milliseconds limit,
+                            platform::Platform& platform) {
+    if (platform.socket_layer_start() != 0) {
+        platform.socket_layer_stop();
         return ConnectReport{Outcome::failed, "travo-check: the socket layer did not start", 1};
     }
-    Session session(values, limit);
-    return session.run(values);
+    ConnectReport report = Session(values, limit, platform).run(values);
+    platform.socket_layer_stop();
+    return report;
 }
 
 }  // namespace travo_check

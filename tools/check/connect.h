@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/config.h"
+#include "insim/platform.h"
 
 namespace travo_check {
 
@@ -29,6 +30,7 @@ struct ConnectReport {
 // answering keep-alives meanwhile; closes with TINY_CLOSE once connected. Sends nothing else.
 // Every wait and every send ends by the limit; texts from the configuration or the peer are
 // shown with bytes outside printable ASCII as \xNN.
-ConnectReport connect_check(const ConfigValues& values, std::chrono::milliseconds limit);
+ConnectReport connect_check(const app::ConfigValues& values, std::chrono::milliseconds limit,
+                            platform::Platform& platform = platform::os());
 
 }  // namespace travo_check

@@ -25,7 +25,7 @@ void usage(std::ostream& out) {
         << "       travo-check --connect [FILE] [--timeout SECONDS]\n"
         << "       travo-check --brief [FILE]\n"
         << "       travo-check --version\n"
-        << "Checks a travo configuration file (default: " << kConfigFileName
+        << "Checks a travo configuration file (default: " << app::kConfigFileName
         << " in the current directory; - reads standard input).\n"
         << "With --picture, also draws what a player sees (the welcome panel, the rules panel,\n"
         << "the start light and the chat) into PICTURE.svg, using travo's own code; it never\n"
@@ -50,12 +50,11 @@ int refused(const std::string& why) {
     return 2;
 }
 
-int draw_picture(const std::string& picture, const std::string& path, const ConfigValues& values,
-                 int exit_code) {
+int draw_picture(const std::string& picture, const std::string& path,
+                 const app::ConfigValues& values, int exit_code) {
     const auto records = travo_check::play_scene(values);
     if (!records) {
-        std::cerr << "travo-check: no picture: travo's code needs a connection to 127.0.0.1 "
-                     "inside this program, and none could be had\n";
+        std::cerr << "travo-check: no picture: travo's code did not play the scene to its end\n";
         return 2;
     }
     const std::string svg =
@@ -78,7 +77,7 @@ struct Arguments {
     bool timeout_given = false;
     std::chrono::milliseconds timeout{10000};
     bool path_given = false;
-    std::string path = kConfigFileName;
+    std::string path = app::kConfigFileName;
 };
 
 // Seconds from 0.1 to 3600, kept to the millisecond.
@@ -175,7 +174,7 @@ int main(int argc, char** argv) {
         if (!a.picture_given || report.exit_code == 2) return report.exit_code;
         return draw_picture(a.picture, a.path, report.values, report.exit_code);
     }
-    ConfigValues values{};
+    app::ConfigValues values{};
     if (const auto unreadable = travo_check::read_file(a.path, options, values)) {
         std::cout << unreadable->text << std::flush;
         return unreadable->exit_code;

@@ -1,30 +1,27 @@
 #include "tools/check/picture.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <map>
 #include <sstream>
 #include <string_view>
-#include <thread>
 
 #include "app/startup.h"
 #include "insim/click_ids.h"
 #include "insim/host_connection.h"
+#include "insim/memory_platform.h"
 #include "insim/records.h"
 #include "lights/start_lights.h"
 #include "tools/check/checker.h"
+#include "tools/host_side/fake_host.h"
 #include "tools/host_side/screen.h"
 #include "tools/host_side/text.h"
 
 namespace travo_check {
 namespace {
 
-using namespace std::chrono_literals;
 using hostside::Bytes;
-
-void no_wait(unsigned long /*milliseconds*/) {}
 
 std::string hex(const Bytes& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -82,106 +79,76 @@ constexpr int kLine = 26;
 constexpr const char* kWarn = "#ff5050";
 constexpr const char* kNote = "#ffb030";
 
-}  // namespace
-
-std::optional<std::vector<Bytes>> play_scene(const ConfigValues& values) {
-    hostside::FakeHost host;
-    if (!host.listen()) return std::nullopt;
-    std::thread handshake([&] {
-        if (host.accept(2s)) host.handshake();
-    });
-    HostConnection connection;
-    insim::IS_VER version{};
-    // travo's own handshake, only with this process for its host.
-    const int connected =
-        connection.connect_host("127.0.0.1", host.port(), kInsimName, values.admin_password,
-                                &version, kInsimPrefix, kInsimFlags, kInsimIntervalMs, 0);
-    handshake.join();
-    if (connected != 0) return std::nullopt;
-    host.clear_received();
-
-    send_greeting(connection, values);
-    host.send_raw(hostside::ncn_packet(kPicturePlayer));
-    for (const char* command : kPictureCommands)
-        host.send_raw(hostside::say_packet(kPicturePlayer, command));
-
-    // The loop serves the player until the host goes, which it does once the start light's
-    // nine deletions, the last records of the scene, have arrived.
-    set_sleep_function(no_wait);
-    std::thread loop([&] { run_packet_loop(connection, values); });
-    constexpr int kLightDeletions = click_id::kLightLast - click_id::kLightFirst + 1;
-    int deletions = 0;
-    while (deletions < kLightDeletions) {
-        const auto p = host.next_packet(2s);
-        if (!p) break;
-        if (p->type() == insim::ISP_BFN) ++deletions;
-    }
-    host.close();
-    loop.join();
-    set_sleep_function(nullptr);
-    if (deletions < kLightDeletions) return std::nullopt;
-
-    std::vector<Bytes> records;
-    for (const auto& p : host.received()) records.push_back(p.bytes);
-    return records;
-}
-
-std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& values,
-                        const std::string& title) {
-    // The screen at the light's last lit frame: everything up to the first deletion.
+// What the picture shows: the screen at the light's last lit frame (everything up to the first
+// deletion), the ClickIDs that changed hands on it, and the chat.
+struct Scene {
     hostside::ScreenModel screen;
     std::map<std::uint8_t, hostside::ScreenButton> taken;  // ClickID -> the button it replaced
     std::map<std::uint8_t, bool> deleted_later;
     std::vector<std::string> chat;
+};
+
+Scene read_scene(const std::vector<Bytes>& records) {
+    Scene scene;
     bool lit = true;
     for (const Bytes& r : records) {
         if (r.size() <= offsetof(insim::Header, Type)) continue;
         const std::uint8_t type = hostside::record_of<insim::Header>(r).Type;
-        if (type == insim::ISP_MST) chat.emplace_back(hostside::chat_text(r));
+        if (type == insim::ISP_MST) scene.chat.emplace_back(hostside::chat_text(r));
         if (type == insim::ISP_BFN) lit = false;
         if (!lit) {
             if (type == insim::ISP_BFN && r.size() > offsetof(insim::IS_BFN, ClickID))
-                deleted_later[hostside::record_of<insim::IS_BFN>(r).ClickID] = true;
+                scene.deleted_later[hostside::record_of<insim::IS_BFN>(r).ClickID] = true;
             continue;
         }
         if (type == insim::ISP_BTN && r.size() > offsetof(insim::IS_BTN, ClickID)) {
             const std::uint8_t id = hostside::record_of<insim::IS_BTN>(r).ClickID;
-            const auto& shown = screen.buttons();
+            const auto& shown = scene.screen.buttons();
             if (const auto it = shown.find(id); it != shown.end()) {
-                if (moves(it->second, r) && taken.count(id) == 0) taken[id] = it->second;
+                if (moves(it->second, r) && scene.taken.count(id) == 0)
+                    scene.taken[id] = it->second;
             }
         }
-        screen.apply(r);
+        scene.screen.apply(r);
     }
+    return scene;
+}
 
-    std::vector<std::string> notes;
-    std::ostringstream marks;
-    int past_grid = 0;
-    std::string past_ids;
-    for (const auto& [id, b] : screen.buttons()) {
-        const int x = kScreenX + b.left * kScale, y = kScreenY + b.top * kScale;
-        const int w = b.width * kScale, h = b.height * kScale;
+// A button that would surprise the operator, in ClickID order.
+struct ButtonFinding {
+    std::uint8_t id;
+    const hostside::ScreenButton* button;
+    int shrunk_percent;  // -1: the text fits well enough
+    bool past_grid;
+};
+
+std::vector<ButtonFinding> find_in_buttons(const Scene& scene) {
+    std::vector<ButtonFinding> found;
+    for (const auto& [id, b] : scene.screen.buttons()) {
         const hostside::TextFit fit = hostside::fit_text(b, kScale);
         // Texts a little too wide are common; a text shrunk to well under its button's height
         // is hard to read.
-        if (fit.shrunk < 0.6) {
-            const int percent = static_cast<int>(fit.shrunk * 100);
-            marks << "<rect class=\"mark shrunk\" x=\"" << x - 2 << "\" y=\"" << y - 2
-                  << "\" width=\"" << w + 4 << "\" height=\"" << h + 4
-                  << "\" fill=\"none\" stroke=\"" << kNote
-                  << "\" stroke-width=\"2\" stroke-dasharray=\"5 3\"/>\n";
-            notes.push_back("ClickID " + std::to_string(id) + " (dashed): the text " + describe(b) +
-                            " is much wider than its button and shrinks to " +
-                            std::to_string(percent) + " % of the size its height gives");
+        const int percent = fit.shrunk < 0.6 ? static_cast<int>(fit.shrunk * 100) : -1;
+        const bool past = b.left + b.width > hostside::ScreenModel::kGrid ||
+                          b.top + b.height > hostside::ScreenModel::kGrid;
+        if (percent >= 0 || past) found.push_back({id, &b, percent, past});
+    }
+    return found;
+}
+
+std::vector<std::string> notes_on(const Scene& scene, const std::vector<ButtonFinding>& found) {
+    std::vector<std::string> notes;
+    int past_grid = 0;
+    std::string past_ids;
+    for (const ButtonFinding& f : found) {
+        if (f.shrunk_percent >= 0) {
+            notes.push_back("ClickID " + std::to_string(f.id) + " (dashed): the text " +
+                            describe(*f.button) + " is much wider than its button and shrinks to " +
+                            std::to_string(f.shrunk_percent) + " % of the size its height gives");
         }
-        if (b.left + b.width > hostside::ScreenModel::kGrid ||
-            b.top + b.height > hostside::ScreenModel::kGrid) {
+        if (f.past_grid) {
             ++past_grid;
-            past_ids += (past_ids.empty() ? "" : ", ") + std::to_string(id);
-            const int gx = kScreenX + hostside::ScreenModel::kGrid * kScale;
-            marks << "<rect class=\"mark past-grid\" x=\"" << std::max(x, gx) << "\" y=\"" << y
-                  << "\" width=\"" << x + w - std::max(x, gx) << "\" height=\"" << h << "\" fill=\""
-                  << kWarn << "\" fill-opacity=\"0.35\" stroke=\"" << kWarn << "\"/>\n";
+            past_ids += (past_ids.empty() ? "" : ", ") + std::to_string(f.id);
         }
     }
     if (past_grid > 0) {
@@ -190,21 +157,49 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
                         ") reach past the 200-unit grid (red): the host "
                         "may cut them at the screen's edge");
     }
-    for (const auto& [id, before] : taken) {
-        const auto& now = screen.buttons().at(id);
+    for (const auto& [id, before] : scene.taken) {
+        const auto& now = scene.screen.buttons().at(id);
+        notes.push_back(
+            "ClickID " + std::to_string(id) + " (framed) first showed " + describe(before) +
+            "; the start light's " + describe(now) + " took its place" +
+            (scene.deleted_later.count(id) != 0 ? ", and it is deleted when the light ends" : ""));
+    }
+    return notes;
+}
+
+std::string svg_marks(const Scene& scene, const std::vector<ButtonFinding>& found) {
+    std::ostringstream marks;
+    for (const ButtonFinding& f : found) {
+        const hostside::ScreenButton& b = *f.button;
+        const int x = kScreenX + b.left * kScale, y = kScreenY + b.top * kScale;
+        const int w = b.width * kScale, h = b.height * kScale;
+        if (f.shrunk_percent >= 0) {
+            marks << "<rect class=\"mark shrunk\" x=\"" << x - 2 << "\" y=\"" << y - 2
+                  << "\" width=\"" << w + 4 << "\" height=\"" << h + 4
+                  << "\" fill=\"none\" stroke=\"" << kNote
+                  << "\" stroke-width=\"2\" stroke-dasharray=\"5 3\"/>\n";
+        }
+        if (f.past_grid) {
+            const int gx = kScreenX + hostside::ScreenModel::kGrid * kScale;
+            marks << "<rect class=\"mark past-grid\" x=\"" << std::max(x, gx) << "\" y=\"" << y
+                  << "\" width=\"" << x + w - std::max(x, gx) << "\" height=\"" << h << "\" fill=\""
+                  << kWarn << "\" fill-opacity=\"0.35\" stroke=\"" << kWarn << "\"/>\n";
+        }
+    }
+    for (const auto& [id, before] : scene.taken) {
+        const auto& now = scene.screen.buttons().at(id);
         const int x = kScreenX + now.left * kScale, y = kScreenY + now.top * kScale;
         marks << "<rect class=\"mark shared-id\" x=\"" << x << "\" y=\"" << y << "\" width=\""
               << now.width * kScale << "\" height=\"" << now.height * kScale
               << "\" fill=\"none\" stroke=\"" << kNote << "\" stroke-width=\"2\"/>\n";
-        notes.push_back(
-            "ClickID " + std::to_string(id) + " (framed) first showed " + describe(before) +
-            "; the start light's " + describe(now) + " took its place" +
-            (deleted_later.count(id) != 0 ? ", and it is deleted when the light ends" : ""));
     }
+    return marks.str();
+}
 
-    // The chat, newest line at the bottom, cut lines marked with what they lost.
+// The chat, newest line at the bottom, cut lines marked with what they lost; `y` moves down.
+std::string svg_chat(const std::vector<std::string>& chat, const app::ConfigValues& values,
+                     int& y) {
     std::ostringstream lines;
-    int y = kScreenY + 10;
     for (const std::string& sent : chat) {
         const std::string lost = chat_line_lost(sent, values);
         lines << "<rect x=\"" << kChatX << "\" y=\"" << y - kLine / 2 - 2 << "\" width=\""
@@ -228,11 +223,13 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
         }
         y += kLine + 2;
     }
+    return lines.str();
+}
 
-    y += 10;
+// The notes, wrapped at blanks to stay inside the chat's column; `y` moves down.
+std::string svg_notes(const std::vector<std::string>& notes, int& y) {
     std::ostringstream notes_svg;
     for (const std::string& n : notes) {
-        // Wrapped at blanks to stay inside the chat's column.
         std::string_view rest = n;
         for (bool first = true; !rest.empty(); first = false) {
             std::size_t cut = rest.size();
@@ -248,6 +245,53 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
                 std::min(rest.size(), std::max<std::size_t>(cut + (blank ? 1 : 0), 1)));
         }
     }
+    return notes_svg.str();
+}
+}  // namespace
+
+std::optional<std::vector<Bytes>> play_scene(const app::ConfigValues& values) {
+    // The host's side is a script on the in-memory platform: no socket, no network, no waits.
+    memory_platform::MemoryPlatform host;
+    host.add_bytes(hostside::version_packet("0.7F", 9));
+    insim::HostConnection connection(host);
+    insim::IS_VER version{};
+    // travo's own handshake.
+    if (connection.connect_host("127.0.0.1", kPictureHostPort, app::kInsimName,
+                                values.admin_password, &version, app::kInsimPrefix,
+                                app::kInsimFlags, app::kInsimIntervalMs, 0) != 0) {
+        return std::nullopt;
+    }
+    const std::size_t after_handshake = host.record().sent.size();
+
+    app::send_greeting(connection, values);
+    host.add_bytes(hostside::ncn_packet(kPicturePlayer));
+    for (const char* command : kPictureCommands)
+        host.add_bytes(hostside::say_packet(kPicturePlayer, command));
+    // The host goes once everything has been served, the start light's nine deletions last.
+    host.add_event(memory_platform::Event::close);
+    if (app::run_packet_loop(connection, values) != insim::HostConnection::kClosed)
+        return std::nullopt;
+
+    std::vector<Bytes> records = host.sends_since(after_handshake);
+    constexpr auto kLightDeletions =
+        static_cast<std::ptrdiff_t>(click_id::kLightLast - click_id::kLightFirst + 1);
+    const auto deletions = std::count_if(records.begin(), records.end(), [](const Bytes& r) {
+        return r.size() >= 2 && r[1] == insim::ISP_BFN;
+    });
+    if (deletions < kLightDeletions) return std::nullopt;
+    return records;
+}
+
+std::string picture_svg(const std::vector<Bytes>& records, const app::ConfigValues& values,
+                        const std::string& title) {
+    const Scene scene = read_scene(records);
+    const std::vector<ButtonFinding> findings = find_in_buttons(scene);
+    const std::vector<std::string> notes = notes_on(scene, findings);
+
+    int y = kScreenY + 10;
+    const std::string chat = svg_chat(scene.chat, values, y);
+    y += 10;
+    const std::string notes_svg = svg_notes(notes, y);
     const int height = std::max(kScreenY + kExtent * kScale + 24, y + 30);
 
     std::ostringstream out;
@@ -268,10 +312,10 @@ std::string picture_svg(const std::vector<Bytes>& records, const ConfigValues& v
         << "<text x=\"" << kScreenX << "\" y=\"" << kScreenY + kExtent * kScale + 4
         << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#c8d0d8\">The orange and red "
            "marks are the picture's, not on the players' screens.</text>\n"
-        << screen.svg_buttons(kScreenX, kScreenY, kScale) << marks.str() << "<text x=\"" << kChatX
-        << "\" y=\"" << kScreenY - 12
+        << scene.screen.svg_buttons(kScreenX, kScreenY, kScale) << svg_marks(scene, findings)
+        << "<text x=\"" << kChatX << "\" y=\"" << kScreenY - 12
         << "\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#c8d0d8\">Chat</text>\n"
-        << lines.str() << notes_svg.str() << "</svg>\n";
+        << chat << notes_svg << "</svg>\n";
     return out.str();
 }
 

@@ -173,8 +173,8 @@ std::string grid_overhang_note(const Bytes& p) {
     std::ostringstream o;
     o << "button " << int{b.ClickID} << " reaches " << (right > 200 ? "column " : "row ")
       << std::max(right, bottom) << ", past the 200-unit grid";
-    if (b.ClickID >= click_id::kLamp1 && b.ClickID <= click_id::kLamp4 && b.L == kStartLampLeft &&
-        b.W == kStartLampSize)
+    if (b.ClickID >= click_id::kLamp1 && b.ClickID <= click_id::kLamp4 &&
+        b.L == lights::kStartLampLeft && b.W == lights::kStartLampSize)
         o << " (the start light's lamps do this by design)";
     return o.str();
 }
