@@ -236,14 +236,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool is_mso = (data[0] & 1) == 0;
     const app::ConfigValues& config = (data[0] & 2) != 0 ? long_values : short_values;
     const std::size_t body = std::min<std::size_t>(size - 2, 253);
-    Bytes record(2 + body);
-    record[0] = static_cast<std::uint8_t>(record.size());
-    record[1] = is_mso ? 11 : 18;
-    std::copy_n(data + 2, body, record.begin() + 2);
+    // Only Size and Type are set; the rest of the record, ReqI on, is the fuzzer's.
+    constexpr std::size_t kHead = offsetof(insim::Header, ReqI);
+    const auto put_head = [](Bytes& r, std::uint8_t type) {
+        insim::Header h{};
+        h.Size = static_cast<std::uint8_t>(r.size());
+        h.Type = type;
+        std::memcpy(r.data(), &h, kHead);
+    };
+    Bytes record(kHead + body);
+    put_head(record, is_mso ? insim::ISP_MSO : insim::ISP_NCN);
+    std::copy_n(data + 2, body, record.begin() + kHead);
 
+    // A 255-byte packet of a type travo ignores comes first, filled with one fuzzer byte.
     Bytes wire(255, data[1]);
-    wire[0] = 255;
-    wire[1] = 200;
+    put_head(wire, 200);
     wire.insert(wire.end(), record.begin(), record.end());
     net.reset();
     net.add_bytes(wire);
@@ -254,7 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (c.receive_packet() != 0 || c.packet_size() != 255) fail("filler packet not delivered", 0);
     if (c.receive_packet() != 0 || c.packet_size() != record.size() ||
-        c.packet_type() != static_cast<std::int8_t>(record[1]))
+        c.packet_type() != static_cast<std::int8_t>(is_mso ? insim::ISP_MSO : insim::ISP_NCN))
         fail("record not delivered", 0);
 
     if (is_mso) {

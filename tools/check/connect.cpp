@@ -1,6 +1,7 @@
 #include "tools/check/connect.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -113,11 +114,12 @@ ConnectReport Session::stopped_reading() const {
 ConnectReport Session::cut_or_foreign(bool closed) const {
     const std::uint8_t* p = connection_.unframed_data();
     const std::size_t n = connection_.unframed_size();
-    const std::size_t size = p[0];
+    const auto head = insim::record_from<insim::Header>(p, n);
+    const std::size_t size = head.Size;
     const bool version = size == sizeof(insim::IS_VER);
     const bool keep_alive = size == sizeof(insim::IS_TINY);
     const std::uint8_t type = version ? insim::ISP_VER : insim::ISP_TINY;
-    if ((version || keep_alive) && (n < 2 || p[1] == type)) {
+    if ((version || keep_alive) && (n <= offsetof(insim::Header, Type) || head.Type == type)) {
         const std::string part = std::to_string(n) + " of the " + std::to_string(size) +
                                  " bytes of " + (version ? "its version" : "a keep-alive");
         if (closed)

@@ -276,7 +276,8 @@ std::optional<std::vector<Bytes>> play_scene(const app::ConfigValues& values) {
     constexpr auto kLightDeletions =
         static_cast<std::ptrdiff_t>(click_id::kLightLast - click_id::kLightFirst + 1);
     const auto deletions = std::count_if(records.begin(), records.end(), [](const Bytes& r) {
-        return r.size() >= 2 && r[1] == insim::ISP_BFN;
+        return r.size() > offsetof(insim::Header, Type) &&
+               hostside::record_of<insim::Header>(r).Type == insim::ISP_BFN;
     });
     if (deletions < kLightDeletions) return std::nullopt;
     return records;
