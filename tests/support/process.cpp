@@ -55,6 +55,9 @@ std::string without_cr_before_lf(std::string text) {
         status_fd = 3;
         ::fcntl(status_fd, F_SETFD, FD_CLOEXEC);
     }
+    // A group of its own, so that a kill reaches what a shell line started too (a pipeline's
+    // other commands would otherwise outlive the test and run on).
+    ::setpgid(0, 0);
     // Sockets of fake hosts in this test process are not close-on-exec; a child that kept one
     // would hold that connection open after the host closed it.
     for (long fd = 4; fd < max_fd; ++fd) ::close(static_cast<int>(fd));
@@ -106,6 +109,7 @@ Process::Process(ProcessOptions options) : crlf_as_lf_(options.crlf_as_lf) {
         return;
     }
     if (pid == 0) exec_child(argv.data(), directory, null_fd, out[1], err[1], status[1], max_fd);
+    ::setpgid(pid, pid);  // also here: either side may run first
 
     close_fd(out[1]);
     close_fd(err[1]);
@@ -213,6 +217,7 @@ ProcessResult Process::wait(std::chrono::milliseconds timeout) {
     if (!started() || finished_) return result_;
     if (!changed_.wait_for(lock, timeout, [this] { return reaped_; })) {
         result_.timed_out = true;
+        ::kill(-pid_, SIGKILL);
         ::kill(pid_, SIGKILL);
         changed_.wait(lock, [this] { return reaped_; });
     }

@@ -42,7 +42,7 @@ class Process {
   public:
     // Starts the child at once; started() tells whether that worked.
     explicit Process(ProcessOptions options);
-    // A child still running is killed (by its pid only) and reaped.
+    // A child still running is killed with its process group (what it started) and reaped.
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
