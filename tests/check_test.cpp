@@ -26,6 +26,7 @@
 #include "insim/builders.h"
 #include "insim/host_connection.h"
 #include "lights/start_lights.h"
+#include "tests/support/value_lines.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
 #include "tools/check/file_bytes.h"
@@ -48,12 +49,8 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
         {30, "Travo Server"}, {33, "Hola"},          {36, "Suerte"},
     };
     for (const auto& [line, text] : changes) lines[line] = text;
-    std::string out;
-    for (int line = 1; line <= line_count; ++line) {
-        const auto it = lines.find(line);
-        out += (it != lines.end() ? it->second : "# caption " + std::to_string(line)) + eol;
-    }
-    return out;
+    return testsupport::config_file_text(
+        line_count, lines, [](int n) { return "# caption " + std::to_string(n); }, eol);
 }
 
 const char* const kIssueNames[] = {"unreadable",    "short_file", "long_line", "port",

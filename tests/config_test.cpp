@@ -20,13 +20,8 @@ namespace {
 // Line n holds "L<n>" unless replaced, so every value shows which line it came from.
 std::string numbered_lines(int count, const std::map<int, std::string>& replaced = {},
                            const std::string& eol = "\n", bool final_eol = true) {
-    std::string text;
-    for (int n = 1; n <= count; ++n) {
-        const auto it = replaced.find(n);
-        text += it != replaced.end() ? it->second : "L" + std::to_string(n);
-        if (n < count || final_eol) text += eol;
-    }
-    return text;
+    return testsupport::config_file_text(
+        count, replaced, [](int n) { return "L" + std::to_string(n); }, eol, final_eol);
 }
 
 // Every field starts as garbage, so an empty value proves its terminator was written.

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/value_lines.h"
+
 namespace testsupport {
 
 namespace {
@@ -316,19 +318,17 @@ std::string config_text(const ConfigMap& values) {
         for (const auto& v : kValueLines) known = known || name == v.name;
         if (!known) throw std::invalid_argument("unknown configuration value: " + name);
     }
-    std::string lines[kConfigLines + 1];
-    for (const auto& v : kValueLines) {
-        const auto it = values.find(v.name);
-        lines[v.line] = it != values.end() ? it->second : "";
-    }
+    std::map<int, std::string> lines;
     // Captions as a person would write them; the reader must skip them whatever they say.
     for (const auto& v : kValueLines) {
         if (v.line > 1 && (v.line - 1 < 23 || v.line - 1 > 27)) lines[v.line - 1] = v.name;
     }
     lines[22] = "rules";
-    std::string text;
-    for (int i = 1; i <= kConfigLines; ++i) text += lines[i] + "\n";
-    return text;
+    for (const auto& v : kValueLines) {
+        const auto it = values.find(v.name);
+        lines[v.line] = it != values.end() ? it->second : "";
+    }
+    return config_file_text(kConfigLines, lines, [](int) { return std::string(); });
 }
 
 ConfigDir::ConfigDir(const ConfigMap& values) {

@@ -2,6 +2,11 @@
 // than taken from the reader's own table, so that a value read from a wrong line shows.
 #pragma once
 
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
 #include "app/config.h"
 
 namespace testsupport {
@@ -22,5 +27,19 @@ inline constexpr ValueLine kExpectedLines[] = {
     {36, &app::ConfigValues::panel_text_2},
 };
 static_assert(sizeof kExpectedLines / sizeof kExpectedLines[0] == 15);
+
+// The text of a configuration file: line n (1-based) from `lines`, else `filler(n)`. Every line
+// ends in `eol`, the last one too unless `final_eol` is false.
+inline std::string config_file_text(int line_count, const std::map<int, std::string>& lines,
+                                    const std::function<std::string(int)>& filler,
+                                    std::string_view eol = "\n", bool final_eol = true) {
+    std::string text;
+    for (int n = 1; n <= line_count; ++n) {
+        const auto it = lines.find(n);
+        text += it != lines.end() ? it->second : filler(n);
+        if (n < line_count || final_eol) text += eol;
+    }
+    return text;
+}
 
 }  // namespace testsupport
