@@ -46,7 +46,7 @@ class OsPlatform final : public Platform {
 
 }  // namespace
 
-Platform& os() {
+Platform& os() noexcept {
     static OsPlatform the_os;
     return the_os;
 }

@@ -101,7 +101,7 @@ class Platform {
 
 // The operating system's implementation: one object for the whole process, as the calls it
 // forwards to keep no state of their own.
-Platform& os();
+Platform& os() noexcept;
 
 // The send lock: a POSIX threads mutex with default attributes (winpthreads on MinGW).
 class Mutex {

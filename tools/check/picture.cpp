@@ -273,8 +273,8 @@ std::optional<std::vector<Bytes>> play_scene(const app::ConfigValues& values) {
         return std::nullopt;
 
     std::vector<Bytes> records = host.sends_since(after_handshake);
-    constexpr auto kLightDeletions =
-        static_cast<std::ptrdiff_t>(click_id::kLightLast - click_id::kLightFirst + 1);
+    constexpr std::ptrdiff_t kLightDeletions =
+        std::ptrdiff_t{click_id::kLightLast} - click_id::kLightFirst + 1;
     const auto deletions = std::count_if(records.begin(), records.end(), [](const Bytes& r) {
         return r.size() > offsetof(insim::Header, Type) &&
                hostside::record_of<insim::Header>(r).Type == insim::ISP_BFN;
