@@ -7,26 +7,6 @@
 namespace travo_check {
 namespace {
 
-// Quoted, every byte outside printable ASCII as \xNN: a journal line stays one line.
-std::string quoted(std::string_view text) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c >= 0x7F) {
-            out += "\\x";
-            out += kDigits[c >> 4];
-            out += kDigits[c & 0xF];
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
 constexpr std::size_t kShortLine = 110;
 
 // Up to the first full stop or semicolon, and no longer than a journal line should be.

@@ -34,16 +34,6 @@ std::string hex_byte(unsigned char c) {
     return std::string("\\x") + kDigits[c >> 4] + kDigits[c & 0xF];
 }
 
-// Quoted, with every byte outside printable ASCII as \xNN, so blanks and encodings show.
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char ch : text) {
-        if (ch == '"' || ch == '\\') out += '\\';
-        out += printable(std::string_view(&ch, 1));
-    }
-    return out + "\"";
-}
-
 std::string plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -663,6 +653,15 @@ std::string printable(std::string_view bytes) {
         }
     }
     return out;
+}
+
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        if (ch == '"' || ch == '\\') out += '\\';
+        out += printable(std::string_view(&ch, 1));
+    }
+    return out + "\"";
 }
 
 std::string picture_text(std::string_view bytes) {

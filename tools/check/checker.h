@@ -69,6 +69,9 @@ std::string chat_line_lost(std::string_view sent, const app::ConfigValues& value
 
 // A text for the terminal: every byte outside printable ASCII as \xNN.
 std::string printable(std::string_view bytes);
+// In double quotes, with '"' and '\\' escaped and every byte outside printable ASCII as \xNN, so
+// that blanks and encodings show and a journal line stays one line.
+std::string quoted(std::string_view text);
 
 // A file name for the terminal: control bytes as \xNN, so that none moves the cursor or ends the
 // line; other bytes as they stand.
