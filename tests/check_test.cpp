@@ -25,13 +25,14 @@
 #include "app/startup.h"
 #include "insim/builders.h"
 #include "insim/host_connection.h"
-#include "lights/start_lights.h"
+#include "tests/support/fault_platform.h"
 #include "tests/support/value_lines.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
 #include "tools/check/file_bytes.h"
 #include "tools/check/picture.h"
 #include "tools/host_side/fake_host.h"
+#include "tools/host_side/listen.h"
 #include "tools/host_side/text.h"
 
 namespace {
@@ -329,7 +330,8 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     std::thread host_side([&] {
         if (host.accept(5s)) host.handshake();
     });
-    insim::HostConnection connection;
+    testsupport::NoSleepPlatform no_sleep;  // the start light takes no time
+    insim::HostConnection connection{no_sleep};
     insim::IS_VER version{};
     const int connected =
         connection.connect_host("127.0.0.1", host.port(), "check", "", &version, '!', 0, 0, 0);
@@ -337,7 +339,6 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     ASSERT_EQ(connected, 0);
 
     app::send_greeting(connection, config);
-    lights::set_sleep_function([](unsigned long) {});
     for (const char* command : {"^L!fb", "^L!web", "^L!luz"}) {
         ASSERT_TRUE(host.send_raw(hostside::mso_packet(1, command)));
         ASSERT_EQ(connection.receive_packet(), 0);
@@ -346,8 +347,6 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     ASSERT_TRUE(host.send_raw(hostside::ncn_packet("Racer")));
     ASSERT_EQ(connection.receive_packet(), 0);
     app::handle_ncn(connection, config);
-
-    lights::set_sleep_function(nullptr);
 
     // Greeting 6 + "!fb" 1 + "!web" 1 + "!luz" 1 + welcome 6.
     std::map<int, std::set<long>> observed;
@@ -537,11 +536,11 @@ TEST(ConnectCheck, SendsTheHandshakeTravoSends) {
 }
 
 TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
-    platform::SocketHandle closed = platform::listen_loopback(0, nullptr);
+    platform::SocketHandle closed = hostside::listen_loopback(0, nullptr);
     std::uint16_t port = 0;
-    platform::close_socket(closed);
-    closed = platform::listen_loopback(0, &port);
-    platform::close_socket(closed);
+    platform::os().close_socket(closed);
+    closed = hostside::listen_loopback(0, &port);
+    platform::os().close_socket(closed);
     EXPECT_EQ(travo_check::connect_check(values_for(port), 2s).outcome, Outcome::refused);
     const auto unknown = travo_check::connect_check(values_for(29999, "no-such\x1B.invalid"), 2s);
     EXPECT_EQ(unknown.outcome, Outcome::not_found);
@@ -549,9 +548,9 @@ TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
         << unknown.line;
     // A listener that never accepts still completes the TCP handshake: silence, not refusal.
     std::uint16_t silent_port = 0;
-    const platform::SocketHandle silent = platform::listen_loopback(0, &silent_port);
+    const platform::SocketHandle silent = hostside::listen_loopback(0, &silent_port);
     const auto report = travo_check::connect_check(values_for(silent_port), 200ms);
-    platform::close_socket(silent);
+    platform::os().close_socket(silent);
     EXPECT_EQ(report.outcome, Outcome::no_answer) << report.line;
 }
 

@@ -1,4 +1,4 @@
-#include "insim/memory_platform.h"
+#include "tests/support/fault_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +9,16 @@
 
 namespace {
 
-namespace mem = memory_platform;
+using testsupport::Call;
+using Event = hostside::ScriptedPlatform::Event;
 
 // The machine these tests run on: one for the whole program, reset by each test.
-mem::MemoryPlatform net;
-using mem::Bytes;
+hostside::ScriptedPlatform host;
+testsupport::FaultPlatform net{host};
+using insim::Bytes;
 using platform::WaitResult;
 
-class MemoryPlatform : public testing::Test {
+class ScriptedPlatformTest : public testing::Test {
   protected:
     void SetUp() override {
         net.reset();
@@ -35,11 +37,11 @@ class MemoryPlatform : public testing::Test {
     platform::SocketHandle s = platform::kNoSocket;
 };
 
-TEST_F(MemoryPlatform, ServesEachEventInOrderAndNeverTwoAtOnce) {
-    net.add_bytes(Bytes{1, 2, 3, 4, 5});
-    net.add_event(mem::Event::timeout);
-    net.add_bytes(Bytes{6});
-    net.add_event(mem::Event::close);
+TEST_F(ScriptedPlatformTest, ServesEachEventInOrderAndNeverTwoAtOnce) {
+    host.add_bytes(Bytes{1, 2, 3, 4, 5});
+    host.add_event(Event::timeout);
+    host.add_bytes(Bytes{6});
+    host.add_event(Event::close);
 
     EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kReadable);
     EXPECT_EQ(receive(3), (Bytes{1, 2, 3}));  // the rest stays for the next receive
@@ -50,18 +52,18 @@ TEST_F(MemoryPlatform, ServesEachEventInOrderAndNeverTwoAtOnce) {
     EXPECT_EQ(receive(8), (Bytes{6}));
     EXPECT_EQ(net.receive_bytes(s, b, sizeof b), 0);
     EXPECT_EQ(net.receive_bytes(s, b, sizeof b), 0);  // closed stays closed
-    EXPECT_FALSE(net.script_pending());
+    EXPECT_FALSE(host.script_pending());
 
-    EXPECT_EQ(net.elapsed_ms(), 5250u);
-    EXPECT_EQ(net.record().waits.size(), 2u);
-    EXPECT_EQ(net.record().empty_receives, 1);
+    EXPECT_EQ(host.elapsed_ms(), 5250u);
+    EXPECT_EQ(net.log().waits.size(), 2u);
+    EXPECT_EQ(net.log().empty_receives, 1);
 }
 
-TEST_F(MemoryPlatform, BytesInPiecesArriveAPieceAtATimeEachAfterItsTimeOut) {
+TEST_F(ScriptedPlatformTest, BytesInPiecesArriveAPieceAtATimeEachAfterItsTimeOut) {
     const Bytes stream{1, 2, 3, 4, 5, 6, 7};
-    net.add_bytes_in_pieces(stream.data(), stream.size(), 3, true);
-    net.add_bytes_in_pieces(stream.data(), 2, 5);        // no time-outs, one short piece
-    net.add_bytes_in_pieces(stream.data(), 0, 4, true);  // nothing at all
+    host.add_bytes_in_pieces(stream.data(), stream.size(), 3, true);
+    host.add_bytes_in_pieces(stream.data(), 2, 5);        // no time-outs, one short piece
+    host.add_bytes_in_pieces(stream.data(), 0, 4, true);  // nothing at all
 
     for (const Bytes& piece : {Bytes{1, 2, 3}, Bytes{4, 5, 6}, Bytes{7}}) {
         EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kTimeout);
@@ -69,46 +71,46 @@ TEST_F(MemoryPlatform, BytesInPiecesArriveAPieceAtATimeEachAfterItsTimeOut) {
         EXPECT_EQ(receive(8), piece);
     }
     EXPECT_EQ(receive(8), (Bytes{1, 2}));
-    EXPECT_FALSE(net.script_pending());
-    EXPECT_EQ(net.elapsed_ms(), 15000u);
+    EXPECT_FALSE(host.script_pending());
+    EXPECT_EQ(host.elapsed_ms(), 15000u);
 }
-TEST_F(MemoryPlatform, FailsTheCallAskedForAndRecordsWhatWasSent) {
-    net.fail(mem::Call::send, 2);
+TEST_F(ScriptedPlatformTest, FailsTheCallAskedForAndRecordsWhatWasSent) {
+    net.fail(Call::send, 2);
     const std::uint8_t a[] = {4, 3, 0, 1};
     const std::uint8_t b[] = {4, 3, 0, 2};
     EXPECT_EQ(net.send_bytes(s, a, 4), 4);
     EXPECT_EQ(net.send_bytes(s, b, 4), -1);  // the second send
     EXPECT_EQ(net.send_bytes(s, b, 4), 4);
-    EXPECT_EQ(net.sends_since(0), (std::vector<Bytes>{{4, 3, 0, 1}, {4, 3, 0, 2}}));
-    EXPECT_EQ(net.sends_since(4), (std::vector<Bytes>{{4, 3, 0, 2}}));
+    EXPECT_EQ(host.sends_since(0), (std::vector<Bytes>{{4, 3, 0, 1}, {4, 3, 0, 2}}));
+    EXPECT_EQ(host.sends_since(4), (std::vector<Bytes>{{4, 3, 0, 2}}));
 
-    net.fail(mem::Call::receive, 1, true);
+    net.fail(Call::receive, 1, true);
     std::uint8_t buffer[4];
-    net.add_bytes(Bytes{1});
+    host.add_bytes(Bytes{1});
     EXPECT_EQ(net.receive_bytes(s, buffer, 4), -1);
     EXPECT_EQ(net.receive_bytes(s, buffer, 4), -1);  // and every later one
 
     net.close_socket(s);
     EXPECT_EQ(net.send_bytes(s, a, 4), -1);
-    EXPECT_EQ(net.record().sockets_closed, 1);
+    EXPECT_EQ(net.log().sockets_closed, 1);
 }
 
-TEST_F(MemoryPlatform, AnEmptyScriptAsksTheHookThenFails) {
+TEST_F(ScriptedPlatformTest, AnEmptyScriptAsksTheHookThenFails) {
     int asked = 0;
     net.on_empty([&asked] {
-        if (++asked == 1) net.add_bytes(Bytes{9});
+        if (++asked == 1) host.add_bytes(Bytes{9});
     });
     EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kReadable);
     EXPECT_EQ(receive(4), (Bytes{9}));
     EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kFailed);
-    EXPECT_EQ(net.record().dry_waits, 1);
+    EXPECT_EQ(net.log().dry_waits, 1);
 
     net.on_empty([] { throw std::runtime_error("dry"); });
     EXPECT_THROW(net.wait_readable(s, 5, 0), std::runtime_error);
 }
 
-TEST_F(MemoryPlatform, ResetPeerFailsReceivesAndSends) {
-    net.add_event(mem::Event::reset);
+TEST_F(ScriptedPlatformTest, ResetPeerFailsReceivesAndSends) {
+    host.add_event(Event::reset);
     std::uint8_t b[4] = {4, 3, 0, 0};
     EXPECT_EQ(net.receive_waiting(s, b, 4), -1);
     EXPECT_EQ(net.wait_readable(s, 5, 0), WaitResult::kReadable);
