@@ -121,8 +121,9 @@ void settle() {
     std::uint8_t buffer[kReceiveSize];
     std::size_t length = 0;
     std::uint64_t type_sum = 0;
+    platform::Platform& os = platform::os();
     for (;;) {
-        const long got = platform::os().receive_bytes(s, buffer + length, sizeof buffer - length);
+        const long got = os.receive_bytes(s, buffer + length, sizeof buffer - length);
         if (got <= 0) break;
         length += static_cast<std::size_t>(got);
         const std::size_t used = split_by_size(buffer, length, packets, type_sum);

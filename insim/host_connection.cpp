@@ -184,14 +184,6 @@ int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
     return receive_framed(deadline_ms);
 }
 
-std::int8_t HostConnection::packet_type() const {
-    return current_size >= 2 ? static_cast<std::int8_t>(current_packet[1]) : std::int8_t{0};
-}
-
-const std::uint8_t* HostConnection::packet_data() const {
-    return packet_type() != 0 ? current_packet.data() : nullptr;
-}
-
 int HostConnection::send_packet(void* packet) {
     auto* bytes = static_cast<std::uint8_t*>(packet);
     std::lock_guard<platform::Mutex> hold(send_lock);
@@ -210,13 +202,6 @@ int HostConnection::wait_to_send(unsigned long long deadline_ms) {
     const long left = now < deadline_ms ? static_cast<long>(deadline_ms - now) : 0L;
     const int ready = platform_.wait_writable(tcp_socket, left);
     return ready > 0 ? 0 : ready == 0 ? kLate : kFailed;
-}
-
-int HostConnection::send_packet_until(void* packet, unsigned long long deadline_ms) {
-    if (deadline_ms != kNoDeadline) {
-        if (const int waited = wait_to_send(deadline_ms); waited != 0) return waited;
-    }
-    return send_packet(packet);
 }
 
 int HostConnection::receive_udp_packet() {

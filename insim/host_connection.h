@@ -50,9 +50,13 @@ class HostConnection {
     std::size_t unframed_size() const { return framer.buffered(); }
 
     // Type byte of the current packet; 0 before the first one.
-    std::int8_t packet_type() const;
+    std::int8_t packet_type() const {
+        return current_size >= 2 ? static_cast<std::int8_t>(current_packet[1]) : std::int8_t{0};
+    }
     // The current packet, or null before the first one. Valid until the next receive.
-    const std::uint8_t* packet_data() const;
+    const std::uint8_t* packet_data() const {
+        return packet_type() != 0 ? current_packet.data() : nullptr;
+    }
     // Size of the current packet; readers never look past it.
     std::size_t packet_size() const { return current_size; }
 
@@ -61,7 +65,12 @@ class HostConnection {
     int send_packet(void* packet);
     // send_packet that first waits, until the deadline at most, for the peer to take bytes:
     // kLate when it never did.
-    int send_packet_until(void* packet, unsigned long long deadline_ms);
+    int send_packet_until(void* packet, unsigned long long deadline_ms) {
+        if (deadline_ms != kNoDeadline) {
+            if (const int waited = wait_to_send(deadline_ms); waited != 0) return waited;
+        }
+        return send_packet(packet);
+    }
 
     // Takes over a TCP socket connected through the same platform, in place of connect_host.
     void adopt_socket(platform::SocketHandle s) { tcp_socket = s; }

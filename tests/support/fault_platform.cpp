@@ -1,6 +1,7 @@
 #include "tests/support/fault_platform.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace testsupport {
 
@@ -19,7 +20,15 @@ void FaultPlatform::reset() {
     host_.reset();
     failures_.fill(Failure{});
     hook_ = nullptr;
-    log_ = CallLog{};
+    // The lists keep their room: a fuzzer resets for every input.
+    CallLog fresh;
+    fresh.waits.swap(log_.waits);
+    fresh.sleeps.swap(log_.sleeps);
+    fresh.lookups.swap(log_.lookups);
+    fresh.waits.clear();
+    fresh.sleeps.clear();
+    fresh.lookups.clear();
+    log_ = std::move(fresh);
 }
 
 void FaultPlatform::fail(Call call, int nth, bool and_later) {

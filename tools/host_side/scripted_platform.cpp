@@ -73,6 +73,7 @@ void ScriptedPlatform::add_bytes_in_pieces(const std::uint8_t* data, std::size_t
     const std::size_t begin = incoming_.size();
     incoming_.insert(incoming_.end(), data, data + length);
     piece = std::max<std::size_t>(piece, 1);
+    script_.reserve(script_.size() + (length + piece - 1) / piece * (time_out_first ? 2 : 1));
     for (std::size_t at = 0; at < length; at += piece) {
         if (time_out_first) script_.push_back({Event::timeout, 0, 0});
         script_.push_back({Event::bytes, begin + at, begin + std::min(at + piece, length)});
