@@ -588,64 +588,6 @@ TEST(Check, BlanksAroundHostAndPasswordAreSaidWhereTheyAre) {
     }
 }
 
-// Buttons that end at the grid's edge are inside it; one unit more is past it.
-TEST(Picture, PastTheGridNamesOnlyTheButtonsBeyondIt) {
-    std::vector<hostside::Bytes> records;
-    for (const auto& [id, left, width] :
-         {std::tuple{100, 150, 50}, std::tuple{101, 150, 51}, std::tuple{102, 0, 200}}) {
-        insim::IS_BTN b =
-            insim::make_button(static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(left),
-                               20, static_cast<std::uint8_t>(width), 10);
-        insim::set_button_text(b, "x");
-        const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
-        records.emplace_back(p, p + sizeof b);
-    }
-    const std::string svg = travo_check::picture_svg(records, app::ConfigValues{}, "t");
-    EXPECT_NE(svg.find("1 button (ClickID 101) reach"), std::string::npos) << svg;
-}
-
-// A note quoting a text with no blank in it is wrapped inside the text: on a character, and with
-// nothing dropped at the wrap.
-TEST(Picture, NotesWrappedInsideAQuotedTextStayWholeUtf8) {
-    const auto well_formed = [](std::string_view s) {
-        for (std::size_t i = 0; i < s.size();) {
-            const auto c = static_cast<unsigned char>(s[i]);
-            const std::size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-            if (n == 0 || i + n > s.size()) return false;
-            for (std::size_t k = 1; k < n; ++k)
-                if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-            i += n;
-        }
-        return true;
-    };
-    // 2-byte, 3-byte (U+FFFD for a control byte) and 1-byte characters, so that every offset
-    // of the wrap inside the text is met.
-    for (const char* filler : {"\xC9", "\x05", "x", "\xC9x", "x\xC9", "\x05x"}) {
-        std::string text;
-        while (text.size() < 60) text += filler;
-        text.resize(60);
-        insim::IS_BTN b = insim::make_button(101, 0, 150, 20, 51, 10);
-        insim::set_button_text(b, text.c_str());
-        const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
-        const std::string svg =
-            travo_check::picture_svg({hostside::Bytes(p, p + sizeof b)}, app::ConfigValues{}, "t");
-        EXPECT_TRUE(well_formed(svg)) << filler;
-        // Every character of the quote is shown once: 37 of them, then the dots.
-        std::string notes;
-        for (std::size_t at = svg.find("class=\"note\""); at != std::string::npos;
-             at = svg.find("class=\"note\"", at + 1)) {
-            const std::size_t from = svg.find('>', at) + 1;
-            notes += svg.substr(from, svg.find("</text>", from) - from);
-        }
-        const std::size_t open = notes.find("\u201C");
-        const std::size_t close = notes.find("...\u201D");
-        ASSERT_NE(open, std::string::npos) << notes;
-        ASSERT_NE(close, std::string::npos) << notes;
-        const std::string quoted = notes.substr(open + 3, close - open - 3);
-        EXPECT_EQ(quoted, hostside::cp1252_to_utf8(text.substr(0, 37))) << filler << ": " << notes;
-    }
-}
-
 TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
     std::string text = config_text({}, 36, "\r");
     for (const bool final_cr : {true, false}) {
