@@ -97,6 +97,8 @@ TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "packet " << i;
     EXPECT_EQ(sleeps, (std::vector<unsigned long>{7000, 1000, 1000, 3342, 5000}));
+    // The light slept on its connection's platform, whose clock took every pause.
+    EXPECT_EQ(host.elapsed_ms(), 17342u);
 }
 
 TEST_F(StartLightTest, RandomPauseRepeatsFromRunToRunAndFailedSendsChangeNothing) {
