@@ -5,7 +5,6 @@
 #include <iterator>
 #include <string_view>
 
-#include "app/chat_line.h"
 #include "app/chat_texts.h"
 #include "insim/builders.h"
 #include "insim/click_ids.h"
@@ -26,8 +25,8 @@ std::string_view chat_text(const std::uint8_t* packet, std::size_t size) {
 }
 
 void send_chat(insim::HostConnection& connection, const char* text, const char* value) {
-    insim::IS_MST line = make_chat_record();
-    set_chat_line(line, text, value);
+    insim::IS_MST line = insim::make_chat_record();
+    insim::set_chat_line(line, text, value);
     connection.send_packet(&line);
 }
 
@@ -127,7 +126,7 @@ void handle_ncn(insim::HostConnection& connection, const ConfigValues& config) {
     }
 
     // Reused for the six lines without clearing, as the greeting's record is: stale bytes kept.
-    insim::IS_MST mst_2 = make_chat_record();
+    insim::IS_MST mst_2 = insim::make_chat_record();
     const struct {
         const char* text;
         const char* value;
@@ -140,7 +139,7 @@ void handle_ncn(insim::HostConnection& connection, const ConfigValues& config) {
         {kSeparatorLine, ""},
     };
     for (const auto& l : lines) {
-        set_chat_line(mst_2, l.text, l.value);
+        insim::set_chat_line(mst_2, l.text, l.value);
         connection.send_packet(&mst_2);
     }
 }

@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-#include "app/chat_line.h"
 #include "app/chat_texts.h"
 #include "app/handlers.h"
+#include "insim/builders.h"
 #include "insim/host_connection.h"
 
 namespace app {
@@ -44,9 +44,9 @@ void send_greeting(insim::HostConnection& connection, const ConfigValues& config
     };
     // Kept on purpose: one record for every line, never cleared; stale bytes of a longer line stay
     // behind a shorter one's zero, exactly as the host has always received them.
-    insim::IS_MST mst_inicio = make_chat_record();
+    insim::IS_MST mst_inicio = insim::make_chat_record();
     for (const auto& l : lines) {
-        set_chat_line(mst_inicio, l.text, l.value);
+        insim::set_chat_line(mst_inicio, l.text, l.value);
         connection.send_packet(&mst_inicio);
     }
 }

@@ -114,7 +114,7 @@ TEST(Streams, UniformStreamsEndOnOneKeepAlive) {
 TEST(ConfigDirectory, TravoReadsTheHostAndPortBack) {
     std::string path;
     {
-        bench::ConfigDirectory dir(29999);
+        testsupport::ConfigDir dir(bench::travo_config(29999));
         ASSERT_TRUE(dir.ok());
         path = dir.path();
         std::ifstream in(path + "/" + app::kConfigFileName, std::ios::binary);

@@ -14,7 +14,7 @@
 #include "app/startup.h"
 #include "insim/host_connection.h"
 #include "insim/platform.h"
-#include "lights/start_lights.h"
+#include "tests/support/fault_platform.h"
 #include "tools/host_side/fake_host.h"
 
 namespace bench {
@@ -94,8 +94,6 @@ struct HostPusher {
     }
 };
 
-void no_sleep(unsigned long) {}
-
 void fill_config(app::ConfigValues& c, std::uint16_t port) {
     std::memset(&c, 0, sizeof c);
     std::snprintf(c.host, sizeof c.host, "%s", "127.0.0.1");
@@ -123,8 +121,9 @@ void settle() {
     std::uint8_t buffer[kReceiveSize];
     std::size_t length = 0;
     std::uint64_t type_sum = 0;
+    platform::Platform& os = platform::os();
     for (;;) {
-        const long got = platform::receive_bytes(s, buffer + length, sizeof buffer - length);
+        const long got = os.receive_bytes(s, buffer + length, sizeof buffer - length);
         if (got <= 0) break;
         length += static_cast<std::size_t>(got);
         const std::size_t used = split_by_size(buffer, length, packets, type_sum);
@@ -147,7 +146,12 @@ PassResult travo_pass(const Stream& stream) {
 
     static app::ConfigValues config;
     fill_config(config, host.port());
-    lights::set_sleep_function(no_sleep);
+    // Only the mixed flood holds "!luz": the streams of one kind, which the instruction counts
+    // use, run over the operating system's platform itself, as travo does.
+    testsupport::NoSleepPlatform no_sleep;
+    platform::Platform& platform = stream.of(Kind::kOtherCommand) > 0
+                                       ? static_cast<platform::Platform&>(no_sleep)
+                                       : platform::os();
 
     Clock::time_point loop_end{};
     int loop_result = 0;
@@ -156,7 +160,7 @@ PassResult travo_pass(const Stream& stream) {
     std::thread receiver([&] {
         pthread_setname_np(pthread_self(), "travo-loop");  // for profilers
         pin_to_cpu(kReceiverCpu);
-        insim::HostConnection local;  // a new object per pass: it is connected only once
+        insim::HostConnection local{platform};  // a new object per pass: connected only once
         insim::IS_VER version{};
         if (app::connect_to_host(local, config, version) < 0) return;
         connected = true;
@@ -179,7 +183,6 @@ PassResult travo_pass(const Stream& stream) {
     }
     host.close();
     receiver.join();
-    lights::set_sleep_function(nullptr);
 
     result.allocations = allocations;
     result.seconds = seconds_between(start, loop_end);
@@ -210,18 +213,18 @@ PassResult anchor_pass(const Stream& stream) {
     std::thread receiver([&] {
         pthread_setname_np(pthread_self(), "anchor-loop");
         pin_to_cpu(kReceiverCpu);
-        const platform::SocketHandle s = platform::open_tcp_socket();
+        const platform::SocketHandle s = platform::os().open_tcp_socket();
         std::uint32_t address = 0;
-        if (!platform::lookup_ipv4("127.0.0.1", &address) ||
-            platform::connect_ipv4(s, address, port) != 0) {
-            platform::close_socket(s);
+        if (!platform::os().lookup_ipv4("127.0.0.1", &address) ||
+            platform::os().connect_ipv4(s, address, port) != 0) {
+            platform::os().close_socket(s);
             return;
         }
         const double cpu_start = thread_cpu_seconds();
         framing_error = !read_and_split(s, packets);
         end = Clock::now();
         result.receiver_cpu_seconds = thread_cpu_seconds() - cpu_start;
-        platform::close_socket(s);
+        platform::os().close_socket(s);
     });
 
     bool pushed = false;

@@ -22,7 +22,8 @@ constexpr int kWelcomeLines = 6;  // after the panel's 12 buttons
 // ends the process through its receive-failure exit.
 struct LiveTravo {
     hostside::FakeHost host;
-    std::unique_ptr<ConfigDirectory> directory;
+    std::unique_ptr<testsupport::ConfigDir> directory;
+    std::unique_ptr<testsupport::Process> process;
     pid_t pid = -1;
     Clock::time_point started{};
     Clock::time_point greeted{};
@@ -30,11 +31,13 @@ struct LiveTravo {
 
     bool start(const std::string& travo) {
         if (!host.listen()) return fail("listen");
-        directory = std::make_unique<ConfigDirectory>(host.port());
+        directory = std::make_unique<testsupport::ConfigDir>(travo_config(host.port()));
         if (!directory->ok()) return fail("configuration directory");
         started = Clock::now();
-        pid = start_child(travo, directory->path());
-        if (pid < 0) return fail("cannot start " + travo);
+        process = std::make_unique<testsupport::Process>(
+            testsupport::ProcessOptions{travo, {}, directory->path()});
+        if (!process->started()) return fail("cannot start " + travo);
+        pid = process->pid();
         if (!host.accept(std::chrono::seconds(10))) return fail("travo did not connect");
         if (!host.handshake()) return fail("handshake");
         for (int i = 0; i < kGreetingLines; ++i) {
@@ -53,7 +56,7 @@ struct LiveTravo {
 
     ~LiveTravo() {
         host.close();
-        if (pid > 0) end_child(pid, std::chrono::seconds(5));
+        if (process) process->wait(std::chrono::seconds(5));
     }
 };
 

@@ -10,7 +10,8 @@ build=${BUILD_DIR:-build/bench}
 # Warnings are gated by the test build; a benchmark run should not stop at one.
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! { cmake --preset release -B "$build" -DTRAVO_WERROR=OFF -DTRAVO_BUILD_TESTS=OFF &&
+if ! { cmake --preset release -B "$build" -DTRAVO_WERROR=OFF -DTRAVO_BUILD_TESTS=OFF \
+    -DTRAVO_BUILD_BENCH=ON &&
     cmake --build "$build" --target travo-bench travo; } >"$log" 2>&1; then
     cat "$log" >&2
     exit 1

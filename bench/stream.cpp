@@ -15,7 +15,7 @@ hostside::Bytes multi_car() {
     // The builder stops at 8 cars (228 bytes); the host's larger packets only add car records.
     hostside::Bytes b = hostside::mci_packet(8);
     b.resize(kMultiCarSize, 0);
-    auto head = hostside::record_of<insim::Header>(b);
+    auto head = insim::record_from<insim::Header>(b);
     head.Size = static_cast<std::uint8_t>(kMultiCarSize);
     std::memcpy(b.data(), &head, sizeof head);
     return b;

@@ -1,6 +1,6 @@
 // Arbitrary configuration file bytes through travo-check: the report must show every value as
 // travo's reader returns it and hold no control byte; the picture of the scene travo plays with
-// those values (over the in-memory platform) must be well-formed UTF-8 XML without control
+// those values (over the scripted platform) must be well-formed UTF-8 XML without control
 // characters. The file's first bytes also name it, so the picture's title sees every byte too.
 #include <algorithm>
 #include <cstddef>
@@ -17,18 +17,18 @@
 #include "app/config_table.h"
 #include "app/startup.h"
 #include "insim/host_connection.h"
-#include "insim/memory_platform.h"
 #include "tools/check/checker.h"
 #include "tools/check/picture.h"
 #include "tools/host_side/fake_host.h"
+#include "tools/host_side/scripted_platform.h"
 
 namespace {
 
-namespace mem = memory_platform;
+using Event = hostside::ScriptedPlatform::Event;
 
 // The machine these tests run on: one for the whole program, reset by each test.
-mem::MemoryPlatform net;
-using Bytes = mem::Bytes;
+hostside::ScriptedPlatform host;
+using Bytes = insim::Bytes;
 
 [[noreturn]] void fail(const char* what, std::string_view where = {}) {
     (void)std::fprintf(stderr, "fuzz_check: %s: %.*s\n", what, static_cast<int>(where.size()),
@@ -208,25 +208,25 @@ void check_report(const travo_check::Report& report, const app::ConfigValues& tr
     }
 }
 
-// The scene the picture shows, played by travo's code over the in-memory platform.
+// The scene the picture shows, played by travo's code over the scripted platform.
 std::vector<hostside::Bytes> scene(const app::ConfigValues& values) {
-    net.reset();
-    net.add_bytes(hostside::version_packet("0.7F", 9));
-    net.add_bytes(hostside::ncn_packet(travo_check::kPicturePlayer));
+    host.reset();
+    host.add_bytes(hostside::version_packet("0.7F", 9));
+    host.add_bytes(hostside::ncn_packet(travo_check::kPicturePlayer));
     for (const char* command : travo_check::kPictureCommands)
-        net.add_bytes(hostside::say_packet(travo_check::kPicturePlayer, command));
-    net.add_event(mem::Event::close);
-    insim::HostConnection connection{net};
+        host.add_bytes(hostside::say_packet(travo_check::kPicturePlayer, command));
+    host.add_event(Event::close);
+    insim::HostConnection connection{host};
     insim::IS_VER version{};
     if (connection.connect_host("127.0.0.1", 29999, app::kInsimName, values.admin_password,
                                 &version, app::kInsimPrefix, app::kInsimFlags,
                                 app::kInsimIntervalMs, 0) != 0)
         fail("no handshake");
-    const std::size_t from = net.record().sent.size();
+    const std::size_t from = host.sent().size();
     app::send_greeting(connection, values);
     app::run_packet_loop(connection, values);
     std::vector<hostside::Bytes> records;
-    for (const Bytes& b : net.sends_since(from)) records.emplace_back(b.begin(), b.end());
+    for (const Bytes& b : host.sends_since(from)) records.emplace_back(b.begin(), b.end());
     return records;
 }
 

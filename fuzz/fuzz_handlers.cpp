@@ -1,4 +1,4 @@
-// Arbitrary IS_MSO and IS_NCN records through the real connection, over the in-memory
+// Arbitrary IS_MSO and IS_NCN records through the real connection, over the scripted
 // platform, into the two handlers; every record they send must be well formed and the answers
 // must follow the recognition rule. Input: byte 0 picks the record type (bit 0) and the
 // configuration (bit 1), byte 1 fills a 255-byte packet delivered just before, so a read past
@@ -18,15 +18,14 @@
 #include "app/handlers.h"
 #include "insim/builders.h"
 #include "insim/host_connection.h"
-#include "insim/memory_platform.h"
+#include "tests/support/fault_platform.h"
 
 namespace {
 
-namespace mem = memory_platform;
-
 // The machine these tests run on: one for the whole program, reset by each test.
-mem::MemoryPlatform net;
-using Bytes = mem::Bytes;
+hostside::ScriptedPlatform host;
+testsupport::FaultPlatform net{host};
+using Bytes = insim::Bytes;
 
 template <class R>
 R as(const Bytes& r) {
@@ -253,11 +252,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     put_head(wire, 200);
     wire.insert(wire.end(), record.begin(), record.end());
     net.reset();
-    net.add_bytes(wire);
+    host.add_bytes(wire);
     insim::HostConnection c{net};
     if (c.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
         fail("cannot connect", 0);
-    const std::size_t sent_at = net.record().sent.size();
+    const std::size_t sent_at = host.sent().size();
 
     if (c.receive_packet() != 0 || c.packet_size() != 255) fail("filler packet not delivered", 0);
     if (c.receive_packet() != 0 || c.packet_size() != record.size() ||
@@ -269,7 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         app::handle_ncn(c, config);
     }
-    const Bytes& all = net.record().sent;
+    const Bytes& all = host.sent();
     const Bytes sent(all.begin() + static_cast<long>(sent_at), all.end());
     const std::vector<Expected> expected =
         is_mso ? expected_mso(record, config) : expected_ncn(record, config);
@@ -279,7 +278,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool light = std::any_of(expected.begin(), expected.end(), [](const Expected& e) {
         return e.type == 42 && e.click_id == 2;
     });
-    const std::vector<unsigned long>& sleeps = net.record().sleeps;
+    const std::vector<unsigned long>& sleeps = net.log().sleeps;
     if (!light && !sleeps.empty()) fail("a sleep without the start light", 0);
     if (light && (sleeps.size() != 5 || sleeps[0] != 7000 || sleeps[1] != 1000 ||
                   sleeps[2] != 1000 || sleeps[3] < 3301 || sleeps[3] > 5000 || sleeps[4] != 5000))

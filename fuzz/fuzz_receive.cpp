@@ -1,5 +1,5 @@
 // An arbitrary byte stream from the host, in arbitrary pieces, through the real connection over
-// the in-memory platform. Input: byte 0 picks the chunking (bits 0-1), a time-out before every
+// the scripted platform. Input: byte 0 picks the chunking (bits 0-1), a time-out before every
 // piece (bit 2), a reset instead of a close at the end (bit 3) and a failed keep-alive answer
 // (bit 4, the answer numbered by bits 5-6); byte 1 is the chunking's parameter; the rest is the
 // stream.
@@ -10,14 +10,16 @@
 #include <cstring>
 
 #include "insim/host_connection.h"
-#include "insim/memory_platform.h"
+#include "tests/support/fault_platform.h"
 
 namespace {
 
-namespace mem = memory_platform;
+using testsupport::Call;
+using Event = hostside::ScriptedPlatform::Event;
 
 // The machine these tests run on: one for the whole program, reset by each test.
-mem::MemoryPlatform net;
+hostside::ScriptedPlatform host;
+testsupport::FaultPlatform net{host};
 
 [[noreturn]] void fail(const char* what, std::size_t at) {
     (void)std::fprintf(stderr, "fuzz_receive: %s (stream offset %zu)\n", what, at);
@@ -36,8 +38,8 @@ std::size_t add_stream(std::uint8_t mode, std::uint8_t parameter, const std::uin
             break;
         case 2: {
             const std::size_t split = length * parameter / 255;
-            net.add_bytes_in_pieces(stream, split, split, time_outs);
-            net.add_bytes_in_pieces(stream + split, length - split, length - split, time_outs);
+            host.add_bytes_in_pieces(stream, split, split, time_outs);
+            host.add_bytes_in_pieces(stream + split, length - split, length - split, time_outs);
             return (split > 0 ? 1 : 0) + (length > split ? 1 : 0);
         }
         case 3:
@@ -46,7 +48,7 @@ std::size_t add_stream(std::uint8_t mode, std::uint8_t parameter, const std::uin
         default:
             break;
     }
-    net.add_bytes_in_pieces(stream, length, piece, time_outs);
+    host.add_bytes_in_pieces(stream, length, piece, time_outs);
     return length == 0 ? 0 : pieces(length, piece);
 }
 
@@ -111,7 +113,7 @@ class Model {
 
 // Every keep-alive answer is 4, 3, 0, 0, and nothing else is sent while receiving.
 void check_answers(std::size_t& sent_at, std::size_t answers) {
-    const mem::Bytes& sent = net.record().sent;
+    const insim::Bytes& sent = host.sent();
     if (sent.size() - sent_at != answers * 4) fail("keep-alive answers missing or extra", 0);
     static constexpr std::uint8_t kAnswer[4] = {4, 3, 0, 0};
     for (std::size_t i = sent_at; i < sent.size(); i += 4)
@@ -138,12 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     insim::HostConnection connection{net};
     if (connection.connect_host("127.0.0.1", 29999, "fuzz", "", nullptr, '!', 0, 0, 0) != 0)
         fail("cannot connect", 0);
-    std::size_t sent_at = net.record().sent.size();
+    std::size_t sent_at = host.sent().size();
 
     const std::size_t pieces = add_stream(mode, data[1], stream, length, time_outs);
     const std::size_t time_outs_added = time_outs ? pieces : 0;
-    net.add_event(reset ? mem::Event::reset : mem::Event::close);
-    if (failing_answer != 0) net.fail(mem::Call::send, failing_answer);
+    host.add_event(reset ? Event::reset : Event::close);
+    if (failing_answer != 0) net.fail(Call::send, failing_answer);
     net.on_empty(end_of_script);
 
     Model model(stream, length, reset ? -1 : -2, failing_answer);
@@ -155,11 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Waiting happens only after a look that found nothing, and always for the full 5 s.
-    const mem::Record& r = net.record();
+    const testsupport::CallLog& r = net.log();
     if (r.waits.size() != static_cast<std::size_t>(r.empty_receives))
         fail("a wait without a look first, or a look without a wait", 0);
     if (r.waits.size() > time_outs_added) fail("more waits than time-outs", 0);
-    for (const mem::Wait& w : r.waits)
+    for (const testsupport::Wait& w : r.waits)
         if (w.seconds != 5 || w.microseconds != 0) fail("a wait shorter than 5 s", 0);
     return 0;
 }

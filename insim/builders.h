@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "insim/records.h"
 
@@ -20,12 +21,19 @@ inline void copy_bounded(char* field, const char* text, std::size_t limit) {
     for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) field[i] = text[i];
 }
 
+// Records and streams of them held as bytes, outside the connection.
+using Bytes = std::vector<std::uint8_t>;
+
 // The bytes of a record as record R: fields that the bytes do not reach read as zero.
 template <class R>
 R record_from(const std::uint8_t* bytes, std::size_t size) {
     R r{};
     std::memcpy(&r, bytes, std::min(size, sizeof r));
     return r;
+}
+template <class R>
+R record_from(const Bytes& bytes) {
+    return record_from<R>(bytes.data(), bytes.size());
 }
 
 // A text field up to its zero byte or the field's end.
@@ -98,6 +106,22 @@ inline IS_ISI make_isi(const char* app_name, const char* admin_password, bool wa
     // The last byte of the name stays zero.
     copy_bounded(isi.IName, app_name, sizeof isi.IName - 1);
     return isi;
+}
+
+// An empty IS_MST ready for chat lines ("/msg " host commands): Size 68, everything else zero.
+inline IS_MST make_chat_record() {
+    IS_MST m{};
+    m.Size = sizeof m;
+    m.Type = ISP_MST;
+    return m;
+}
+
+// Writes `text` followed by `value` into Msg. The value is data, never a format; a line longer
+// than 63 characters is cut there, and the last byte of Msg stays zero. Bytes behind the new
+// terminator keep what an earlier, longer line left.
+inline void set_chat_line(IS_MST& record, const char* text, const char* value = "") {
+    // A line cut at the end of Msg is the intended outcome, not an error.
+    (void)std::snprintf(record.Msg, sizeof record.Msg, "%s%s", text, value);
 }
 
 // A button for every connection; Size is set from the text when it is sent.

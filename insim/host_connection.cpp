@@ -45,14 +45,14 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
     if (platform_.socket_layer_start() != 0) {
         critical(std::cout, "Cannot create socket");
         platform_.socket_layer_stop();
-        return -1;
+        return kFailed;
     }
 
     tcp_socket = platform_.open_tcp_socket();
     if (tcp_socket == platform::kNoSocket) {
         platform_.socket_layer_stop();
         critical(std::cerr, "Cannot get socket handle");
-        return -1;
+        return kFailed;
     }
 
     std::uint32_t address = 0;
@@ -61,7 +61,7 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
         platform_.close_socket(tcp_socket);
         platform_.socket_layer_stop();
         critical(std::cerr, "Cannot connect");
-        return -1;
+        return kFailed;
     }
     // Records go out as they are sent: a burst such as the welcome panel must not wait for the
     // host's delayed acknowledgement.
@@ -75,7 +75,7 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
         if (udp_socket == platform::kNoSocket) {
             platform_.close_socket(tcp_socket);
             platform_.socket_layer_stop();
-            return -1;
+            return kFailed;
         }
         platform_.bind_any_ipv4(udp_socket, udp_port);
         std::uint32_t udp_address = 0;
@@ -84,7 +84,7 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
             platform_.close_socket(udp_socket);
             platform_.close_socket(tcp_socket);
             platform_.socket_layer_stop();
-            return -1;
+            return kFailed;
         }
         udp_open = 1;
     }
@@ -93,7 +93,7 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
                                           flags, interval_ms, udp_port);
     if (send_packet(&isi_p) < 0) {
         close_sockets();
-        return -1;
+        return kFailed;
     }
 
     wait_seconds = 5;
@@ -102,8 +102,8 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
     // Keep-alives before the answer are answered but do not extend the limit.
     const unsigned long long deadline = platform_.monotonic_ms() + kHandshakeLimitMs;
     if (receive_packet_until(deadline) < 0 || packet_type() != insim::ISP_VER) {
-        if (close_connection() < 0) close_sockets();
-        return -1;
+        if (close_connection() != 0) close_sockets();
+        return kFailed;
     }
     // A short answer leaves the fields it does not reach empty rather than stale.
     std::memset(version, 0, sizeof *version);
@@ -113,7 +113,7 @@ int HostConnection::connect_host(const char* host, std::uint16_t tcp_port, const
 
 int HostConnection::close_connection() {
     insim::IS_TINY cl_packet = insim::make_tiny(insim::TINY_CLOSE);
-    if (send_packet(&cl_packet) < 0) return -1;
+    if (send_packet(&cl_packet) < 0) return kFailed;
     close_sockets();
     return 0;
 }
@@ -155,11 +155,11 @@ int HostConnection::close_connection() {
                         break;
                     case WaitResult::kException:
                     case WaitResult::kFailed:
-                        return -1;
+                        return kFailed;
                 }
             }
             if (got == 0) return kClosed;
-            if (got < 0) return -1;
+            if (got < 0) return kFailed;
             framer.commit(static_cast<std::size_t>(got));
         }
 
@@ -177,19 +177,11 @@ int HostConnection::close_connection() {
 
 int HostConnection::receive_packet() {
     const int result = receive_framed(kNoDeadline);
-    return result < kClosed ? -1 : result;
+    return result < kClosed ? kFailed : result;
 }
 
 int HostConnection::receive_packet_until(unsigned long long deadline_ms) {
     return receive_framed(deadline_ms);
-}
-
-std::int8_t HostConnection::packet_type() const {
-    return current_size >= 2 ? static_cast<std::int8_t>(current_packet[1]) : std::int8_t{0};
-}
-
-const std::uint8_t* HostConnection::packet_data() const {
-    return packet_type() != 0 ? current_packet.data() : nullptr;
 }
 
 int HostConnection::send_packet(void* packet) {
@@ -198,25 +190,18 @@ int HostConnection::send_packet(void* packet) {
 
     if (bytes[1] == insim::ISP_MTC || bytes[1] == insim::ISP_BTN) {
         const std::size_t size = insim::trimmed_size(bytes);
-        if (size == 0) return -1;
+        if (size == 0) return kFailed;
         bytes[0] = static_cast<std::uint8_t>(size);
     }
 
-    return platform_.send_bytes(tcp_socket, bytes, bytes[0]) < 0 ? -1 : 0;
+    return platform_.send_bytes(tcp_socket, bytes, bytes[0]) < 0 ? kFailed : 0;
 }
 
 int HostConnection::wait_to_send(unsigned long long deadline_ms) {
     const unsigned long long now = platform_.monotonic_ms();
     const long left = now < deadline_ms ? static_cast<long>(deadline_ms - now) : 0L;
     const int ready = platform_.wait_writable(tcp_socket, left);
-    return ready > 0 ? 0 : ready == 0 ? kLate : -1;
-}
-
-int HostConnection::send_packet_until(void* packet, unsigned long long deadline_ms) {
-    if (deadline_ms != kNoDeadline) {
-        if (const int waited = wait_to_send(deadline_ms); waited != 0) return waited;
-    }
-    return send_packet(packet);
+    return ready > 0 ? 0 : ready == 0 ? kLate : kFailed;
 }
 
 int HostConnection::receive_udp_packet() {
@@ -229,13 +214,13 @@ int HostConnection::receive_udp_packet() {
             case WaitResult::kReadable: {
                 const long got = platform_.receive_bytes(
                     udp_socket, udp_buffer.data() + udp_buffer_len, 512 - udp_buffer_len);
-                if (got < 0) return -1;
+                if (got < 0) return kFailed;
                 udp_buffer_len += static_cast<std::uint32_t>(got);
                 continue;
             }
             case WaitResult::kException:
             case WaitResult::kFailed:
-                return -1;
+                return kFailed;
         }
     }
     std::memcpy(current_udp_packet.data(), udp_buffer.data(), udp_buffer[0]);

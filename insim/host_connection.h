@@ -14,14 +14,18 @@ namespace insim {
 
 class HostConnection {
   public:
-    // The operating system's sockets unless another platform, such as the in-memory one, is given;
+    // The operating system's sockets unless another platform, such as the scripted one, is given;
     // it must outlive the connection.
     explicit HostConnection(platform::Platform& platform = platform::os()) noexcept;
     ~HostConnection();
     HostConnection(const HostConnection&) = delete;
     HostConnection& operator=(const HostConnection&) = delete;
 
-    // 0 connected, -1 failed. With a version record the handshake waits for the host's IS_VER,
+    // The failure status of every call below, and the one of a receive that the host ended.
+    static constexpr int kFailed = -1;
+    static constexpr int kClosed = -2;
+
+    // 0 connected, kFailed not. With a version record the handshake waits for the host's IS_VER,
     // at most kHandshakeLimitMs: a port that accepts and never answers must not hold us for ever.
     static constexpr unsigned long long kHandshakeLimitMs = 30000;
     int connect_host(const char* host, std::uint16_t tcp_port, const char* app_name,
@@ -30,12 +34,12 @@ class HostConnection {
 
     int close_connection();
 
-    // 0 a new packet is current, -1 socket or protocol error, -2 the host closed the connection.
+    // 0 a new packet is current, kFailed socket or protocol error, kClosed the host closed the
+    // connection.
     int receive_packet();
 
     // receive_packet under a deadline on the platform's clock, for callers that must tell apart why
     // no packet came; keep-alive answers wait to be sent no later than the deadline either.
-    static constexpr int kClosed = -2;
     static constexpr int kTimeUp = -3;      // no whole packet by the deadline
     static constexpr int kNotRecords = -4;  // a record of size zero: not a stream of records
     static constexpr int kLate = -5;  // the peer stopped reading, or kept sending past the deadline
@@ -46,17 +50,27 @@ class HostConnection {
     std::size_t unframed_size() const { return framer.buffered(); }
 
     // Type byte of the current packet; 0 before the first one.
-    std::int8_t packet_type() const;
+    std::int8_t packet_type() const {
+        return current_size >= 2 ? static_cast<std::int8_t>(current_packet[1]) : std::int8_t{0};
+    }
     // The current packet, or null before the first one. Valid until the next receive.
-    const std::uint8_t* packet_data() const;
+    const std::uint8_t* packet_data() const {
+        return packet_type() != 0 ? current_packet.data() : nullptr;
+    }
     // Size of the current packet; readers never look past it.
     std::size_t packet_size() const { return current_size; }
 
-    // Sends a record; fixes up the Size of IS_MTC and IS_BTN from their text. 0 sent, -1 not.
+    // Sends a record: 0 sent, kFailed not. Writes the Size of an IS_MTC or IS_BTN into the record
+    // first, from its text; a record that cannot go out so is not sent.
     int send_packet(void* packet);
     // send_packet that first waits, until the deadline at most, for the peer to take bytes:
     // kLate when it never did.
-    int send_packet_until(void* packet, unsigned long long deadline_ms);
+    int send_packet_until(void* packet, unsigned long long deadline_ms) {
+        if (deadline_ms != kNoDeadline) {
+            if (const int waited = wait_to_send(deadline_ms); waited != 0) return waited;
+        }
+        return send_packet(packet);
+    }
 
     // Takes over a TCP socket connected through the same platform, in place of connect_host.
     void adopt_socket(platform::SocketHandle s) { tcp_socket = s; }

@@ -1,10 +1,5 @@
 // Thin layer over the operating system's sockets, mutex and sleep. One implementation file per
 // operating system; nothing above this header includes a system networking header.
-//
-// The free functions are the operating system's calls, for code that always needs real sockets
-// (the host side, the benchmark). travo's connection and the start light go through a Platform
-// instead, so that a program can run them over another implementation chosen at run time, such
-// as the in-memory one (insim/memory_platform.h); os() is the default.
 #pragma once
 
 #include <cstddef>
@@ -22,86 +17,113 @@ using SocketHandle = int;
 
 inline constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(-1);
 
-// Start and stop of the socket layer (WSAStartup 2.2 / WSACleanup; nothing on POSIX).
-int socket_layer_start();
-void socket_layer_stop();
-
-SocketHandle open_tcp_socket();
-SocketHandle open_udp_socket();
-void close_socket(SocketHandle s);
-
-// IPv4 address in network byte order: host name lookup first, dotted address as fall-back.
-bool lookup_ipv4(const char* host, std::uint32_t* address_be);
-
-int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port);
-// connect() that gives up after `milliseconds`: 0 connected, -1 failed, -2 timed out,
-// -3 refused (nothing listens on that port). The socket is blocking again afterwards.
-int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
-                        long milliseconds);
-int bind_any_ipv4(SocketHandle s, std::uint16_t port);
-
 enum class WaitResult { kTimeout, kReadable, kException, kFailed };
 
-// One select() on a single socket with read and exception sets; the limit starts afresh each call.
-WaitResult wait_readable(SocketHandle s, long seconds, long microseconds);
-
-// Waits until a send of a few bytes can go out without blocking: 1 it can, 0 `milliseconds`
-// passed first (a peer that does not read has filled the buffers), -1 the socket failed.
-int wait_writable(SocketHandle s, long milliseconds);
-
-// recv/send; negative on failure. A send on a closed peer never raises a signal.
-long receive_bytes(SocketHandle s, void* buffer, std::size_t length);
-// A receive that never blocks: kWouldBlock when nothing is waiting, else as receive_bytes.
+// What receive_waiting returns when nothing is waiting.
 inline constexpr long kWouldBlock = -3;
-long receive_waiting(SocketHandle s, void* buffer, std::size_t length);
-long send_bytes(SocketHandle s, const void* data, std::size_t length);
 
-// Host side of a loopback connection, for the virtual host and the tests' fake host.
-SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port);
-SocketHandle accept_client(SocketHandle listener);
-// Makes the next close send a reset instead of an orderly shutdown.
-void set_reset_on_close(SocketHandle s);
-void set_no_delay(SocketHandle s);
-// TCP keep-alive with our own timings, so that a peer that vanished without closing (power cut,
-// lost route) fails the next receive about a minute after the last byte it sent. Unacknowledged
-// sends give up after the same minute.
-void set_keep_alive(SocketHandle s);
+// How long a peer that vanished without closing takes to fail a receive.
 inline constexpr int kDeadPeerSeconds = 60;
 
-void sleep_ms(unsigned long milliseconds);
-// Milliseconds on a clock that only moves forward, from an unspecified start.
-unsigned long long monotonic_ms();
-
-// The calls travo's own code makes, as an interface; each behaves as the free function of the
-// same name.
+// What travo's code asks of the operating system: sockets, waits, the sleep and the clock. The
+// operating system's implementation is os() (platform_posix.cpp or platform_windows.cpp); tests,
+// fuzzers and travo-check --picture pass another one, such as the scripted platform.
 class Platform {
   public:
     virtual ~Platform() = default;
 
+    // Start and stop of the socket layer (WSAStartup 2.2 / WSACleanup; nothing on POSIX).
     virtual int socket_layer_start() = 0;
     virtual void socket_layer_stop() = 0;
+
     virtual SocketHandle open_tcp_socket() = 0;
     virtual SocketHandle open_udp_socket() = 0;
     virtual void close_socket(SocketHandle s) = 0;
+
+    // IPv4 address in network byte order: host name lookup first, dotted address as fall-back.
     virtual bool lookup_ipv4(const char* host, std::uint32_t* address_be) = 0;
+
     virtual int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) = 0;
+    // connect() that gives up after `milliseconds`: 0 connected, -1 failed, -2 timed out,
+    // -3 refused (nothing listens on that port). The socket is blocking again afterwards.
     virtual int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
                                     long milliseconds) = 0;
     virtual int bind_any_ipv4(SocketHandle s, std::uint16_t port) = 0;
+
+    // One select() on a single socket with read and exception sets; the limit starts afresh
+    // each call.
     virtual WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) = 0;
+    // Waits until a send of a few bytes can go out without blocking: 1 it can, 0 `milliseconds`
+    // passed first (a peer that does not read has filled the buffers), -1 the socket failed.
     virtual int wait_writable(SocketHandle s, long milliseconds) = 0;
+
+    // recv/send; negative on failure. A send on a closed peer never raises a signal.
     virtual long receive_bytes(SocketHandle s, void* buffer, std::size_t length) = 0;
+    // A receive that never blocks: kWouldBlock when nothing is waiting, else as receive_bytes.
     virtual long receive_waiting(SocketHandle s, void* buffer, std::size_t length) = 0;
     virtual long send_bytes(SocketHandle s, const void* data, std::size_t length) = 0;
+
     virtual void set_no_delay(SocketHandle s) = 0;
+    // TCP keep-alive with our own timings, so that a peer that vanished without closing (power
+    // cut, lost route) fails the next receive about kDeadPeerSeconds after the last byte it sent.
+    // Unacknowledged sends give up after the same time.
     virtual void set_keep_alive(SocketHandle s) = 0;
+
     virtual void sleep_ms(unsigned long milliseconds) = 0;
+    // Milliseconds on a clock that only moves forward, from an unspecified start.
     virtual unsigned long long monotonic_ms() = 0;
 };
 
-// The operating system's implementation: one object for the whole process, as the calls it
-// forwards to keep no state of their own.
+// The operating system's platform: one object for the whole process.
 Platform& os() noexcept;
+
+// Forwards every call to another platform: the base of one that changes only a few calls.
+class PlatformWrapper : public Platform {
+  public:
+    explicit PlatformWrapper(Platform& target) noexcept : target_(target) {}
+    Platform& target() const { return target_; }
+
+    int socket_layer_start() override { return target_.socket_layer_start(); }
+    void socket_layer_stop() override { target_.socket_layer_stop(); }
+    SocketHandle open_tcp_socket() override { return target_.open_tcp_socket(); }
+    SocketHandle open_udp_socket() override { return target_.open_udp_socket(); }
+    void close_socket(SocketHandle s) override { target_.close_socket(s); }
+    bool lookup_ipv4(const char* host, std::uint32_t* address_be) override {
+        return target_.lookup_ipv4(host, address_be);
+    }
+    int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) override {
+        return target_.connect_ipv4(s, address_be, port);
+    }
+    int connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
+                            long milliseconds) override {
+        return target_.connect_ipv4_within(s, address_be, port, milliseconds);
+    }
+    int bind_any_ipv4(SocketHandle s, std::uint16_t port) override {
+        return target_.bind_any_ipv4(s, port);
+    }
+    WaitResult wait_readable(SocketHandle s, long seconds, long microseconds) override {
+        return target_.wait_readable(s, seconds, microseconds);
+    }
+    int wait_writable(SocketHandle s, long milliseconds) override {
+        return target_.wait_writable(s, milliseconds);
+    }
+    long receive_bytes(SocketHandle s, void* buffer, std::size_t length) override {
+        return target_.receive_bytes(s, buffer, length);
+    }
+    long receive_waiting(SocketHandle s, void* buffer, std::size_t length) override {
+        return target_.receive_waiting(s, buffer, length);
+    }
+    long send_bytes(SocketHandle s, const void* data, std::size_t length) override {
+        return target_.send_bytes(s, data, length);
+    }
+    void set_no_delay(SocketHandle s) override { target_.set_no_delay(s); }
+    void set_keep_alive(SocketHandle s) override { target_.set_keep_alive(s); }
+    void sleep_ms(unsigned long milliseconds) override { target_.sleep_ms(milliseconds); }
+    unsigned long long monotonic_ms() override { return target_.monotonic_ms(); }
+
+  private:
+    Platform& target_;
+};
 
 // The send lock: a POSIX threads mutex with default attributes (winpthreads on MinGW).
 class Mutex {

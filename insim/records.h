@@ -56,6 +56,7 @@ struct Header {
     std::uint8_t Byte3;
 };
 
+// InSim initialise: the handshake, sent once by the client; ReqI 1 asks for an IS_VER back.
 struct IS_ISI {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -70,6 +71,7 @@ struct IS_ISI {
     char IName[16];
 };
 
+// The host's version, its answer to an IS_ISI that asks for it.
 struct IS_VER {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -80,6 +82,7 @@ struct IS_VER {
     Word InSimVer;
 };
 
+// Both ways: the host's keep-alive (TINY_NONE, answered in kind), the client's close (TINY_CLOSE).
 struct IS_TINY {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -87,6 +90,7 @@ struct IS_TINY {
     std::uint8_t SubT;
 };
 
+// A line the host takes as typed into its chat, sent by the client: "/msg TEXT" shows TEXT to all.
 struct IS_MST {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -95,6 +99,7 @@ struct IS_MST {
     char Msg[64];
 };
 
+// A message to one connection, a client's; travo sends none, but send_packet sizes one.
 struct IS_MTC {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -107,6 +112,7 @@ struct IS_MTC {
     char Text[128];
 };
 
+// A chat line as the host shows it, sent by the host: where players type "!" commands.
 struct IS_MSO {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -119,6 +125,7 @@ struct IS_MSO {
     char Msg[128];
 };
 
+// A new connection, sent by the host when a player joins: travo answers with its welcome.
 struct IS_NCN {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -132,6 +139,7 @@ struct IS_NCN {
     std::uint8_t Sp3;
 };
 
+// A button on the players' screens, sent by the client; Size follows the text.
 struct IS_BTN {
     std::uint8_t Size;
     std::uint8_t Type;
@@ -148,6 +156,7 @@ struct IS_BTN {
     char Text[240];
 };
 
+// A button function, sent by the client: travo uses it only to delete one button.
 struct IS_BFN {
     std::uint8_t Size;
     std::uint8_t Type;

@@ -8,8 +8,6 @@ namespace lights {
 
 namespace {
 
-// Null: the connection's platform sleeps.
-SleepFunction sleep_function = nullptr;
 // Kept on purpose: every run starts the same sequence, so the pauses repeat from run to run.
 std::uint32_t random_state = 1;
 
@@ -90,25 +88,9 @@ int random_between(int min, int max) {
     return min + r % (max - min + 1);
 }
 
-void set_sleep_function(SleepFunction sleep) {
-    sleep_function = sleep;
-}
-
 void set_random_state(std::uint32_t state) {
     random_state = state;
 }
-
-namespace {
-
-void pause(insim::HostConnection& connection, unsigned long milliseconds) {
-    if (sleep_function != nullptr) {
-        sleep_function(milliseconds);
-    } else {
-        connection.platform().sleep_ms(milliseconds);
-    }
-}
-
-}  // namespace
 
 // Kept on purpose: the sleeps hold the packet loop for 17.3 to 19 s; packets that arrive meanwhile
 // wait in the connection and are handled afterwards, in order. No thread, no timer.
@@ -118,9 +100,9 @@ int run_start_lights(insim::HostConnection& connection) {
 
     // Second pass: the housing again, then the countdown lamp by lamp.
     for (const Piece& p : kPieces) {
-        if (p.click_id == kLamp1) pause(connection, 7000);
+        if (p.click_id == kLamp1) connection.platform().sleep_ms(7000);
         send_piece(connection, p, piece_text(p.click_id, 1));
-        if (p.click_id >= kLamp1) pause(connection, wait_after(p.click_id));
+        if (p.click_id >= kLamp1) connection.platform().sleep_ms(wait_after(p.click_id));
     }
 
     insim::IS_BFN Bfn_base = insim::make_button_delete();

@@ -17,15 +17,12 @@ inline constexpr int kStartLightTop = 55;
 inline constexpr int kStartLampLeft = kStartLightLeft - 14;
 inline constexpr int kStartLampSize = 38;
 
-// Draws the light, counts down and deletes it; blocks for 17.301 s to 19.000 s. Returns 0.
+// Draws the light, counts down and deletes it; blocks for 17.301 s to 19.000 s, sleeping through
+// the connection's platform (over the scripted platform the sleeps take no time). Returns 0.
 int run_start_lights(insim::HostConnection& connection);
 
 // min + (next draw mod (max - min + 1)); the caller passes min <= max.
 int random_between(int min, int max);
-
-// The blocking millisecond sleep used between the lamps; tests put a recorder in its place.
-using SleepFunction = void (*)(unsigned long milliseconds);
-void set_sleep_function(SleepFunction sleep);  // nullptr: the connection's platform's sleep
 
 // The random source starts at state 1 in every run of the program; tests rewind it.
 void set_random_state(std::uint32_t state);

@@ -30,7 +30,7 @@ step() {
 }
 
 sanitized_tests() {
-    cmake --preset asan -B "$asan_dir" >/dev/null
+    cmake --preset asan -B "$asan_dir" -DTRAVO_BUILD_BENCH=ON >/dev/null
     cmake --build "$asan_dir"
     # The preset's test environment: stop at the first report of either sanitizer.
     ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \

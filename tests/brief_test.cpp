@@ -170,7 +170,7 @@ TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
 // The checker's lookups come before any connection: on Windows too they must find a name.
 TEST(RemoteHost, ANameIsFoundWithoutAConnection) {
     std::uint32_t found = 0;
-    ASSERT_TRUE(platform::lookup_ipv4("localhost", &found));
+    ASSERT_TRUE(platform::os().lookup_ipv4("localhost", &found));
     EXPECT_TRUE(travo_check::is_loopback_or_private(found));
     const travo_check::Report report = travo_check::check_contents(
         file_with({{2, "localhost"}, {5, "29999"}}), "q", travo_check::default_options(nullptr));

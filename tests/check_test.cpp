@@ -25,13 +25,14 @@
 #include "app/startup.h"
 #include "insim/builders.h"
 #include "insim/host_connection.h"
-#include "lights/start_lights.h"
+#include "tests/support/fault_platform.h"
 #include "tests/support/value_lines.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
 #include "tools/check/file_bytes.h"
 #include "tools/check/picture.h"
 #include "tools/host_side/fake_host.h"
+#include "tools/host_side/listen.h"
 #include "tools/host_side/text.h"
 
 namespace {
@@ -329,7 +330,8 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     std::thread host_side([&] {
         if (host.accept(5s)) host.handshake();
     });
-    insim::HostConnection connection;
+    testsupport::NoSleepPlatform no_sleep;  // the start light takes no time
+    insim::HostConnection connection{no_sleep};
     insim::IS_VER version{};
     const int connected =
         connection.connect_host("127.0.0.1", host.port(), "check", "", &version, '!', 0, 0, 0);
@@ -337,7 +339,6 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     ASSERT_EQ(connected, 0);
 
     app::send_greeting(connection, config);
-    lights::set_sleep_function([](unsigned long) {});
     for (const char* command : {"^L!fb", "^L!web", "^L!luz"}) {
         ASSERT_TRUE(host.send_raw(hostside::mso_packet(1, command)));
         ASSERT_EQ(connection.receive_packet(), 0);
@@ -346,8 +347,6 @@ TEST(CheckAgainstTravo, LostCharactersMatchTheLinesTravoSends) {
     ASSERT_TRUE(host.send_raw(hostside::ncn_packet("Racer")));
     ASSERT_EQ(connection.receive_packet(), 0);
     app::handle_ncn(connection, config);
-
-    lights::set_sleep_function(nullptr);
 
     // Greeting 6 + "!fb" 1 + "!web" 1 + "!luz" 1 + welcome 6.
     std::map<int, std::set<long>> observed;
@@ -537,11 +536,11 @@ TEST(ConnectCheck, SendsTheHandshakeTravoSends) {
 }
 
 TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
-    platform::SocketHandle closed = platform::listen_loopback(0, nullptr);
+    platform::SocketHandle closed = hostside::listen_loopback(0, nullptr);
     std::uint16_t port = 0;
-    platform::close_socket(closed);
-    closed = platform::listen_loopback(0, &port);
-    platform::close_socket(closed);
+    platform::os().close_socket(closed);
+    closed = hostside::listen_loopback(0, &port);
+    platform::os().close_socket(closed);
     EXPECT_EQ(travo_check::connect_check(values_for(port), 2s).outcome, Outcome::refused);
     const auto unknown = travo_check::connect_check(values_for(29999, "no-such\x1B.invalid"), 2s);
     EXPECT_EQ(unknown.outcome, Outcome::not_found);
@@ -549,9 +548,9 @@ TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
         << unknown.line;
     // A listener that never accepts still completes the TCP handshake: silence, not refusal.
     std::uint16_t silent_port = 0;
-    const platform::SocketHandle silent = platform::listen_loopback(0, &silent_port);
+    const platform::SocketHandle silent = hostside::listen_loopback(0, &silent_port);
     const auto report = travo_check::connect_check(values_for(silent_port), 200ms);
-    platform::close_socket(silent);
+    platform::os().close_socket(silent);
     EXPECT_EQ(report.outcome, Outcome::no_answer) << report.line;
 }
 
@@ -586,64 +585,6 @@ TEST(Check, BlanksAroundHostAndPasswordAreSaidWhereTheyAre) {
             EXPECT_NE(r.findings.front().message.find(c.says), std::string::npos)
                 << r.findings.front().message;
         }
-    }
-}
-
-// Buttons that end at the grid's edge are inside it; one unit more is past it.
-TEST(Picture, PastTheGridNamesOnlyTheButtonsBeyondIt) {
-    std::vector<hostside::Bytes> records;
-    for (const auto& [id, left, width] :
-         {std::tuple{100, 150, 50}, std::tuple{101, 150, 51}, std::tuple{102, 0, 200}}) {
-        insim::IS_BTN b =
-            insim::make_button(static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(left),
-                               20, static_cast<std::uint8_t>(width), 10);
-        insim::set_button_text(b, "x");
-        const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
-        records.emplace_back(p, p + sizeof b);
-    }
-    const std::string svg = travo_check::picture_svg(records, app::ConfigValues{}, "t");
-    EXPECT_NE(svg.find("1 button (ClickID 101) reach"), std::string::npos) << svg;
-}
-
-// A note quoting a text with no blank in it is wrapped inside the text: on a character, and with
-// nothing dropped at the wrap.
-TEST(Picture, NotesWrappedInsideAQuotedTextStayWholeUtf8) {
-    const auto well_formed = [](std::string_view s) {
-        for (std::size_t i = 0; i < s.size();) {
-            const auto c = static_cast<unsigned char>(s[i]);
-            const std::size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-            if (n == 0 || i + n > s.size()) return false;
-            for (std::size_t k = 1; k < n; ++k)
-                if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-            i += n;
-        }
-        return true;
-    };
-    // 2-byte, 3-byte (U+FFFD for a control byte) and 1-byte characters, so that every offset
-    // of the wrap inside the text is met.
-    for (const char* filler : {"\xC9", "\x05", "x", "\xC9x", "x\xC9", "\x05x"}) {
-        std::string text;
-        while (text.size() < 60) text += filler;
-        text.resize(60);
-        insim::IS_BTN b = insim::make_button(101, 0, 150, 20, 51, 10);
-        insim::set_button_text(b, text.c_str());
-        const auto* p = reinterpret_cast<const std::uint8_t*>(&b);
-        const std::string svg =
-            travo_check::picture_svg({hostside::Bytes(p, p + sizeof b)}, app::ConfigValues{}, "t");
-        EXPECT_TRUE(well_formed(svg)) << filler;
-        // Every character of the quote is shown once: 37 of them, then the dots.
-        std::string notes;
-        for (std::size_t at = svg.find("class=\"note\""); at != std::string::npos;
-             at = svg.find("class=\"note\"", at + 1)) {
-            const std::size_t from = svg.find('>', at) + 1;
-            notes += svg.substr(from, svg.find("</text>", from) - from);
-        }
-        const std::size_t open = notes.find("\u201C");
-        const std::size_t close = notes.find("...\u201D");
-        ASSERT_NE(open, std::string::npos) << notes;
-        ASSERT_NE(close, std::string::npos) << notes;
-        const std::string quoted = notes.substr(open + 3, close - open - 3);
-        EXPECT_EQ(quoted, hostside::cp1252_to_utf8(text.substr(0, 37))) << filler << ": " << notes;
     }
 }
 

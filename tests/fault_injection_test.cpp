@@ -192,7 +192,7 @@ Answers learn_answers(Session& s) {
     }
     auto types = [&answers](Kind k) {
         std::vector<int> t;
-        for (const Bytes& b : answers[k]) t.push_back(hostside::record_of<insim::Header>(b).Type);
+        for (const Bytes& b : answers[k]) t.push_back(insim::record_from<insim::Header>(b).Type);
         return t;
     };
     EXPECT_EQ(answers[Kind::kKeepAlive], std::vector<Bytes>{kKeepAliveAnswer});

@@ -12,17 +12,16 @@
 
 #include "app/config.h"
 #include "insim/host_connection.h"
-#include "insim/memory_platform.h"
 #include "insim/records.h"
+#include "tests/support/fault_platform.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
-namespace mem = memory_platform;
-
 // The machine these tests run on: one for the whole program, reset by each test.
-mem::MemoryPlatform net;
+hostside::ScriptedPlatform host;
+testsupport::FaultPlatform net{host};
 using hostside::Bytes;
 
 void set_value(char (&field)[256], std::string_view value) {
@@ -49,14 +48,14 @@ app::ConfigValues sample_config() {
 
 std::string describe(const Bytes& p) {
     if (p.size() < 6) return "short packet";
-    const std::uint8_t type = hostside::record_of<insim::Header>(p).Type;
+    const std::uint8_t type = insim::record_from<insim::Header>(p).Type;
     switch (type) {
         case insim::ISP_MST:
             return "MST " + std::string(hostside::chat_text(p));
         case insim::ISP_BTN:
-            return "BTN " + std::to_string(hostside::record_of<insim::IS_BTN>(p).ClickID);
+            return "BTN " + std::to_string(insim::record_from<insim::IS_BTN>(p).ClickID);
         case insim::ISP_BFN:
-            return "BFN " + std::to_string(hostside::record_of<insim::IS_BFN>(p).ClickID);
+            return "BFN " + std::to_string(insim::record_from<insim::IS_BFN>(p).ClickID);
         default:
             return "type " + std::to_string(type);
     }
@@ -73,25 +72,25 @@ class HandlerTest : public ::testing::Test {
     void SetUp() override {
         net.reset();
         ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
-        sent_at = net.record().sent.size();
+        sent_at = host.sent().size();
     }
     void TearDown() override { net.reset(); }
 
     // Makes `packet` the connection's current packet.
     void deliver(const Bytes& packet) {
-        net.add_bytes(packet);
+        host.add_bytes(packet);
         ASSERT_EQ(conn.receive_packet(), 0);
     }
 
     // What the client sent since the last call.
     std::vector<Bytes> sent() {
-        std::vector<Bytes> out = net.sends_since(sent_at);
-        sent_at = net.record().sent.size();
+        std::vector<Bytes> out = host.sends_since(sent_at);
+        sent_at = host.sent().size();
         return out;
     }
 
     // The start light's waits so far, on the platform's sleep.
-    std::size_t sleeps() const { return net.record().sleeps.size(); }
+    std::size_t sleeps() const { return net.log().sleeps.size(); }
 
     std::vector<Bytes> answer_to_chat(std::uint8_t text_start, std::string_view text,
                                       const app::ConfigValues& config) {
@@ -296,7 +295,7 @@ TEST_F(HandlerTest, JoinSendsTheWelcomePanelThenSixLines) {
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "packet " << i;
     // Spelled out once: the second line sits on the separator's trailing dashes.
-    const auto second = hostside::record_of<insim::IS_MST>(got[13]);
+    const auto second = insim::record_from<insim::IS_MST>(got[13]);
     EXPECT_EQ(std::string_view(second.Msg + 36, 4), "----");
 }
 

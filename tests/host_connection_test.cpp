@@ -71,7 +71,7 @@ TEST(PlatformSleep, LastsAtLeastAsLongAsAsked) {
 #endif
     for (const unsigned long ms : {1ul, 120ul, 999ul, 1250ul}) {
         const auto start = std::chrono::steady_clock::now();
-        platform::sleep_ms(ms);
+        platform::os().sleep_ms(ms);
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
             std::chrono::steady_clock::now() - start);
         EXPECT_GE(took.count(), static_cast<long long>(ms) * 1000 - kEarly) << ms << " ms";
@@ -243,7 +243,7 @@ TEST_F(HostConnectionTest, WithoutVersionRecordAsksNothingAndDoesNotWait) {
     const auto isi = fake.next_packet(kLimit);
     ASSERT_TRUE(isi);
     ASSERT_EQ(isi->bytes.size(), 44u);
-    EXPECT_EQ(hostside::record_of<insim::IS_ISI>(isi->bytes).ReqI, 0);
+    EXPECT_EQ(insim::record_from<insim::IS_ISI>(isi->bytes).ReqI, 0);
 }
 
 TEST(HostConnectionRefused, ReportsCannotConnect) {
@@ -266,7 +266,7 @@ bool send_until_refused(insim::HostConnection& conn) {
     insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 0};
     for (int i = 0; i < 100; ++i) {
         if (conn.send_packet(&tiny) < 0) return true;
-        platform::sleep_ms(1);
+        platform::os().sleep_ms(1);
     }
     return false;
 }
@@ -365,7 +365,7 @@ TEST_F(HostConnectionTest, UdpPacketsArriveOnTheSocketBoundToTheRequestedPort) {
     ASSERT_TRUE(fake.accept(kLimit));
     const auto isi = fake.next_packet(kLimit);
     ASSERT_TRUE(isi);
-    EXPECT_EQ(hostside::record_of<insim::IS_ISI>(isi->bytes).UDPPort.get(), udp_port);
+    EXPECT_EQ(insim::record_from<insim::IS_ISI>(isi->bytes).UDPPort.get(), udp_port);
 
     const std::uint8_t datagram[] = {8, insim::ISP_MCI, 0, 1, 9, 9, 9, 9};
     const sockaddr_in client = loopback(udp_port);

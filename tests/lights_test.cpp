@@ -8,15 +8,16 @@
 #include <vector>
 
 #include "insim/host_connection.h"
-#include "insim/memory_platform.h"
+#include "insim/platform.h"
 #include "insim/records.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
+#include "tools/host_side/scripted_platform.h"
 
 namespace {
 
 // The machine these tests run on: one for the whole program, reset by each test.
-memory_platform::MemoryPlatform net;
+hostside::ScriptedPlatform host;
 
 using hostside::Bytes;
 
@@ -27,10 +28,18 @@ const Bytes kWait{4, insim::ISP_TINY, 0, kWaitMarker};
 std::vector<unsigned long> sleeps;
 std::vector<std::size_t> sleep_positions;  // sends made before each sleep
 
-void record_sleep(unsigned long milliseconds) {
-    sleeps.push_back(milliseconds);
-    sleep_positions.push_back(net.record().send_ends.size());
-}
+// The light sleeps through its connection's platform: this one notes each sleep and where it came
+// among the sends, and leaves everything else to the scripted host.
+class SleepRecorder final : public platform::PlatformWrapper {
+  public:
+    SleepRecorder() noexcept : PlatformWrapper(host) {}
+    void sleep_ms(unsigned long milliseconds) override {
+        sleeps.push_back(milliseconds);
+        sleep_positions.push_back(host.sends_since(0).size());
+        host.sleep_ms(milliseconds);
+    }
+};
+SleepRecorder net;
 
 Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
     return testsupport::button_bytes(16, click_id, 0, 164, top, 38, 38, text);
@@ -39,27 +48,23 @@ Bytes lamp(std::uint8_t click_id, std::uint8_t top, std::string_view text) {
 class StartLightTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        net.reset();
+        host.reset();
         sleeps.clear();
         sleep_positions.clear();
-        lights::set_sleep_function(record_sleep);
         lights::set_random_state(1);
     }
-    void TearDown() override {
-        lights::set_sleep_function(nullptr);
-        net.reset();
-    }
+    void TearDown() override { host.reset(); }
 };
 
 TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
     insim::HostConnection conn{net};
     ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 32, 1000, 0), 0);
-    const std::size_t before = net.record().send_ends.size();  // IS_ISI
+    const std::size_t before = host.sends_since(0).size();  // IS_ISI
 
     EXPECT_EQ(lights::run_start_lights(conn), 0);
 
     // The records sent, with kWait where each sleep came.
-    const std::vector<Bytes> sends = net.sends_since(0);
+    const std::vector<Bytes> sends = host.sends_since(0);
     std::vector<Bytes> got;
     std::size_t next_sleep = 0;
     for (std::size_t i = before; i <= sends.size(); ++i) {
@@ -92,6 +97,8 @@ TEST_F(StartLightTest, DrawsCountsDownAndDeletesWithTheWaitsInPlace) {
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "packet " << i;
     EXPECT_EQ(sleeps, (std::vector<unsigned long>{7000, 1000, 1000, 3342, 5000}));
+    // The light slept on its connection's platform, whose clock took every pause.
+    EXPECT_EQ(host.elapsed_ms(), 17342u);
 }
 
 TEST_F(StartLightTest, RandomPauseRepeatsFromRunToRunAndFailedSendsChangeNothing) {

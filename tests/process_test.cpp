@@ -93,7 +93,7 @@ Bytes button_delete(std::uint8_t click_id) {
 }
 
 std::string button_text(const ReceivedPacket& p) {
-    return std::string(insim::field_text(hostside::record_of<insim::IS_BTN>(p.bytes).Text));
+    return std::string(insim::field_text(insim::record_from<insim::IS_BTN>(p.bytes).Text));
 }
 
 const std::string kSeparator = "/msg ^3>>^7" + std::string(41, '-') + "^3<<";
@@ -406,7 +406,7 @@ TEST(ProcessServing, AnswersKeepAlivesJoinsAndCommandsAndIgnoresTheRest) {
         SCOPED_TRACE("panel button " + std::to_string(i));
         ASSERT_GE(welcome[i].bytes.size(), 12u);
         EXPECT_EQ(welcome[i].type(), 45);
-        const auto b = hostside::record_of<insim::IS_BTN>(welcome[i].bytes);
+        const auto b = insim::record_from<insim::IS_BTN>(welcome[i].bytes);
         EXPECT_EQ(b.UCID, 255);
         EXPECT_EQ(b.ClickID, 50 + i);
     }

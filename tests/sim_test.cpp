@@ -138,7 +138,7 @@ TEST(Text, ColourCodesAndWindows1252) {
 
 TEST(SayFraming, MsgIsNameColourCodeAndTextWithTextStartAfterTheName) {
     const Bytes p = hostside::say_packet("Racer", "!fb");
-    const auto mso = hostside::record_of<insim::IS_MSO>(p);
+    const auto mso = insim::record_from<insim::IS_MSO>(p);
     EXPECT_EQ(mso.Size, p.size());
     EXPECT_EQ(mso.Size % 4, 0);
     EXPECT_EQ(mso.Type, insim::ISP_MSO);
@@ -150,13 +150,13 @@ TEST(SayFraming, MsgIsNameColourCodeAndTextWithTextStartAfterTheName) {
 TEST(SayFraming, LongTextsStayWithinTheRecord) {
     const Bytes p = hostside::say_packet(std::string(30, 'n'), std::string(200, 't'));
     EXPECT_EQ(p.size(), sizeof(insim::IS_MSO));
-    EXPECT_EQ(hostside::record_of<insim::IS_MSO>(p).Size, 136);
+    EXPECT_EQ(insim::record_from<insim::IS_MSO>(p).Size, 136);
     EXPECT_EQ(p.back(), 0);
 }
 
 Bytes with_size(Bytes b, std::size_t size) {
     b.resize(size, 0);
-    auto head = hostside::record_of<insim::Header>(b);
+    auto head = insim::record_from<insim::Header>(b);
     head.Size = static_cast<std::uint8_t>(size);
     std::memcpy(b.data(), &head, sizeof head);
     return b;

@@ -62,7 +62,11 @@ std::string without_cr_before_lf(std::string text) {
     ::setpgid(0, 0);
     // Sockets of fake hosts in this test process are not close-on-exec; a child that kept one
     // would hold that connection open after the host closed it.
-    for (long fd = 4; fd < max_fd; ++fd) ::close(static_cast<int>(fd));
+    // One call where the C library has it: closing up to max_fd one by one takes milliseconds.
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    if (::close_range(4, ~0U, 0) != 0)
+#endif
+        for (long fd = 4; fd < max_fd; ++fd) ::close(static_cast<int>(fd));
     if (directory != nullptr && ::chdir(directory) != 0) fail();
     ::execv(argv[0], argv);
     fail();

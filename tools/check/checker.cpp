@@ -549,7 +549,7 @@ Options default_options(const char* argv0) {
     Options options;
     options.resolves = [](const char* host) {
         std::uint32_t address = 0;
-        return platform::lookup_ipv4(host, &address);
+        return platform::os().lookup_ipv4(host, &address);
     };
     // Installed layouts: PREFIX/bin beside PREFIX/share/travo/examples; the Windows folder holds
     // the example beside the programs.

@@ -168,8 +168,10 @@ int main(int argc, char** argv) {
     }
     if (!a.connect) {
         const travo_check::Report report = travo_check::check_file(a.path, options);
-        std::cout << report.text
-                  << travo_check::remote_host_note(report.values, platform::lookup_ipv4)
+        const auto lookup = [](const char* host, std::uint32_t* address) {
+            return platform::os().lookup_ipv4(host, address);
+        };
+        std::cout << report.text << travo_check::remote_host_note(report.values, lookup)
                   << std::flush;
         if (!a.picture_given || report.exit_code == 2) return report.exit_code;
         return draw_picture(a.picture, a.path, report.values, report.exit_code);

@@ -10,12 +10,12 @@
 #include "app/startup.h"
 #include "insim/click_ids.h"
 #include "insim/host_connection.h"
-#include "insim/memory_platform.h"
 #include "insim/records.h"
 #include "lights/start_lights.h"
 #include "tools/check/checker.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/screen.h"
+#include "tools/host_side/scripted_platform.h"
 #include "tools/host_side/text.h"
 
 namespace travo_check {
@@ -43,7 +43,7 @@ std::string shown_in_chat(std::string_view sent) {
 // Whether a button record puts its ClickID at another place than the button shown under it.
 bool moves(const hostside::ScreenButton& shown, const Bytes& r) {
     if (r.size() < offsetof(insim::IS_BTN, Text)) return false;
-    const auto b = hostside::record_of<insim::IS_BTN>(r);
+    const auto b = insim::record_from<insim::IS_BTN>(r);
     return shown.left != b.L || shown.top != b.T || shown.width != b.W || shown.height != b.H;
 }
 
@@ -93,16 +93,16 @@ Scene read_scene(const std::vector<Bytes>& records) {
     bool lit = true;
     for (const Bytes& r : records) {
         if (r.size() <= offsetof(insim::Header, Type)) continue;
-        const std::uint8_t type = hostside::record_of<insim::Header>(r).Type;
+        const std::uint8_t type = insim::record_from<insim::Header>(r).Type;
         if (type == insim::ISP_MST) scene.chat.emplace_back(hostside::chat_text(r));
         if (type == insim::ISP_BFN) lit = false;
         if (!lit) {
             if (type == insim::ISP_BFN && r.size() > offsetof(insim::IS_BFN, ClickID))
-                scene.deleted_later[hostside::record_of<insim::IS_BFN>(r).ClickID] = true;
+                scene.deleted_later[insim::record_from<insim::IS_BFN>(r).ClickID] = true;
             continue;
         }
         if (type == insim::ISP_BTN && r.size() > offsetof(insim::IS_BTN, ClickID)) {
-            const std::uint8_t id = hostside::record_of<insim::IS_BTN>(r).ClickID;
+            const std::uint8_t id = insim::record_from<insim::IS_BTN>(r).ClickID;
             const auto& shown = scene.screen.buttons();
             if (const auto it = shown.find(id); it != shown.end()) {
                 if (moves(it->second, r) && scene.taken.count(id) == 0)
@@ -250,8 +250,8 @@ std::string svg_notes(const std::vector<std::string>& notes, int& y) {
 }  // namespace
 
 std::optional<std::vector<Bytes>> play_scene(const app::ConfigValues& values) {
-    // The host's side is a script on the in-memory platform: no socket, no network, no waits.
-    memory_platform::MemoryPlatform host;
+    // The host's side is a script: no socket, no network, no waits.
+    hostside::ScriptedPlatform host;
     host.add_bytes(hostside::version_packet("0.7F", 9));
     insim::HostConnection connection(host);
     insim::IS_VER version{};
@@ -261,14 +261,14 @@ std::optional<std::vector<Bytes>> play_scene(const app::ConfigValues& values) {
                                 app::kInsimFlags, app::kInsimIntervalMs, 0) != 0) {
         return std::nullopt;
     }
-    const std::size_t after_handshake = host.record().sent.size();
+    const std::size_t after_handshake = host.sent().size();
 
     app::send_greeting(connection, values);
     host.add_bytes(hostside::ncn_packet(kPicturePlayer));
     for (const char* command : kPictureCommands)
         host.add_bytes(hostside::say_packet(kPicturePlayer, command));
     // The host goes once everything has been served, the start light's nine deletions last.
-    host.add_event(memory_platform::Event::close);
+    host.add_event(hostside::ScriptedPlatform::Event::close);
     if (app::run_packet_loop(connection, values) != insim::HostConnection::kClosed)
         return std::nullopt;
 
@@ -277,7 +277,7 @@ std::optional<std::vector<Bytes>> play_scene(const app::ConfigValues& values) {
         std::ptrdiff_t{click_id::kLightLast} - click_id::kLightFirst + 1;
     const auto deletions = std::count_if(records.begin(), records.end(), [](const Bytes& r) {
         return r.size() > offsetof(insim::Header, Type) &&
-               hostside::record_of<insim::Header>(r).Type == insim::ISP_BFN;
+               insim::record_from<insim::Header>(r).Type == insim::ISP_BFN;
     });
     if (deletions < kLightDeletions) return std::nullopt;
     return records;

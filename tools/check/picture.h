@@ -18,7 +18,7 @@ inline constexpr const char* kPictureCommands[] = {"!fb", "!web", "!r1", "!luz"}
 // The port the scene's host stands at; nothing listens there, as no socket is opened.
 inline constexpr std::uint16_t kPictureHostPort = 29999;
 
-// Runs travo's greeting and packet loop with its handlers over the in-memory platform, the start
+// Runs travo's greeting and packet loop with its handlers over the scripted platform, the start
 // light without its waits, and returns every record travo sent after its handshake, in order.
 // Nothing when travo's code did not play the scene to its end.
 std::optional<std::vector<hostside::Bytes>> play_scene(const app::ConfigValues& values);

@@ -51,7 +51,7 @@ std::size_t expected_size(std::uint8_t type, const Bytes& p) {
 }
 
 void describe_isi(std::ostream& o, const Bytes& p) {
-    const auto r = record_of<insim::IS_ISI>(p);
+    const auto r = insim::record_from<insim::IS_ISI>(p);
     o << "IS_ISI ReqI=" << int{r.ReqI} << " UDPPort=" << word(r, r.UDPPort, p.size())
       << " Flags=" << word(r, r.Flags, p.size()) << " InSimVer=" << int{r.InSimVer}
       << " Prefix=" << quoted(std::string(1, static_cast<char>(r.Prefix)))
@@ -61,7 +61,7 @@ void describe_isi(std::ostream& o, const Bytes& p) {
 }
 
 void describe_button(std::ostream& o, const Bytes& p) {
-    const auto r = record_of<insim::IS_BTN>(p);
+    const auto r = insim::record_from<insim::IS_BTN>(p);
     o << "IS_BTN ReqI=" << int{r.ReqI} << " UCID=" << int{r.UCID} << " ClickID=" << int{r.ClickID}
       << " BStyle=" << int{r.BStyle} << " L=" << int{r.L} << " T=" << int{r.T} << " W=" << int{r.W}
       << " H=" << int{r.H} << " Text=" << quoted(field_text(r.Text));
@@ -71,20 +71,20 @@ void describe_button(std::ostream& o, const Bytes& p) {
 
 std::string describe_packet(const Bytes& p) {
     std::ostringstream o;
-    const unsigned type = record_of<insim::Header>(p).Type;
+    const unsigned type = insim::record_from<insim::Header>(p).Type;
     switch (type) {
         case insim::ISP_ISI:
             describe_isi(o, p);
             break;
         case insim::ISP_VER: {
-            const auto r = record_of<insim::IS_VER>(p);
+            const auto r = insim::record_from<insim::IS_VER>(p);
             o << "IS_VER ReqI=" << int{r.ReqI} << " Version=" << quoted(field_text(r.Version))
               << " Product=" << quoted(field_text(r.Product))
               << " InSimVer=" << word(r, r.InSimVer, p.size());
             break;
         }
         case insim::ISP_TINY: {
-            const auto r = record_of<insim::IS_TINY>(p);
+            const auto r = insim::record_from<insim::IS_TINY>(p);
             o << "IS_TINY ReqI=" << int{r.ReqI} << " SubT=" << int{r.SubT}
               << (r.SubT == insim::TINY_NONE    ? " (keep-alive)"
                   : r.SubT == insim::TINY_CLOSE ? " (close)"
@@ -92,32 +92,32 @@ std::string describe_packet(const Bytes& p) {
             break;
         }
         case insim::ISP_MSO: {
-            const auto r = record_of<insim::IS_MSO>(p);
+            const auto r = insim::record_from<insim::IS_MSO>(p);
             o << "IS_MSO UCID=" << int{r.UCID} << " PLID=" << int{r.PLID}
               << " UserType=" << int{r.UserType} << " TextStart=" << int{r.TextStart}
               << " Msg=" << quoted(field_text(r.Msg));
             break;
         }
         case insim::ISP_MST:
-            o << "IS_MST Msg=" << quoted(field_text(record_of<insim::IS_MST>(p).Msg));
+            o << "IS_MST Msg=" << quoted(field_text(insim::record_from<insim::IS_MST>(p).Msg));
             break;
         case insim::ISP_MTC: {
-            const auto r = record_of<insim::IS_MTC>(p);
+            const auto r = insim::record_from<insim::IS_MTC>(p);
             o << "IS_MTC UCID=" << int{r.UCID} << " PLID=" << int{r.PLID}
               << " Text=" << quoted(field_text(r.Text));
             break;
         }
         case insim::ISP_NCN: {
-            const auto r = record_of<insim::IS_NCN>(p);
+            const auto r = insim::record_from<insim::IS_NCN>(p);
             o << "IS_NCN UCID=" << int{r.UCID} << " UName=" << quoted(field_text(r.UName))
               << " PName=" << quoted(field_text(r.PName)) << " Total=" << int{r.Total};
             break;
         }
         case insim::ISP_MCI:
-            o << "IS_MCI NumC=" << int{record_of<insim::Header>(p).Byte3};
+            o << "IS_MCI NumC=" << int{insim::record_from<insim::Header>(p).Byte3};
             break;
         case insim::ISP_BFN: {
-            const auto r = record_of<insim::IS_BFN>(p);
+            const auto r = insim::record_from<insim::IS_BFN>(p);
             o << "IS_BFN ReqI=" << int{r.ReqI} << " SubT=" << int{r.SubT} << " UCID=" << int{r.UCID}
               << " ClickID=" << int{r.ClickID};
             break;
@@ -134,7 +134,7 @@ std::string describe_packet(const Bytes& p) {
 
 std::vector<std::string> client_packet_faults(const Bytes& p) {
     std::vector<std::string> faults;
-    const auto head = record_of<insim::Header>(p);
+    const auto head = insim::record_from<insim::Header>(p);
     if (p.empty() || head.Size == 0) {
         faults.push_back("a record with Size 0: the stream cannot be cut any further");
         return faults;
@@ -165,9 +165,9 @@ std::vector<std::string> client_packet_faults(const Bytes& p) {
 
 std::string grid_overhang_note(const Bytes& p) {
     if (p.size() < offsetof(insim::IS_BTN, Text) ||
-        record_of<insim::Header>(p).Type != insim::ISP_BTN)
+        insim::record_from<insim::Header>(p).Type != insim::ISP_BTN)
         return {};
-    const auto b = record_of<insim::IS_BTN>(p);
+    const auto b = insim::record_from<insim::IS_BTN>(p);
     const int right = b.L + b.W, bottom = b.T + b.H;
     if (right <= 200 && bottom <= 200) return {};
     std::ostringstream o;

@@ -1,5 +1,7 @@
 #include "tools/host_side/fake_host.h"
 
+#include "tools/host_side/listen.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -7,11 +9,11 @@
 namespace hostside {
 
 ClientLink::~ClientLink() {
-    platform::close_socket(socket_);
+    platform::os().close_socket(socket_);
 }
 
 void ClientLink::adopt(platform::SocketHandle socket) {
-    platform::close_socket(socket_);
+    platform::os().close_socket(socket_);
     socket_ = socket;
     pending_.clear();
     gone_ = false;
@@ -20,7 +22,7 @@ void ClientLink::adopt(platform::SocketHandle socket) {
 bool ClientLink::send_raw(const void* data, std::size_t length) {
     const auto* p = static_cast<const std::uint8_t*>(data);
     while (length > 0) {
-        const long n = platform::send_bytes(socket_, p, length);
+        const long n = platform::os().send_bytes(socket_, p, length);
         if (n <= 0) return false;
         p += n;
         length -= static_cast<std::size_t>(n);
@@ -33,15 +35,15 @@ bool ClientLink::fill(Clock::time_point deadline) {
     const auto now = Clock::now();
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
         std::max(deadline - now, Clock::duration::zero()));
-    const auto r = platform::wait_readable(socket_, static_cast<long>(left.count() / 1000000),
-                                           static_cast<long>(left.count() % 1000000));
+    const auto r = platform::os().wait_readable(socket_, static_cast<long>(left.count() / 1000000),
+                                                static_cast<long>(left.count() % 1000000));
     if (r != platform::WaitResult::kReadable) {
         if (r == platform::WaitResult::kException || r == platform::WaitResult::kFailed)
             gone_ = true;
         return false;
     }
     std::uint8_t chunk[4096];
-    const long n = platform::receive_bytes(socket_, chunk, sizeof chunk);
+    const long n = platform::os().receive_bytes(socket_, chunk, sizeof chunk);
     if (n <= 0) {
         gone_ = true;
         return false;
@@ -78,21 +80,21 @@ bool ClientLink::wait_closed(std::chrono::milliseconds timeout) {
 }
 
 void ClientLink::close() {
-    platform::close_socket(socket_);
+    platform::os().close_socket(socket_);
     socket_ = platform::kNoSocket;
 }
 
 void ClientLink::reset() {
-    platform::set_reset_on_close(socket_);
+    set_reset_on_close(socket_);
     close();
 }
 
 FakeHost::~FakeHost() {
-    platform::close_socket(listener_);
+    platform::os().close_socket(listener_);
 }
 
 bool FakeHost::listen(std::uint16_t port) {
-    listener_ = platform::listen_loopback(port, &port_);
+    listener_ = listen_loopback(port, &port_);
     return listener_ != platform::kNoSocket;
 }
 
@@ -101,12 +103,13 @@ bool FakeHost::accept(std::chrono::milliseconds timeout) {
     while (Clock::now() < deadline) {
         const auto left =
             std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-        const auto r = platform::wait_readable(listener_, static_cast<long>(left.count() / 1000000),
-                                               static_cast<long>(left.count() % 1000000));
+        const auto r =
+            platform::os().wait_readable(listener_, static_cast<long>(left.count() / 1000000),
+                                         static_cast<long>(left.count() % 1000000));
         if (r == platform::WaitResult::kReadable) {
-            const platform::SocketHandle client = platform::accept_client(listener_);
+            const platform::SocketHandle client = accept_client(listener_);
             if (client == platform::kNoSocket) return false;
-            platform::set_no_delay(client);
+            platform::os().set_no_delay(client);
             link_.adopt(client);
             return true;
         }

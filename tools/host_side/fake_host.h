@@ -17,19 +17,13 @@
 namespace hostside {
 
 using Clock = std::chrono::steady_clock;
-using Bytes = std::vector<std::uint8_t>;
-
-// A packet read as record R: the fields its bytes do not reach read as zero.
-template <class R>
-R record_of(const Bytes& packet) {
-    return insim::record_from<R>(packet.data(), packet.size());
-}
+using insim::Bytes;
 
 struct ReceivedPacket {
     Bytes bytes;
     Clock::time_point at;
 
-    std::uint8_t type() const { return record_of<insim::Header>(bytes).Type; }
+    std::uint8_t type() const { return insim::record_from<insim::Header>(bytes).Type; }
 };
 
 // One client's end as the host holds it: its bytes, cut into packets by their Size byte.

@@ -59,17 +59,17 @@ bool ScreenModel::forget(int owner) {
 bool ScreenModel::apply(const Bytes& p, int owner) {
     if (p.size() < sizeof(insim::IS_BFN)) return false;
     auto& buttons = layers_[owner];
-    const std::uint8_t type = record_of<insim::Header>(p).Type;
+    const std::uint8_t type = insim::record_from<insim::Header>(p).Type;
     if (type == insim::ISP_BTN && p.size() >= offsetof(insim::IS_BTN, Text)) {
         // The text as sent: up to its zero or the end of the packet.
-        const auto r = record_of<insim::IS_BTN>(p);
+        const auto r = insim::record_from<insim::IS_BTN>(p);
         ScreenButton b{
             r.ClickID, r.BStyle, r.L, r.T, r.W, r.H, std::string(insim::field_text(r.Text))};
         buttons[b.click_id] = b;
         return true;
     }
     if (type == insim::ISP_BFN) {
-        const auto r = record_of<insim::IS_BFN>(p);
+        const auto r = insim::record_from<insim::IS_BFN>(p);
         if (r.SubT == insim::BFN_DEL_BTN) return buttons.erase(r.ClickID) > 0;
         if (r.SubT == kClearAll) {
             const bool had = !buttons.empty();

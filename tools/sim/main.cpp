@@ -22,6 +22,7 @@
 #include "insim/records.h"
 #include "tools/host_side/decode.h"
 #include "tools/host_side/fake_host.h"
+#include "tools/host_side/listen.h"
 #include "tools/host_side/screen.h"
 #include "tools/host_side/text.h"
 #include "tools/sim/commands.h"
@@ -183,7 +184,7 @@ class StdinLines {
 class VirtualHost {
   public:
     explicit VirtualHost(const Options& o) : opt_(o) {}
-    ~VirtualHost() { platform::close_socket(listener_); }
+    ~VirtualHost() { platform::os().close_socket(listener_); }
     VirtualHost(const VirtualHost&) = delete;
     VirtualHost& operator=(const VirtualHost&) = delete;
 
@@ -214,7 +215,7 @@ class VirtualHost {
     }
 
     int run() {
-        listener_ = platform::listen_loopback(opt_.port, &port_);
+        listener_ = hostside::listen_loopback(opt_.port, &port_);
         if (listener_ == platform::kNoSocket)
             return fail("cannot listen on 127.0.0.1:" + std::to_string(opt_.port));
         say("listening on 127.0.0.1:" + std::to_string(port_) + ", waiting for the client");
@@ -376,16 +377,16 @@ class VirtualHost {
     }
 
     void accept_clients() {
-        while (platform::wait_readable(listener_, 0, 0) == platform::WaitResult::kReadable) {
-            const platform::SocketHandle s = platform::accept_client(listener_);
+        while (platform::os().wait_readable(listener_, 0, 0) == platform::WaitResult::kReadable) {
+            const platform::SocketHandle s = hostside::accept_client(listener_);
             if (s == platform::kNoSocket) return;
             if (clients_.size() >= kMaxClients) {
-                platform::close_socket(s);
+                platform::os().close_socket(s);
                 say("a client was refused: " + std::to_string(kMaxClients) +
                     " clients are connected, the most travo-sim serves at once");
                 continue;
             }
-            platform::set_no_delay(s);
+            platform::os().set_no_delay(s);
             auto c = std::make_unique<Client>();
             c->number = ++clients_seen_;
             c->link.adopt(s);
@@ -506,7 +507,7 @@ class VirtualHost {
         switch (p.type()) {
             case insim::ISP_TINY:
                 if (p.bytes.size() == sizeof(insim::IS_TINY)) {
-                    const auto t = hostside::record_of<insim::IS_TINY>(p.bytes);
+                    const auto t = insim::record_from<insim::IS_TINY>(p.bytes);
                     if (t.SubT == insim::TINY_NONE) c.awaiting_keepalive = false;
                     if (t.SubT == insim::TINY_CLOSE) say(tag(c) + "the client closes InSim");
                 }
@@ -730,7 +731,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    if (platform::socket_layer_start() != 0) {
+    if (platform::os().socket_layer_start() != 0) {
         std::cerr << "travo-sim: the socket layer does not start" << std::endl;
         return 1;
     }
@@ -740,6 +741,6 @@ int main(int argc, char** argv) {
         status = host.prepare();
         if (status == 0) status = host.run();
     }
-    platform::socket_layer_stop();
+    platform::os().socket_layer_stop();
     return status;
 }

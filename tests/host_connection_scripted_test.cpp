@@ -1,4 +1,4 @@
-// HostConnection over the in-memory platform: the waits, failures and call counts that a real
+// HostConnection over the scripted platform: the waits, failures and call counts that a real
 // socket cannot show or cannot be made to produce on request.
 #include <gtest/gtest.h>
 
@@ -10,22 +10,24 @@
 
 #include "app/startup.h"
 #include "insim/host_connection.h"
-#include "insim/memory_platform.h"
 #include "insim/records.h"
+#include "tests/support/fault_platform.h"
 #include "tests/support/wire.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
 
-namespace mem = memory_platform;
+using testsupport::Call;
+using Event = hostside::ScriptedPlatform::Event;
 
 // The machine these tests run on: one for the whole program, reset by each test.
-mem::MemoryPlatform net;
-using mem::Bytes;
+hostside::ScriptedPlatform host;
+testsupport::FaultPlatform net{host};
+using insim::Bytes;
 
 const Bytes kKeepAlive{4, insim::ISP_TINY, 0, insim::TINY_NONE};
 
-class MemoryConnection : public testing::Test {
+class ScriptedConnection : public testing::Test {
   protected:
     void SetUp() override { net.reset(); }
     void TearDown() override { net.reset(); }
@@ -33,32 +35,32 @@ class MemoryConnection : public testing::Test {
     // Connected without asking for the version; what was sent so far is forgotten.
     void connect() {
         ASSERT_EQ(conn.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 0, 0, 0), 0);
-        sent_at = net.record().sent.size();
+        sent_at = host.sent().size();
     }
 
     Bytes current() const {
         return Bytes(conn.packet_data(), conn.packet_data() + conn.packet_size());
     }
-    std::vector<Bytes> sent() const { return net.sends_since(sent_at); }
+    std::vector<Bytes> sent() const { return host.sends_since(sent_at); }
 
     insim::HostConnection conn{net};
     std::size_t sent_at = 0;
 };
 
-TEST_F(MemoryConnection, ConnectsToTheHostAndPortItIsGivenWithoutDelayingRecords) {
+TEST_F(ScriptedConnection, ConnectsToTheHostAndPortItIsGivenWithoutDelayingRecords) {
     const Bytes version = hostside::version_packet("0.7F", 9);
-    net.add_bytes(testsupport::concat({kKeepAlive, version}));
+    host.add_bytes(testsupport::concat({kKeepAlive, version}));
     insim::IS_VER ver{};
     ASSERT_EQ(conn.connect_host("10.1.2.3", 4321, "t", "pw", &ver, '!', 0, 0, 0), 0);
 
-    const mem::Record& r = net.record();
+    const testsupport::CallLog& r = net.log();
     EXPECT_EQ(r.lookups, std::vector<std::string>{"10.1.2.3"});
     const std::uint8_t address[4] = {10, 1, 2, 3};
     EXPECT_EQ(std::memcmp(&r.connected_address, address, 4), 0);
     EXPECT_EQ(r.connected_port, 4321);
     EXPECT_EQ(r.no_delay, 1);
     EXPECT_EQ(r.keep_alive, 1);
-    const std::vector<Bytes> sends = net.sends_since(0);
+    const std::vector<Bytes> sends = host.sends_since(0);
     ASSERT_EQ(sends.size(), 2u);  // IS_ISI, then the keep-alive's answer
     EXPECT_EQ(sends[0].size(), 44u);
     EXPECT_EQ(sends[1], kKeepAlive);
@@ -66,18 +68,18 @@ TEST_F(MemoryConnection, ConnectsToTheHostAndPortItIsGivenWithoutDelayingRecords
 }
 
 struct SetUpFailure {
-    mem::Call call;
+    Call call;
     const char* out;  // what standard output shows
     const char* err;  // what standard error shows
 };
 
-TEST_F(MemoryConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
+TEST_F(ScriptedConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
     const SetUpFailure cases[] = {
-        {mem::Call::socket_layer_start, "(HostConnection)Critical: Cannot create socket\n", ""},
-        {mem::Call::open_tcp_socket, "", "(HostConnection)Critical: Cannot get socket handle\n"},
-        {mem::Call::lookup, "", "(HostConnection)Critical: Cannot connect\n"},
-        {mem::Call::connect, "", "(HostConnection)Critical: Cannot connect\n"},
-        {mem::Call::send, "", ""},  // IS_ISI cannot be sent
+        {Call::socket_layer_start, "(HostConnection)Critical: Cannot create socket\n", ""},
+        {Call::open_tcp_socket, "", "(HostConnection)Critical: Cannot get socket handle\n"},
+        {Call::lookup, "", "(HostConnection)Critical: Cannot connect\n"},
+        {Call::connect, "", "(HostConnection)Critical: Cannot connect\n"},
+        {Call::send, "", ""},  // IS_ISI cannot be sent
     };
     for (const SetUpFailure& c : cases) {
         SCOPED_TRACE(testing::Message() << "failing call " << static_cast<int>(c.call));
@@ -90,32 +92,32 @@ TEST_F(MemoryConnection, EveryFailedSetUpStepClosesWhatItOpenedAndSaysSo) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
         EXPECT_EQ(result, -1);
-        const mem::Record& r = net.record();
+        const testsupport::CallLog& r = net.log();
         EXPECT_EQ(r.sockets_closed, r.sockets_opened);
         EXPECT_EQ(r.stray_closes, 0);
         EXPECT_EQ(r.layer_stops, 1);
-        EXPECT_TRUE(r.sent.empty());
+        EXPECT_TRUE(host.sent().empty());
     }
 }
 
-TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
-    net.add_bytes(hostside::ncn_packet("Alex"));
+TEST_F(ScriptedConnection, HandshakeThatFailsAsksTheHostToClose) {
+    host.add_bytes(hostside::ncn_packet("Alex"));
     insim::IS_VER ver{};
     EXPECT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
-    const std::vector<Bytes> sends = net.sends_since(0);
+    const std::vector<Bytes> sends = host.sends_since(0);
     ASSERT_EQ(sends.size(), 2u);
     EXPECT_EQ(sends[1], (Bytes{4, 3, 0, insim::TINY_CLOSE}));
     // The socket layer stops once, and no socket is closed twice.
     const auto closed_once = [] {
-        EXPECT_EQ(net.record().sockets_closed, 1);
-        EXPECT_EQ(net.record().stray_closes, 0);
-        EXPECT_EQ(net.record().layer_stops, 1);
+        EXPECT_EQ(net.log().sockets_closed, 1);
+        EXPECT_EQ(net.log().stray_closes, 0);
+        EXPECT_EQ(net.log().layer_stops, 1);
     };
     closed_once();
 
     // When even the close request cannot be sent, the socket is closed all the same.
     net.reset();
-    net.add_event(mem::Event::reset);
+    host.add_event(Event::reset);
     insim::HostConnection other{net};
     EXPECT_EQ(other.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), -1);
     closed_once();
@@ -123,15 +125,15 @@ TEST_F(MemoryConnection, HandshakeThatFailsAsksTheHostToClose) {
 
 // The smallest version answer a host can give: Size and Type. travo connects with every
 // field of the version empty.
-TEST_F(MemoryConnection, ATwoByteVersionAnswerConnectsWithEmptyFields) {
-    net.add_bytes(Bytes{2, insim::ISP_VER});
+TEST_F(ScriptedConnection, ATwoByteVersionAnswerConnectsWithEmptyFields) {
+    host.add_bytes(Bytes{2, insim::ISP_VER});
     insim::IS_VER ver;
     std::memset(&ver, 0xFF, sizeof ver);
     EXPECT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), 0);
     EXPECT_EQ(ver.Version[0], 0);
     EXPECT_EQ(ver.Product[0], 0);
     EXPECT_EQ(ver.InSimVer.get(), 0);
-    EXPECT_EQ(net.record().sockets_closed, 0);
+    EXPECT_EQ(net.log().sockets_closed, 0);
 }
 
 struct SlowHost {
@@ -143,34 +145,34 @@ struct SlowHost {
 
 // The handshake gives up 30 s after IS_ISI whatever arrived meanwhile, and a host that answers
 // before then is served as if it had answered at once.
-TEST_F(MemoryConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
+TEST_F(ScriptedConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
     const SlowHost cases[] = {
-        {"silent", [] { net.add_event(mem::Event::timeout, 6); }, -1, 30000},
+        {"silent", [] { host.add_event(Event::timeout, 6); }, -1, 30000},
         {"keep-alives do not restart the limit",
          [] {
-             net.add_event(mem::Event::timeout, 3);
-             net.add_bytes(kKeepAlive);
-             net.add_event(mem::Event::timeout, 3);
+             host.add_event(Event::timeout, 3);
+             host.add_bytes(kKeepAlive);
+             host.add_event(Event::timeout, 3);
          },
          -1, 30000},
         {"bytes of a packet that never completes",
          [] {
              const Bytes ver = hostside::version_packet("0.7F", 9);
-             net.add_bytes_in_pieces(ver.data(), 6, 1, true);
+             host.add_bytes_in_pieces(ver.data(), 6, 1, true);
          },
          -1, 30000},
         {"answers after 25 s, a keep-alive first",
          [] {
-             net.add_event(mem::Event::timeout, 4);
-             net.add_bytes(kKeepAlive);
-             net.add_event(mem::Event::timeout);
-             net.add_bytes(hostside::version_packet("0.7F", 9));
+             host.add_event(Event::timeout, 4);
+             host.add_bytes(kKeepAlive);
+             host.add_event(Event::timeout);
+             host.add_bytes(hostside::version_packet("0.7F", 9));
          },
          0, 25000},
         {"answers after 10 s",
          [] {
-             net.add_event(mem::Event::timeout, 2);
-             net.add_bytes(hostside::version_packet("0.7F", 9));
+             host.add_event(Event::timeout, 2);
+             host.add_bytes(hostside::version_packet("0.7F", 9));
          },
          0, 10000},
     };
@@ -183,24 +185,24 @@ TEST_F(MemoryConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(fresh.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), c.result);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-        EXPECT_EQ(net.elapsed_ms(), c.elapsed_ms);
-        EXPECT_FALSE(net.script_pending());
+        EXPECT_EQ(host.elapsed_ms(), c.elapsed_ms);
+        EXPECT_FALSE(host.script_pending());
         // A handshake that waited on would have met an empty script.
-        EXPECT_EQ(net.record().dry_waits, 0);
-        const std::vector<Bytes> sends = net.sends_since(0);
+        EXPECT_EQ(net.log().dry_waits, 0);
+        const std::vector<Bytes> sends = host.sends_since(0);
         ASSERT_FALSE(sends.empty());
         const Bytes last = sends.back();
         if (c.result == 0) {
             EXPECT_NE(last, (Bytes{4, 3, 0, insim::TINY_CLOSE}));
-            EXPECT_EQ(net.record().sockets_closed, 0);
+            EXPECT_EQ(net.log().sockets_closed, 0);
             EXPECT_EQ(ver.InSimVer.get(), 9);
         } else {
             EXPECT_EQ(last, (Bytes{4, 3, 0, insim::TINY_CLOSE}));
-            EXPECT_EQ(net.record().sockets_closed, 1);
+            EXPECT_EQ(net.log().sockets_closed, 1);
         }
         // No wait is longer than five seconds, nor reaches past the limit.
         unsigned long long waited = 0;
-        for (const mem::Wait& w : net.record().waits) {
+        for (const testsupport::Wait& w : net.log().waits) {
             EXPECT_LE(w.seconds * 1000000L + w.microseconds, 5000000L);
             waited += static_cast<unsigned long long>(w.seconds) * 1000 +
                       static_cast<unsigned long long>(w.microseconds) / 1000;
@@ -210,59 +212,59 @@ TEST_F(MemoryConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) {
 }
 
 // After the handshake the limit is gone: a quiet host is waited for as long as it takes.
-TEST_F(MemoryConnection, TheLimitEndsWithTheHandshake) {
-    net.add_bytes(hostside::version_packet("0.7F", 9));
+TEST_F(ScriptedConnection, TheLimitEndsWithTheHandshake) {
+    host.add_bytes(hostside::version_packet("0.7F", 9));
     insim::IS_VER ver{};
     ASSERT_EQ(conn.connect_host("h", 1, "t", "", &ver, '!', 0, 0, 0), 0);
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    net.add_event(mem::Event::timeout, 20);
-    net.add_bytes(chat);
+    host.add_event(Event::timeout, 20);
+    host.add_bytes(chat);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), chat);
-    EXPECT_EQ(net.elapsed_ms(), 100000u);
+    EXPECT_EQ(host.elapsed_ms(), 100000u);
 }
 
-TEST_F(MemoryConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
+TEST_F(ScriptedConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    net.add_event(mem::Event::timeout, 3);
-    net.add_bytes(chat);
+    host.add_event(Event::timeout, 3);
+    host.add_bytes(chat);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), chat);
 
-    const mem::Record& r = net.record();
+    const testsupport::CallLog& r = net.log();
     ASSERT_EQ(r.waits.size(), 3u);
-    for (const mem::Wait& w : r.waits) {
+    for (const testsupport::Wait& w : r.waits) {
         EXPECT_EQ(w.seconds, 5);
         EXPECT_EQ(w.microseconds, 0);
     }
     // Each look that found nothing was followed by a wait, never by another look.
     EXPECT_EQ(r.empty_receives, 3);
     EXPECT_EQ(r.receives, 4);
-    EXPECT_EQ(net.elapsed_ms(), 15000u);
+    EXPECT_EQ(host.elapsed_ms(), 15000u);
 }
 
-TEST_F(MemoryConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {
+TEST_F(ScriptedConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {
     connect();
     const Bytes first = hostside::mso_packet(6, "Alex: !fb");
     const Bytes second = hostside::ncn_packet("Alex");
-    net.add_bytes(testsupport::concat({first, second}));
+    host.add_bytes(testsupport::concat({first, second}));
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), first);
-    const int receives = net.record().receives;
+    const int receives = net.log().receives;
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), second);
-    EXPECT_EQ(net.record().receives, receives);
-    EXPECT_TRUE(net.record().waits.empty());
+    EXPECT_EQ(net.log().receives, receives);
+    EXPECT_TRUE(net.log().waits.empty());
 }
 
-TEST_F(MemoryConnection, APacketInPiecesIsDeliveredWithItsLastByte) {
+TEST_F(ScriptedConnection, APacketInPiecesIsDeliveredWithItsLastByte) {
     connect();
     const Bytes p = hostside::mso_packet(6, "Alex: !luz");
-    net.add_bytes_in_pieces(p.data(), p.size(), 1, true);
+    host.add_bytes_in_pieces(p.data(), p.size(), 1, true);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), p);
-    EXPECT_FALSE(net.script_pending());
+    EXPECT_FALSE(host.script_pending());
 }
 
 struct Ending {
@@ -272,32 +274,32 @@ struct Ending {
     bool again;  // a second receive ends the same way without anything new from the host
 };
 
-TEST_F(MemoryConnection, EachWayTheConnectionEndsGivesItsResult) {
+TEST_F(ScriptedConnection, EachWayTheConnectionEndsGivesItsResult) {
     const Ending cases[] = {
-        {"orderly close", [] { net.add_event(mem::Event::close); }, -2, true},
-        {"reset", [] { net.add_event(mem::Event::reset); }, -1, true},
-        {"exceptional condition", [] { net.add_event(mem::Event::exception); }, -1, false},
+        {"orderly close", [] { host.add_event(Event::close); }, -2, true},
+        {"reset", [] { host.add_event(Event::reset); }, -1, true},
+        {"exceptional condition", [] { net.fail(Call::exception); }, -1, false},
         {"failed wait",
          [] {
-             net.add_event(mem::Event::timeout);
-             net.fail(mem::Call::wait, 1, true);
+             host.add_event(Event::timeout);
+             net.fail(Call::wait, 1, true);
          },
          -1, true},
         {"failed receive",
          [] {
-             net.add_bytes(Bytes{4, 3});
-             net.fail(mem::Call::receive, 2, true);
+             host.add_bytes(Bytes{4, 3});
+             net.fail(Call::receive, 2, true);
          },
          -1, true},
         {"keep-alive answer not sent",
          [] {
-             net.add_bytes(kKeepAlive);
-             net.fail(mem::Call::send);
+             host.add_bytes(kKeepAlive);
+             net.fail(Call::send);
          },
          -1, false},
         {"Size 0",
          [] {
-             net.add_bytes(Bytes{0, 3, 0, 0});
+             host.add_bytes(Bytes{0, 3, 0, 0});
          },
          -1, true},
     };
@@ -311,33 +313,33 @@ TEST_F(MemoryConnection, EachWayTheConnectionEndsGivesItsResult) {
         if (c.again) {
             EXPECT_EQ(fresh.receive_packet(), c.result);
         }
-        EXPECT_EQ(net.record().dry_waits, 0);
+        EXPECT_EQ(net.log().dry_waits, 0);
     }
 }
 
-TEST_F(MemoryConnection, KeepAlivesAreAnsweredInOrderAndNeverDelivered) {
+TEST_F(ScriptedConnection, KeepAlivesAreAnsweredInOrderAndNeverDelivered) {
     connect();
     const Bytes chat = hostside::mso_packet(6, "Alex: hi");
-    net.add_bytes(testsupport::concat({kKeepAlive, kKeepAlive}));
-    net.add_bytes(testsupport::concat({kKeepAlive, chat}));
+    host.add_bytes(testsupport::concat({kKeepAlive, kKeepAlive}));
+    host.add_bytes(testsupport::concat({kKeepAlive, chat}));
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(current(), chat);
     EXPECT_EQ(sent(), (std::vector<Bytes>{kKeepAlive, kKeepAlive, kKeepAlive}));
 }
 
-TEST_F(MemoryConnection, AFailedSendIsReportedAndTheNextOneGoesOut) {
+TEST_F(ScriptedConnection, AFailedSendIsReportedAndTheNextOneGoesOut) {
     connect();
     insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 7};
-    net.fail(mem::Call::send);
+    net.fail(Call::send);
     EXPECT_EQ(conn.send_packet(&tiny), -1);
     EXPECT_EQ(conn.send_packet(&tiny), 0);
     EXPECT_EQ(sent(), (std::vector<Bytes>{{4, 3, 0, 7}}));
 }
 
-TEST_F(MemoryConnection, AfterAResetNeitherReceivesNorSendsSucceed) {
+TEST_F(ScriptedConnection, AfterAResetNeitherReceivesNorSendsSucceed) {
     connect();
-    net.add_bytes(hostside::ncn_packet("Alex"));
-    net.add_event(mem::Event::reset);
+    host.add_bytes(hostside::ncn_packet("Alex"));
+    host.add_event(Event::reset);
     ASSERT_EQ(conn.receive_packet(), 0);
     EXPECT_EQ(conn.receive_packet(), -1);
     insim::IS_TINY tiny{4, insim::ISP_TINY, 0, 7};
@@ -347,24 +349,24 @@ TEST_F(MemoryConnection, AfterAResetNeitherReceivesNorSendsSucceed) {
 
 // The loop of the program ends on the first failed receive, whatever the failure (a Size of 0,
 // which never reaches the platform, is a process test).
-TEST_F(MemoryConnection, PacketLoopEndsOnTheFirstFailedReceive) {
+TEST_F(ScriptedConnection, PacketLoopEndsOnTheFirstFailedReceive) {
     const struct {
         const char* what;
-        mem::Event ending;
+        Event ending;
         Bytes before;
         int result;
     } cases[] = {
-        {"close", mem::Event::close, {}, -2},
-        {"reset", mem::Event::reset, {}, -1},
+        {"close", Event::close, {}, -2},
+        {"reset", Event::reset, {}, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         net.reset();
         insim::HostConnection fresh{net};
         ASSERT_EQ(fresh.connect_host("h", 1, "t", "", nullptr, '!', 0, 0, 0), 0);
-        net.add_bytes(hostside::mci_packet(2));
-        net.add_bytes(c.before);
-        net.add_event(c.ending);
+        host.add_bytes(hostside::mci_packet(2));
+        host.add_bytes(c.before);
+        host.add_event(c.ending);
         // A loop that went on receiving would find the script empty.
         net.on_empty([] { throw std::runtime_error("the loop kept receiving"); });
         app::ConfigValues config{};
