@@ -13,23 +13,19 @@ out="$root/build/demo"
 mkdir -p "$out"
 rm -f "$out/ready" "$out/travo-screen.svg"
 
-# A step that says one line when it works; its whole output when it fails (also kept in LOG).
-# Usage: quietly WHAT LOG COMMAND...
-quietly() {
-    local what="$1" log="$out/$2" started=$SECONDS
-    shift 2
-    if "$@" > "$log" 2>&1; then
-        echo "demo: $what in $((SECONDS - started)) s (its output: ${log#"$root"/})"
-    else
-        cat "$log" >&2
-        echo "demo: $what failed; its output is above and in ${log#"$root"/}" >&2
-        exit 1
-    fi
-}
-quietly "checked the packages it needs" setup.log bash scripts/setup.sh
-sed -n 's/^Installing: /demo: installed /p' "$out/setup.log"
-quietly "built travo, travo-sim and the tests" build.log \
-    bash -c 'cmake --preset dev && cmake --build --preset dev'
+# The set-up and the build say two lines; their whole output shows only when they fail.
+log="$out/build.log"
+echo "demo: installing what is missing and building travo, travo-sim and the tests" \
+     "(minutes the first time; the output goes to ${log#"$root"/})"
+started=$SECONDS
+if ! bash -c 'bash scripts/setup.sh && cmake --preset dev && cmake --build --preset dev' \
+    > "$log" 2>&1; then
+    cat "$log" >&2
+    echo "demo: the set-up or the build failed; its output is above and in ${log#"$root"/}" >&2
+    exit 1
+fi
+installed="$(sed -n 's/^Installing: / (installed: /p' "$log")"
+echo "demo: built in $((SECONDS - started)) s${installed:+$installed)}"
 
 work="$(mktemp -d)"
 sim_pid=""
