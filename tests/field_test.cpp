@@ -369,7 +369,8 @@ constexpr const char* kInsideVariable = "TRAVO_DEAD_LINK_INSIDE";
 // Runs in a private network namespace of its own (started by the test below): the host answers
 // the handshake, then the loopback goes down, so neither end sees a close or a reset.
 TEST(DeadLink, InsideItsOwnNetwork) {
-    if (std::getenv(kInsideVariable) == nullptr) GTEST_SKIP() << "run by DeadLink.TravoNotices";
+    if (std::getenv(kInsideVariable) == nullptr)
+        GTEST_SKIP() << "the half inside a network of its own: DeadLink.TravoNotices... runs it";
     ASSERT_TRUE(set_link("lo", true)) << std::strerror(errno);
     FakeHost host;
     ASSERT_TRUE(host.listen());

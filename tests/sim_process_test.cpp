@@ -306,6 +306,8 @@ TEST(SimClients, EveryClientIsServedAndShownOnItsOwn) {
 
     const ProcessResult r = sim.process->wait(kLimit);
     EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    // What the players do shows once, however many programs it goes to.
+    EXPECT_TRUE(contains(r.out, "\n[player] Racer joins\n[player] Racer types hola\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "[client 1] [chat] hello from A")) << r.out;
     EXPECT_TRUE(contains(r.out, "[client 2] [chat] hello from B")) << r.out;
     EXPECT_TRUE(contains(r.out, "[client 3] client \"tester\" connected")) << r.out;

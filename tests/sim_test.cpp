@@ -251,6 +251,8 @@ TEST(ClientFaults, LampsPastTheGridAreANoteNotAFault) {
     const std::string note = hostside::grid_overhang_note(lamp);
     EXPECT_NE(note.find("column 202"), std::string::npos);
     EXPECT_NE(note.find("by design"), std::string::npos);
+    // The same note for every lamp, so that it shows once.
+    EXPECT_EQ(hostside::grid_overhang_note(button(10, 0, 164, 150, 38, 38, "^0\x95")), note);
     EXPECT_TRUE(hostside::grid_overhang_note(button(10, 16, 150, 130, 50, 5, "x")).empty());
 }
 

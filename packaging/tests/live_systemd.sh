@@ -3,8 +3,10 @@
 # once by debootstrap), installs the package there and runs travo@demo against travo-sim inside.
 # It checks that the instance runs as the user travo in /etc/travo/demo, answers a join, is
 # started again within RestartSec + 2 s after the host closes the connection, and ends with
-# systemctl stop; that removing the package stops a running instance and purging it leaves no
-# enable link behind. It prints systemd-analyze security for the instance.
+# systemctl stop; that two instances are told apart in the journal; that an upgrade leaves a
+# stopped instance stopped, removing the package stops everything and installing it again
+# starts what is enabled; and that purging it leaves no enable link behind. It prints
+# systemd-analyze security for the instance.
 # Usage: TRAVO_LIVE_SYSTEMD=1 live_systemd.sh BUILD_DIR VERSION   (skipped without the variable)
 #   TRAVO_LIVE_ROOT  the cached root (default /var/tmp/travo-live/bookworm; made when missing,
 #                    with debootstrap from DEBIAN_MIRROR: 255 MB on disk)
@@ -142,18 +144,71 @@ echo "systemctl stop ended it"
 systemd-analyze security --no-pager "$unit" > security.txt 2>&1
 tail -1 security.txt
 
-# Removing the package stops a running instance; purging leaves no link to a missing unit.
-systemctl enable travo.service "$unit" > enable.log 2>&1 || fail "enable: $(cat enable.log)"
-systemctl start "$unit"
-until_true 5 '[ "$(prop MainPID)" != 0 ]' || true
+# Two hosts that stay up: travo.service and travo@demo on the first, travo@drift on the second.
+mkdir -p simA simB /etc/travo/drift
+(cd simA && exec travo-sim --plain --forever --port 0 --ready-file ready > out 2> err) &
+simA=$!
+(cd simB && exec travo-sim --plain --forever --port 0 --ready-file ready > out 2> err) &
+simB=$!
+portA="$(sim_port simA/ready 10)" || fail "travo-sim A did not start: $(cat simA/err)"
+portB="$(sim_port simB/ready 10)" || fail "travo-sim B did not start: $(cat simB/err)"
+configure() {
+    sed "2s/.*/127.0.0.1/; 5s/.*/$2/" /usr/share/travo/examples/quintaro.travo > "$1/quintaro.travo"
+    chown root:travo "$1/quintaro.travo"
+    chmod 0640 "$1/quintaro.travo"
+}
+configure /etc/travo "$portA"
+configure /etc/travo/demo "$portA"
+configure /etc/travo/drift "$portB"
+connections() { grep -c 'client "TravoDEV" connected' "$1/out"; }
+# Waits until each host has seen N more connections than before.
+connected_again() {
+    local a=$(($(connections simA) + $1)) b=$(($(connections simB) + $2))
+    shift 2
+    "$@" || return 1
+    until_true 20 "[ \$(connections simA) -ge $a ] && [ \$(connections simB) -ge $b ]"
+}
+connected_again 2 1 systemctl enable --now travo.service "$unit" travo@drift.service \
+    > enable.log 2>&1 || fail "not connected after enable --now: $(cat enable.log simA/out simB/out)"
+
+# Each instance's lines, travo's and the check's, carry the instance's name.
+journalctl -u "$unit" -u travo@drift.service -o short --no-hostname --no-pager > instances.txt
+for instance in "demo $portA" "drift $portB"; do
+    name="${instance% *}" port="${instance#* }"
+    grep -q " travo@$name\[[0-9]*\]: travo-check: .*, port $port," instances.txt ||
+        fail "no check line of travo@$name: $(cat instances.txt)"
+    grep -q " travo@$name\[[0-9]*\]: \*Conectado a LFS version" instances.txt ||
+        fail "no banner of travo@$name: $(cat instances.txt)"
+done
+grep -E ' (travo|travo-check)\[[0-9]+\]: ' instances.txt &&
+    fail "lines of an instance without its name: $(cat instances.txt)"
+echo "the journal tells the instances apart:"
+grep -E " travo@(demo|drift)\[[0-9]+\]: travo-check: .*port ($portA|$portB)," instances.txt |
+    tail -n 2 | sed 's/^[^ ]* [^ ]* [^ ]* /  /'
+
+# An upgrade leaves a stopped instance stopped and restarts a running one.
+systemctl stop travo@drift.service
+connected_again 1 0 dpkg -i travo.deb > dpkg.log 2>&1 || fail "not restarted by an upgrade: $(cat dpkg.log)"
+[ "$(systemctl is-active travo@drift.service)" = inactive ] ||
+    fail "an upgrade started the stopped travo@drift"
+echo "an upgrade restarted travo@demo and left the stopped travo@drift stopped"
+
+# Removing the package stops everything; installing it again starts what is enabled.
 dpkg -r travo > dpkg.log 2>&1 || fail "dpkg -r: $(cat dpkg.log)"
 pgrep -x travo > /dev/null && fail "travo still runs after dpkg -r: $(pgrep -a -x travo)"
+connected_again 2 1 dpkg -i travo.deb > dpkg.log 2>&1 ||
+    fail "not started again by a reinstall: $(cat dpkg.log; systemctl status 'travo*')"
+echo "dpkg -r stopped travo, travo@demo and travo@drift; dpkg -i started them again"
+
+# Purging leaves no link to a missing unit.
+dpkg -r travo > dpkg.log 2>&1 || fail "dpkg -r: $(cat dpkg.log)"
 dpkg -P travo > dpkg.log 2>&1 || fail "dpkg -P: $(cat dpkg.log)"
+kill "$simA" "$simB"
 left="$(find /etc/systemd/system -name 'travo.service' -o -name 'travo@*')"
 [ -z "$left" ] || fail "purge left: $left"
 dangling="$(find /etc/systemd -xtype l)"
 [ -z "$dangling" ] || fail "links to nothing: $dangling"
-echo "dpkg -r stopped it, dpkg -P left no link"
+echo "dpkg -P left no link"
 echo ok > result
 INSIDE
 

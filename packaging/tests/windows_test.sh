@@ -23,7 +23,7 @@ cmp "$zip" "$scratch/again/$(basename "$zip")" || fail "the .zip differs when ma
 top="$scratch/travo-$version-win64"
 # One folder: the programs, the example beside travo.exe, the texts.
 want_files=(travo.exe travo-check.exe travo-sim.exe travo-forever.cmd quintaro.travo README.txt
-    LICENSE.txt docs/windows.md docs/operations.md docs/performance.md)
+    LICENSE.txt docs/README.md docs/windows.md docs/operations.md docs/performance.md)
 (cd "$scratch" && find "travo-$version-win64" -type f | sort) > "$scratch/zip-files"
 printf "travo-$version-win64/%s\n" "${want_files[@]}" | sort | diff - "$scratch/zip-files" ||
     fail "the .zip does not hold what it should (see above)"
@@ -36,6 +36,13 @@ cmp -s <(tr -d '\r' < "$top/quintaro.travo") "$(dirname "$0")/../../examples/qui
     fail "quintaro.travo differs from the example in more than its line ends"
 grep -q "Travo $version for Windows" "$top/README.txt" || fail "README.txt does not name $version"
 grep -q 'Permission is hereby granted' "$top/LICENSE.txt" || fail "LICENSE.txt is not the licence"
+# What the documents refer to is in the folder too.
+links_resolve "$top/docs"
+# README.txt is enough to mend a failed connection: travo's two error lines and the doctor.
+for line in '*Error al conectar a Live For Speed' '*Error al recibir los paquetes de Live For Speed' \
+    'travo-check --connect quintaro.travo'; do
+    grep -qF -- "$line" "$top/README.txt" || fail "README.txt does not explain $line"
+done
 
 win() { local p; p="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; echo "Z:${p//\//\\}"; }
 forever="$(win "$top/travo-forever.cmd")"

@@ -170,12 +170,14 @@ std::string grid_overhang_note(const Bytes& p) {
     const auto b = insim::record_from<insim::IS_BTN>(p);
     const int right = b.L + b.W, bottom = b.T + b.H;
     if (right <= 200 && bottom <= 200) return {};
+    // One note for the four lamps alike, so that whoever shows notes once shows it once.
+    const bool lamp = b.ClickID >= click_id::kLamp1 && b.ClickID <= click_id::kLamp4 &&
+                      b.L == lights::kStartLampLeft && b.W == lights::kStartLampSize;
     std::ostringstream o;
-    o << "button " << int{b.ClickID} << " reaches " << (right > 200 ? "column " : "row ")
-      << std::max(right, bottom) << ", past the 200-unit grid";
-    if (b.ClickID >= click_id::kLamp1 && b.ClickID <= click_id::kLamp4 &&
-        b.L == lights::kStartLampLeft && b.W == lights::kStartLampSize)
-        o << " (the start light's lamps do this by design)";
+    o << (lamp ? std::string("the start light's lamps reach ")
+               : "button " + std::to_string(b.ClickID) + " reaches ")
+      << (right > 200 ? "column " : "row ") << std::max(right, bottom) << ", past the 200-unit grid"
+      << (lamp ? " (by design)" : "");
     return o.str();
 }
 

@@ -80,8 +80,9 @@ Commands (one a line, # starts a comment; they start once the first client has c
   close [N]           close the connection of every client, or of client N
   reset [N]           reset the connection of every client, or of client N
   quit                end here
-join, say and chat go to every connected client. Clients are numbered 1, 2, ... in the
-order they connect; with more than one, the lines name them as [client N].
+join, say and chat go to every connected client; join and say show first, once, as a line
+such as "[player] Racer types !fb". Clients are numbered 1, 2, ... in the order they
+connect; with more than one, the lines name them as [client N].
 
 Exit status: 0 when the commands ran to their end (with --forever: when stopped), 1 with a
 one-line reason otherwise, 2 for a usage error or a script or ready file that cannot be used.
@@ -539,6 +540,13 @@ class VirtualHost {
         }
     }
 
+    // Before the packet goes out, so that the player's deed shows before the answers to it.
+    void show_player(std::string_view name, std::string_view deed) {
+        draw_if_changed(true);
+        std::cout << "[player] " << hostside::terminal_text(name, opt_.ansi) << ' '
+                  << hostside::terminal_text(deed, opt_.ansi) << std::endl;
+    }
+
     void draw_if_changed(bool now) {
         if (!dirty_ || (!now && Clock::now() - last_change_ < kRedrawPause)) return;
         dirty_ = false;
@@ -586,8 +594,10 @@ class VirtualHost {
             case Verb::kNothing:
                 return true;
             case Verb::kJoin:
+                show_player(command.name, "joins");
                 return to_every_client(hostside::ncn_packet(command.name), reason);
             case Verb::kSay:
+                show_player(command.name, "types " + command.text);
                 return to_every_client(hostside::say_packet(command.name, command.text), reason);
             case Verb::kChat:
                 return to_every_client(hostside::mso_packet(command.text_start, command.text),
