@@ -29,8 +29,8 @@
 #include "tests/support/value_lines.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
-#include "tools/check/file_bytes.h"
 #include "tools/check/picture.h"
+#include "tools/common/escape.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/text.h"
 
@@ -643,7 +643,8 @@ TEST(Picture, NotesWrappedInsideAQuotedTextStayWholeUtf8) {
         ASSERT_NE(open, std::string::npos) << notes;
         ASSERT_NE(close, std::string::npos) << notes;
         const std::string quoted = notes.substr(open + 3, close - open - 3);
-        EXPECT_EQ(quoted, hostside::cp1252_to_utf8(text.substr(0, 37))) << filler << ": " << notes;
+        EXPECT_EQ(quoted, toolkit::windows1252_to_utf8(text.substr(0, 37)))
+            << filler << ": " << notes;
     }
 }
 

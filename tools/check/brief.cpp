@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "tools/common/escape.h"
+
 namespace travo_check {
 namespace {
 
@@ -23,7 +25,8 @@ std::string first_sentence(std::string_view message) {
 std::string brief_text(const Report& report, std::string_view name) {
     const app::ConfigValues& v = report.values;
     const std::size_t n = report.findings.size();
-    std::string out = "travo-check: " + quoted(name) + ": host " + quoted(v.host) + ", port " +
+    std::string out = kTool.line(toolkit::escaped(name, toolkit::Policy::quoted)) + ": host " +
+                      toolkit::escaped(v.host, toolkit::Policy::quoted) + ", port " +
                       std::to_string(app::port_from_text(v.port)) + ", " +
                       (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
                       ", " +
@@ -42,8 +45,9 @@ std::string brief_text(const Report& report, std::string_view name) {
 bool is_loopback_or_private(std::uint32_t address_be) {
     unsigned char a[4];
     std::memcpy(a, &address_be, 4);
-    return a[0] == 127 || a[0] == 10 || (a[0] == 172 && (a[1] & 0xF0) == 16) ||
-           (a[0] == 192 && a[1] == 168);
+    // 0/8 is "this network": a connection to 0.0.0.0 reaches this machine.
+    return a[0] == 0 || a[0] == 127 || a[0] == 10 || (a[0] == 172 && (a[1] & 0xF0) == 16) ||
+           (a[0] == 192 && a[1] == 168) || (a[0] == 169 && a[1] == 254);
 }
 
 std::string remote_host_note(const app::ConfigValues& values, const Lookup& lookup) {
@@ -51,7 +55,7 @@ std::string remote_host_note(const app::ConfigValues& values, const Lookup& look
     if (std::strcmp(values.host, "localhost") == 0) return {};
     std::uint32_t address = 0;
     if (!lookup || !lookup(values.host, &address) || is_loopback_or_private(address)) return {};
-    return "Note: the host " + quoted(values.host) +
+    return "Note: the host " + toolkit::escaped(values.host, toolkit::Policy::quoted) +
            " is neither this machine nor in a private network, and InSim is not encrypted: the "
            "admin password and every packet cross the network as they stand. Run travo on the "
            "host's machine, or reach the host through an SSH forward or a VPN and put the "

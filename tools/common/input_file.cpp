@@ -1,4 +1,4 @@
-#include "tools/check/file_bytes.h"
+#include "tools/common/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,19 +13,20 @@
 #include <cerrno>
 #include <cstring>
 
-namespace travo_check {
+namespace toolkit {
 namespace {
 
 #ifdef _WIN32
 constexpr int kOpenFlags = O_RDONLY | O_BINARY;
 #else
 // Non-blocking, so that a file that turned into a pipe after its stat still cannot hold the open.
-constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 #endif
 
 FileBytes::Kind kind_of_error(int error) {
     if (error == ENOENT || error == ENOTDIR) return FileBytes::Kind::missing;
     if (error == EACCES || error == EPERM) return FileBytes::Kind::permission;
+    if (error == ELOOP) return FileBytes::Kind::loop;
     return FileBytes::Kind::failed;
 }
 
@@ -36,12 +37,16 @@ FileBytes failed(FileBytes::Kind kind, int error = 0) {
     return out;
 }
 
-// Directories, pipes and devices by what their stat says; nothing for a regular file.
+// Directories, pipes, sockets and devices by what their stat says; nothing for a regular file.
 bool special(const struct stat& st, FileBytes::Kind& kind) {
     if (S_ISDIR(st.st_mode)) {
         kind = FileBytes::Kind::directory;
     } else if (S_ISFIFO(st.st_mode)) {
         kind = FileBytes::Kind::fifo;
+#ifdef S_ISSOCK
+    } else if (S_ISSOCK(st.st_mode)) {
+        kind = FileBytes::Kind::socket;
+#endif
     } else if (!S_ISREG(st.st_mode)) {
         kind = FileBytes::Kind::device;
     } else {
@@ -113,4 +118,4 @@ FileBytes read_bounded(const std::string& path, std::size_t limit) {
     return out;
 }
 
-}  // namespace travo_check
+}  // namespace toolkit

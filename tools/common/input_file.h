@@ -1,0 +1,23 @@
+// The bytes of a file a tool reads (a configuration, a script): read once and no further than is
+// worth reading, without ever waiting on a pipe nobody writes to or a device that never ends.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace toolkit {
+
+struct FileBytes {
+    enum class Kind { read, missing, directory, permission, fifo, socket, device, loop, failed };
+    Kind kind = Kind::failed;
+    std::string bytes;  // at most the limit
+    bool more = false;  // the file goes on after `bytes`
+    std::string why;    // the system's reason, for `failed`
+};
+
+// Reads `path`, or standard input for "-" and for a path that names the pipe standard input
+// already is (/dev/stdin). Opens the file once; named pipes, sockets and devices are not opened
+// at all.
+FileBytes read_bounded(const std::string& path, std::size_t limit);
+
+}  // namespace toolkit
