@@ -53,9 +53,9 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
         line_count, lines, [](int n) { return "# caption " + std::to_string(n); }, eol);
 }
 
-const char* const kIssueNames[] = {"unreadable",    "short_file", "long_line", "port",
-                                   "long_password", "overflow",   "utf8",      "host",
-                                   "password",      "line_ends",  "utf16",     "zero_byte"};
+const char* const kIssueNames[] = {
+    "unreadable", "short_file", "long_line", "port",  "long_password", "overflow",    "utf8",
+    "host",       "password",   "line_ends", "utf16", "zero_byte",     "service_user"};
 
 // "issue@line:count", plus " empties N from L" when the finding empties values.
 std::vector<std::string> summary(const Report& report) {

@@ -11,13 +11,30 @@ namespace {
 
 constexpr std::size_t kShortLine = 110;
 
-// Up to the first full stop or semicolon, and no longer than a journal line should be.
+// Up to the first full stop or semicolon outside a quoted text, and no longer than a journal
+// line should be, but never without the first quoted text: it names what the warning is about.
 std::string first_sentence(std::string_view message) {
-    message = message.substr(0, std::min(message.find(". "), message.find("; ")));
+    bool quoted = false;
+    std::size_t end = message.size();
+    std::size_t first_quote_end = 0;
+    for (std::size_t i = 0; i < message.size() && end == message.size(); ++i) {
+        if (message[i] == '\\') {
+            ++i;
+        } else if (message[i] == '"') {
+            quoted = !quoted;
+            if (!quoted && first_quote_end == 0) first_quote_end = i + 1;
+        } else if (!quoted && i + 1 < message.size() && message[i + 1] == ' ' &&
+                   (message[i] == '.' || message[i] == ';')) {
+            end = i;
+        }
+    }
+    message = message.substr(0, end);
     if (message.size() <= kShortLine) return std::string(message);
-    const std::size_t blank = message.rfind(' ', kShortLine);
-    return std::string(message.substr(0, blank == std::string_view::npos ? kShortLine : blank)) +
-           " ...";
+    std::size_t cut = message.rfind(' ', kShortLine);
+    if (cut == std::string_view::npos) cut = kShortLine;
+    cut = std::max(cut, first_quote_end);
+    if (cut >= message.size()) return std::string(message);
+    return std::string(message.substr(0, cut)) + " ...";
 }
 
 }  // namespace

@@ -222,7 +222,7 @@ class VirtualHost {
     int run() {
         errno = 0;
         listener_ = platform::listen_loopback(opt_.port, &port_);
-        if (listener_ == platform::kNoSocket) return fail(cannot_listen(errno));
+        if (listener_ == platform::kNoSocket) return fail(cannot_listen(opt_.port, errno));
         say("listening on 127.0.0.1:" + std::to_string(port_) + ", waiting for the client");
         if (!opt_.ready_file.empty()) {
             const std::string why =
@@ -315,8 +315,8 @@ class VirtualHost {
         return 1;
     }
 
-    static std::string cannot_listen(int error) {
-        std::string why = "cannot listen on 127.0.0.1";
+    static std::string cannot_listen(std::uint16_t port, int error) {
+        std::string why = "cannot listen on 127.0.0.1:" + std::to_string(port);
         if (error == 0) return why + ": the system refused the port";
         why += ": " + std::string(std::strerror(error));
         if (error == EADDRINUSE)
