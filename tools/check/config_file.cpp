@@ -23,30 +23,21 @@ std::string shown(const std::string& name) {
     return toolkit::escaped(name, toolkit::Policy::name);
 }
 
-// Why the file cannot be read, in words.
+// Why the file cannot be read, and what travo would do with it where that is not plain.
 std::string reason(const FileBytes& file) {
+    const std::string why = toolkit::why_unreadable(file);
     switch (file.kind) {
-        case FileBytes::Kind::missing:
-            return "the file does not exist";
-        case FileBytes::Kind::directory:
-            return "it is a directory";
-        case FileBytes::Kind::permission:
-            return "permission denied";
         case FileBytes::Kind::fifo:
-            return "it is a named pipe (FIFO), not a file; travo would wait there until a "
-                   "program writes to it, and then read what it writes";
+            return why + "; travo would wait there until a program writes to it, and then read "
+                         "what it writes";
         case FileBytes::Kind::socket:
-            return "it is a socket, not a file; travo cannot read its configuration from it";
+            return why + "; travo cannot read its configuration from it";
         case FileBytes::Kind::device:
-            return "it is a device, not a file; travo would read from it as long as it gives "
-                   "bytes, which may never finish";
-        case FileBytes::Kind::loop:
-            return "it is a symbolic link that leads back to itself (a loop)";
-        case FileBytes::Kind::read:
-        case FileBytes::Kind::failed:
-            break;
+            return why + "; travo would read from it as long as it gives bytes, which may never "
+                         "finish";
+        default:
+            return why;
     }
-    return "reading the file failed" + (file.why.empty() ? "" : " (" + file.why + ")");
 }
 
 // What to do about it; `path` as given, `name` as the report calls it.

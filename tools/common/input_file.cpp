@@ -118,4 +118,28 @@ FileBytes read_bounded(const std::string& path, std::size_t limit) {
     return out;
 }
 
+std::string why_unreadable(const FileBytes& file) {
+    switch (file.kind) {
+        case FileBytes::Kind::read:
+            return {};
+        case FileBytes::Kind::missing:
+            return "the file does not exist";
+        case FileBytes::Kind::directory:
+            return "it is a directory";
+        case FileBytes::Kind::permission:
+            return "permission denied";
+        case FileBytes::Kind::fifo:
+            return "it is a named pipe (FIFO), not a file";
+        case FileBytes::Kind::socket:
+            return "it is a socket, not a file";
+        case FileBytes::Kind::device:
+            return "it is a device, not a file";
+        case FileBytes::Kind::loop:
+            return "it is a symbolic link that leads back to itself (a loop)";
+        case FileBytes::Kind::failed:
+            break;
+    }
+    return "reading the file failed" + (file.why.empty() ? "" : " (" + file.why + ")");
+}
+
 }  // namespace toolkit

@@ -20,4 +20,8 @@ struct FileBytes {
 // at all.
 FileBytes read_bounded(const std::string& path, std::size_t limit);
 
+// Why a file could not be read, in words: "the file does not exist", "it is a named pipe (FIFO),
+// not a file", ...; empty for a file that was read.
+std::string why_unreadable(const FileBytes& file);
+
 }  // namespace toolkit

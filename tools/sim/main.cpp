@@ -330,29 +330,18 @@ class VirtualHost {
             "the script " + toolkit::escaped(opt_.script, toolkit::Policy::name);
         const toolkit::FileBytes file = toolkit::read_bounded(opt_.script, kScriptLimit);
         using Kind = toolkit::FileBytes::Kind;
-        switch (file.kind) {
-            case Kind::read:
-                if (file.more)
-                    return name + " is longer than " + std::to_string(kScriptLimit / 1024) +
-                           " KiB; give the commands on standard input instead";
-                script_.str(file.bytes);
-                return {};
-            case Kind::missing:
-                return "cannot read " + name + ": it does not exist";
-            case Kind::directory:
-                return name + " is a directory";
-            case Kind::permission:
-                return "cannot read " + name + ": permission denied";
-            case Kind::fifo:
-            case Kind::socket:
-            case Kind::device:
-                return name + " is not a regular file; give a pipe's commands on standard input";
-            case Kind::loop:
-                return name + " is a symbolic link that leads back to itself (a loop)";
-            case Kind::failed:
-                break;
+        if (file.kind != Kind::read) {
+            const bool stream = file.kind == Kind::fifo || file.kind == Kind::socket ||
+                                file.kind == Kind::device;
+            return "cannot read " + name + ": " + toolkit::why_unreadable(file) +
+                   (stream ? "; give a pipe's commands on standard input" : "");
         }
-        return "cannot read " + name + ": " + file.why;
+        if (file.more) {
+            return name + " is longer than " + std::to_string(kScriptLimit / 1024) +
+                   " KiB; give the commands on standard input instead";
+        }
+        script_.str(file.bytes);
+        return {};
     }
 
     // The snapshots a script will take are claimed before listening, as the options' files are.
