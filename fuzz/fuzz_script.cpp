@@ -39,16 +39,6 @@ bool control_free(std::string_view s) {
     return true;
 }
 
-bool utf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n =
-            static_cast<unsigned char>(s[i]) < 0x80 ? 1 : toolkit::utf8_length(s, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
 // The words of the input, split at its blanks and line ends, as a tool's argv: the reader either
 // takes them or names one mistake in a short line.
 void read_as_options(const std::string& bytes) {
@@ -137,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {Policy::quoted, Policy::name, Policy::shell, Policy::windows1252, Policy::xml}) {
         const std::string out = toolkit::escaped(bytes, p);
         if (!control_free(out)) fail("control byte after escaping", static_cast<int>(p));
-        if (p != Policy::quoted && !utf8(out)) fail("escaped text not UTF-8", static_cast<int>(p));
+        if (p != Policy::quoted && !toolkit::well_formed_utf8(out))
+            fail("escaped text not UTF-8", static_cast<int>(p));
     }
     read_as_options(bytes);
     return 0;

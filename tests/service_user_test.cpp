@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <string>
 
+#include "tests/support/folder.h"
 #include "tools/check/checker.h"
 #include "tools/check/service_user.h"
 
@@ -20,31 +20,17 @@ namespace {
 namespace fs = std::filesystem;
 
 // A well-formed configuration in a fresh folder of mode 0755.
-class ConfigFolder {
+class ConfigFolder : public testsupport::Folder {
   public:
     ConfigFolder() {
-        std::random_device random;
-        path_ = fs::temp_directory_path() / ("travo-user-" + std::to_string(random()));
-        fs::create_directories(path_);
-        fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read |
-                                   fs::perms::group_exec | fs::perms::others_read |
-                                   fs::perms::others_exec);
+        fs::permissions(path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
         std::ofstream out(file(), std::ios::binary);
         for (int line = 1; line <= 36; ++line)
             out << (line == 2 ? "127.0.0.1" : line == 5 ? "29999" : "") << "\n";
     }
-    ~ConfigFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ConfigFolder(const ConfigFolder&) = delete;
-    ConfigFolder& operator=(const ConfigFolder&) = delete;
-
-    std::string file() const { return (path_ / "my cfg;x.travo").string(); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
+    std::string file() const { return *this / "my cfg;x.travo"; }
 };
 
 #ifdef __linux__

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/folder.h"
 #include "tools/common/escape.h"
 #include "tools/common/numbers.h"
 #include "tools/common/options.h"
@@ -27,16 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using toolkit::Policy;
-
-bool well_formed_utf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n =
-            static_cast<unsigned char>(s[i]) < 0x80 ? 1 : toolkit::utf8_length(s, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
 
 bool has_control(const std::string& s) {
     return std::any_of(s.begin(), s.end(), [](char c) {
@@ -99,7 +90,7 @@ TEST(Escape, AnyBytesGiveOneLineAndWellFormedText) {
             const std::string out = toolkit::escaped(in, p);
             EXPECT_FALSE(has_control(out)) << static_cast<int>(p);
             if (p != Policy::terminal && p != Policy::quoted) {
-                EXPECT_TRUE(well_formed_utf8(out)) << static_cast<int>(p);
+                EXPECT_TRUE(toolkit::well_formed_utf8(out)) << static_cast<int>(p);
             }
         }
     }
@@ -183,33 +174,7 @@ TEST(Options, BothFormsAndEveryCarelessValue) {
     EXPECT_TRUE(numbers.flag);
 }
 
-// A folder of its own for each test, removed afterwards.
-class Folder {
-  public:
-    Folder() {
-        std::random_device random;
-        path_ = fs::temp_directory_path() / ("travo-kit-" + std::to_string(random()));
-        fs::create_directories(path_);
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-  private:
-    fs::path path_;
-};
+using testsupport::Folder;
 
 std::string read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -321,13 +286,13 @@ TEST(RunFiles, WritesNewAndRegularFilesWholeAndLeavesNothingBehind) {
     EXPECT_EQ(read(dir / "new.svg"), "two");
     EXPECT_NE(files.claim(dir / "./new.svg", "the ready file"), "");
 
+#ifndef _WIN32
+    // Windows limits the whole path instead.
     const std::string long_name = std::string(250, 'a') + ".svg";
     EXPECT_EQ(files.write(dir / long_name, "long", "the picture"), "");
     EXPECT_EQ(read(dir / long_name), "long");
     const std::string too_long = std::string(300, 'b') + ".svg";
     const std::string why = files.write(dir / too_long, "x", "the picture");
-    EXPECT_NE(why, "");
-#ifndef _WIN32
     EXPECT_NE(why.find("File name too long"), std::string::npos) << why;
 
     write(dir / "secret.svg", "old");

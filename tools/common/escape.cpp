@@ -52,22 +52,15 @@ std::size_t showable_utf8(std::string_view s, std::size_t i) {
     return n;
 }
 
-bool all_utf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8_length(s, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
-std::string terminal(std::string_view bytes, bool in_quotes) {
+// Printable ASCII as it stands; '\\' and the `quote` character (none for 0) after a '\\'; every
+// other byte as \xNN. Between the quotes, if any.
+std::string backslashed(std::string_view bytes, char quote) {
     std::string out;
     out.reserve(bytes.size() + 2);
-    if (in_quotes) out += '"';
+    if (quote != 0) out += quote;
     for (const char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        if (ch == '\\' || (in_quotes && ch == '"')) {
+        if (ch == '\\' || (quote != 0 && ch == quote)) {
             out += '\\';
             out += ch;
         } else if (b < 0x20 || b >= 0x7F) {
@@ -76,7 +69,7 @@ std::string terminal(std::string_view bytes, bool in_quotes) {
             out += ch;
         }
     }
-    if (in_quotes) out += '"';
+    if (quote != 0) out += quote;
     return out;
 }
 
@@ -105,7 +98,7 @@ std::string shell(std::string_view bytes) {
     // A word that starts with '-' would be read as an option.
     const std::string lead = bytes.front() == '-' ? "./" : "";
     bool safe = true;
-    bool plain = all_utf8(bytes);
+    bool plain = well_formed_utf8(bytes);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         safe = safe && shell_safe(bytes[i]);
         plain = plain && showable_utf8(bytes, i) != 0;
@@ -122,19 +115,7 @@ std::string shell(std::string_view bytes) {
         return out + "'";
     }
     // Bytes a terminal cannot show or a paste cannot carry: the $'...' form spells each one.
-    std::string out = lead + "$'";
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '\\' || c == '\'') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b >= 0x7F) {
-            hex_byte(out, b);
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
+    return lead + "$" + backslashed(bytes, '\'');
 }
 
 std::string decoded(std::string_view bytes) {
@@ -152,7 +133,7 @@ std::string decoded(std::string_view bytes) {
 }
 
 std::string xml(std::string_view bytes) {
-    const bool utf8 = all_utf8(bytes);
+    const bool utf8 = well_formed_utf8(bytes);
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
@@ -210,6 +191,15 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
     return 0;
 }
 
+bool well_formed_utf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8_length(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 std::string windows1252_to_utf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -223,9 +213,9 @@ std::string windows1252_to_utf8(std::string_view text) {
 std::string escaped(std::string_view bytes, Policy policy) {
     switch (policy) {
         case Policy::terminal:
-            return terminal(bytes, false);
+            return backslashed(bytes, 0);
         case Policy::quoted:
-            return terminal(bytes, true);
+            return backslashed(bytes, '"');
         case Policy::name:
             return name(bytes);
         case Policy::shell:
@@ -235,7 +225,7 @@ std::string escaped(std::string_view bytes, Policy policy) {
         case Policy::xml:
             return xml(bytes);
     }
-    return terminal(bytes, false);
+    return backslashed(bytes, 0);
 }
 
 std::string escaped_start(std::string_view bytes, Policy policy, std::size_t most) {

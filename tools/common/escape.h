@@ -37,5 +37,6 @@ std::string windows1252_to_utf8(std::string_view text);
 
 // Length of the well-formed multi-byte UTF-8 sequence at `i` (2 to 4), or 0.
 std::size_t utf8_length(std::string_view text, std::size_t i);
+bool well_formed_utf8(std::string_view text);
 
 }  // namespace toolkit

@@ -13,6 +13,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -179,28 +180,33 @@ int write_all(int fd, std::string_view bytes) {
 // Holds the signals that end a tool while the temporary file exists, so that an interrupt
 // comes after the rename or the clean-up, never between.
 class SignalsHeld {
-#ifdef _WIN32
   public:
-    SignalsHeld() = default;
-#else
-  public:
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, s);
-        pthread_sigmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~SignalsHeld() {
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-
-  private:
-    sigset_t previous_;
-#endif
-  public:
+    SignalsHeld();
+    ~SignalsHeld();
     SignalsHeld(const SignalsHeld&) = delete;
     SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+#ifndef _WIN32
+    sigset_t previous_;
+#endif
 };
+
+#ifdef _WIN32
+// Windows has no such signals to hold.
+SignalsHeld::SignalsHeld() = default;
+SignalsHeld::~SignalsHeld() = default;
+#else
+SignalsHeld::SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, s);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+SignalsHeld::~SignalsHeld() {
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+#endif
 
 // Writes a temporary file in the target's folder and renames it over the target: the reason
 // when that failed, else empty.
