@@ -48,6 +48,12 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
         {Policy::name, "caf\xC3\xA9\n.svg", "caf\xC3\xA9\\x0A.svg"},
         {Policy::name, "\xE9t\xE9", "\\xE9t\\xE9"},
         {Policy::name, "\xC2\x9B[2J", "\\xC2\\x9B[2J"},
+        // A mark that turns the text around would hide what the name ends in.
+        {Policy::name, "p\xE2\x80\xAEgvs.travo", "p\\xE2\\x80\\xAEgvs.travo"},
+        {Policy::name,
+         "a\xE2\x80\x8B"
+         "b\xEF\xBB\xBF",
+         "a\\xE2\\x80\\x8Bb\\xEF\\xBB\\xBF"},
         {Policy::name, "\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"},
         {Policy::name, "C:\\travo\\p.svg", "C:\\travo\\p.svg"},
         // A word that pastes into a shell as it stands, and runs nothing.

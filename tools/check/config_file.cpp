@@ -19,8 +19,9 @@ namespace {
 
 using toolkit::FileBytes;
 
+// A name as a message shows it; a name that cannot be read may be as long as a command line.
 std::string shown(const std::string& name) {
-    return toolkit::escaped(name, toolkit::Policy::name);
+    return toolkit::escaped_start(name, toolkit::Policy::name, 200);
 }
 
 // Why the file cannot be read, and what travo would do with it where that is not plain.
@@ -28,13 +29,15 @@ std::string reason(const FileBytes& file) {
     const std::string why = toolkit::why_unreadable(file);
     switch (file.kind) {
         case FileBytes::Kind::fifo:
-            return why + "; travo would wait there until a program writes to it, and then read "
-                         "what it writes";
+            return why +
+                   "; travo would wait there until a program writes to it, and then read "
+                   "what it writes";
         case FileBytes::Kind::socket:
             return why + "; travo cannot read its configuration from it";
         case FileBytes::Kind::device:
-            return why + "; travo would read from it as long as it gives bytes, which may never "
-                         "finish";
+            return why +
+                   "; travo would read from it as long as it gives bytes, which may never "
+                   "finish";
         default:
             return why;
     }

@@ -42,14 +42,24 @@ std::uint32_t windows1252(unsigned char b) {
     return b;
 }
 
+// Characters that show nothing yet change what a terminal shows around them: C1 controls,
+// zero-width characters, line and paragraph separators, and the marks that turn text around.
+bool invisible(std::uint32_t cp) {
+    return (cp >= 0x80 && cp < 0xA0) || cp == 0x61C || (cp >= 0x200B && cp <= 0x200F) ||
+           (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x206F) || cp == 0xFEFF;
+}
+
 // The length of the UTF-8 character at `i` that may stand as it is: 1 for printable ASCII, the
-// sequence's length for any other well-formed character but the C1 controls; 0 otherwise.
+// sequence's length for any other well-formed character that shows; 0 otherwise.
 std::size_t showable_utf8(std::string_view s, std::size_t i) {
     const auto b = static_cast<unsigned char>(s[i]);
     if (b < 0x80) return control(b) ? 0 : 1;
     const std::size_t n = utf8_length(s, i);
-    if (n == 2 && b == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) return 0;
-    return n;
+    if (n == 0 || n == 4) return n;
+    std::uint32_t cp = b & (n == 2 ? 0x1Fu : 0x0Fu);
+    for (std::size_t k = 1; k < n; ++k)
+        cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+    return invisible(cp) ? 0 : n;
 }
 
 // Printable ASCII as it stands; '\\' and the `quote` character (none for 0) after a '\\'; every

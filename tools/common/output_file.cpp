@@ -35,8 +35,9 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY;
 // As many links as the system follows before it calls them a loop.
 constexpr int kMaxLinks = 40;
 
+// A name as a message shows it; a name may be as long as a command line.
 std::string shown(const std::string& path) {
-    return escaped(path, Policy::name);
+    return escaped_start(path, Policy::name, 200);
 }
 
 bool travo_name(const fs::path& path) {
@@ -97,20 +98,30 @@ std::string access_denied(const fs::path& path, int mode) {
 }
 #endif
 
-// What is at the end of the name: why it may not be written, else empty.
+// What is at the end of the name: why it may not be written, else empty. `target` is where the
+// bytes go: the file itself as the system reaches it through any links, or for a name that
+// leads nowhere yet, where the end of its chain of links would be.
 std::string kind_refusal(const std::string& path, const std::string& subject, fs::path& target,
                          bool& exists) {
-    const auto end = follow_links(path);
-    if (!end) return subject + " is a symbolic link that leads back to itself (a loop)";
-    target = *end;
+    const std::string cannot = "cannot write " + subject + ": ";
+    const std::string loop = subject + " is a symbolic link that leads back to itself (a loop)";
+    std::error_code error;
+    fs::file_status status = fs::status(path, error);
+    if (error == std::errc::too_many_symbolic_link_levels) return loop;
+    exists = fs::exists(status);
+    if (exists) {
+        target = fs::canonical(path, error);
+        if (error) target = path;
+    } else {
+        const auto end = follow_links(path);
+        if (!end) return loop;
+        target = *end;
+        status = fs::status(target, error);
+    }
     if (travo_name(target)) {
         return subject + " leads to " + shown(target.string()) +
                ", a configuration file (*.travo); give it a name of its own";
     }
-    std::error_code error;
-    const fs::file_status status = fs::status(target, error);
-    exists = fs::exists(status);
-    const std::string cannot = "cannot write " + subject + ": ";
     if (error && status.type() != fs::file_type::not_found) return cannot + error.message();
     switch (status.type()) {
         case fs::file_type::not_found:
