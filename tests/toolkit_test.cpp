@@ -247,14 +247,19 @@ TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
     fs::create_symlink("loop-a", dir / "loop-b");
     fs::create_symlink("run.script", dir / "to-script.svg");
     fs::create_symlink("x.travo", dir / "to-travo.svg");
-    cases.insert(cases.end(), {
-                                  {dir / "fifo", "is a named pipe (FIFO)"},
-                                  {socket_path, "is a socket"},
-                                  {"/dev/null", "is a device"},
-                                  {dir / "loop-a", "leads back to itself"},
-                                  {dir / "to-script.svg", "is the script"},
-                                  {dir / "to-travo.svg", "a configuration file (*.travo)"},
-                              });
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    cases.insert(cases.end(),
+                 {
+                     {dir / "fifo", "is a named pipe (FIFO)"},
+                     // A pipe has no path a link could be resolved to.
+                     {"/dev/fd/" + std::to_string(pipe_ends[1]), "is a named pipe (FIFO)"},
+                     {socket_path, "is a socket"},
+                     {"/dev/null", "is a device"},
+                     {dir / "loop-a", "leads back to itself"},
+                     {dir / "to-script.svg", "is the script"},
+                     {dir / "to-travo.svg", "a configuration file (*.travo)"},
+                 });
     if (::geteuid() != 0) {
         fs::create_directory(dir / "shut");
         fs::permissions(dir / "shut", fs::perms::owner_read | fs::perms::owner_exec);
@@ -277,6 +282,8 @@ TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
     EXPECT_EQ(read(dir / "quintaro.travo"), "config");
 #ifndef _WIN32
     ::close(s);
+    ::close(pipe_ends[0]);
+    ::close(pipe_ends[1]);
 #endif
 }
 

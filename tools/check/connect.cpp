@@ -172,9 +172,9 @@ ConnectReport Session::no_version(int received) const {
                 return report(Outcome::keep_alives_only,
                               during_ + "sent only keep-alives (" + std::to_string(n) +
                                   ") and no version within " + seconds_text(limit_) +
-                                  ": it speaks InSim but did not answer travo's request for its "
-                                  "version, as a host does; an InSim relay or another program "
-                                  "may listen on that port");
+                                  ": it speaks InSim but, unlike a host, did not answer travo's "
+                                  "request for its version; an InSim relay or another InSim "
+                                  "program may listen on that port");
             }
             return report(Outcome::no_answer,
                           during_ + "sent no answer within " + seconds_text(limit_) +

@@ -110,8 +110,10 @@ std::string kind_refusal(const std::string& path, const std::string& subject, fs
     if (error == std::errc::too_many_symbolic_link_levels) return loop;
     exists = fs::exists(status);
     if (exists) {
-        target = fs::canonical(path, error);
-        if (error) target = path;
+        // A pipe or a socket has no path of its own to resolve (/proc/self/fd/1).
+        std::error_code unresolved;
+        target = fs::canonical(path, unresolved);
+        if (unresolved) target = path;
     } else {
         const auto end = follow_links(path);
         if (!end) return loop;
