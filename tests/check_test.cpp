@@ -660,3 +660,19 @@ TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
 }
 
 }  // namespace
+
+// Players never see the admin password: its UTF-8 is about the bytes the host compares.
+TEST(Check, AUtf8AdminPasswordIsAboutTheHostsPasswordNotPlayers) {
+    const Report report = travo_check::check_contents(config_text({{8,
+                                                                    "contrase\xC3\xB1"
+                                                                    "a"}}),
+                                                      "f.travo");
+    ASSERT_EQ(summary(report), (std::vector<std::string>{"utf8@8:1"}));
+    const travo_check::Finding& f = report.findings.front();
+    EXPECT_EQ(f.message.find("players"), std::string::npos) << f.message;
+    EXPECT_NE(f.message.find("the host takes them only when its own password is the same bytes"),
+              std::string::npos)
+        << f.message;
+    EXPECT_EQ(f.message.find("\\xC3"), std::string::npos) << f.message;
+    EXPECT_NE(f.fix.find("ASCII"), std::string::npos) << f.fix;
+}

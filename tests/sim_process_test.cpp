@@ -239,6 +239,27 @@ TEST(SimUsage, BadOptionsAndUnusableFilesEndItBeforeItListens) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing.script")));
 }
 
+// A port that is taken is said with the system's reason, and the port.
+TEST(SimUsage, APortInUseIsSaidWithItsReason) {
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    const std::string port = std::to_string(ntohs(a.sin_port));
+    TempDir dir;
+    const ProcessResult r =
+        testsupport::run_process({TRAVO_SIM_BINARY, {"--port", port}, dir.path()}, kLimit);
+    ::close(taken);
+    EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "cannot listen on 127.0.0.1:" + port +
+                                    ": Address already in use (another program listens there"))
+        << r.err;
+}
+
 TEST(SimScript, ABadLineEndsTheRunNamingItsLine) {
     struct Case {
         std::string line;

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -75,6 +76,8 @@ std::string fix(const FileBytes& file, const std::string& path, const Options& o
         case FileBytes::Kind::failed:
             break;
     }
+    if (file.error == ENAMETOOLONG)
+        return "give a shorter name: the system takes at most 255 bytes a name";
     return "check the disk and the file, or write the file anew from the example";
 }
 

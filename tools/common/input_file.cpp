@@ -33,6 +33,7 @@ FileBytes::Kind kind_of_error(int error) {
 FileBytes failed(FileBytes::Kind kind, int error = 0) {
     FileBytes out;
     out.kind = kind;
+    out.error = error;
     if (error != 0) out.why = std::strerror(error);
     return out;
 }

@@ -13,6 +13,7 @@ struct FileBytes {
     std::string bytes;  // at most the limit
     bool more = false;  // the file goes on after `bytes`
     std::string why;    // the system's reason, for `failed`
+    int error = 0;      // its errno, where the system gave one
 };
 
 // Reads `path`, or standard input for "-" and for a path that names the pipe standard input

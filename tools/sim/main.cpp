@@ -331,14 +331,14 @@ class VirtualHost {
         const toolkit::FileBytes file = toolkit::read_bounded(opt_.script, kScriptLimit);
         using Kind = toolkit::FileBytes::Kind;
         if (file.kind != Kind::read) {
-            const bool stream = file.kind == Kind::fifo || file.kind == Kind::socket ||
-                                file.kind == Kind::device;
+            const bool stream =
+                file.kind == Kind::fifo || file.kind == Kind::socket || file.kind == Kind::device;
             return "cannot read " + name + ": " + toolkit::why_unreadable(file) +
                    (stream ? "; give a pipe's commands on standard input" : "");
         }
         if (file.more) {
-            return name + " is longer than " + std::to_string(kScriptLimit / 1024) +
-                   " KiB; give the commands on standard input instead";
+            return name + " is longer than " + std::to_string(kScriptLimit / 1024 / 1024) +
+                   " MiB; give the commands on standard input instead";
         }
         script_.str(file.bytes);
         return {};
