@@ -68,7 +68,7 @@ std::string fix(const FileBytes& file, const std::string& path, const Options& o
         case FileBytes::Kind::fifo:
         case FileBytes::Kind::socket:
         case FileBytes::Kind::device:
-            return "give travo-check the regular file that travo reads, \"" +
+            return "give " + std::string(kTool.name()) + " the regular file that travo reads, \"" +
                    std::string(app::kConfigFileName) + "\" in travo's directory";
         case FileBytes::Kind::loop:
             return "point the link at the configuration file, or put the file in its place";

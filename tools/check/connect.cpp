@@ -129,11 +129,10 @@ std::optional<ConnectReport> Session::open(const app::ConfigValues& values) {
 }
 
 ConnectReport Session::stopped_reading() const {
-    return report(Outcome::no_answer, during_ +
-                                          "stopped reading what travo-check sent and gave no "
-                                          "version within " +
-                                          seconds_text(limit_) +
-                                          ": the host is overloaded or not an InSim host");
+    return report(Outcome::no_answer,
+                  during_ + "stopped reading what " + std::string(kTool.name()) +
+                      " sent and gave no version within " + seconds_text(limit_) +
+                      ": the host is overloaded or not an InSim host");
 }
 
 // Bytes that never made a whole record: the start of the version or a keep-alive that the host

@@ -438,7 +438,8 @@ class VirtualHost {
             if (clients_.size() >= kMaxClients) {
                 platform::close_socket(s);
                 say("a client was refused: " + std::to_string(kMaxClients) +
-                    " clients are connected, the most travo-sim serves at once");
+                    " clients are connected, the most " + std::string(kTool.name()) +
+                    " serves at once");
                 continue;
             }
             platform::set_no_delay(s);
@@ -767,8 +768,8 @@ int main(int argc, char** argv) {
     if (!operands.empty()) {
         return output.status(kTool.usage_error(
             "unexpected argument " +
-            toolkit::escaped_start(operands.front(), toolkit::Policy::quoted, 60) +
-            ": travo-sim takes options only"));
+            toolkit::escaped_start(operands.front(), toolkit::Policy::quoted, 60) + ": " +
+            std::string(kTool.name()) + " takes options only"));
     }
     if (help) {
         std::cout << kHelp;
