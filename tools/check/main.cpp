@@ -14,7 +14,6 @@
 #include "tools/check/connect.h"
 #include "tools/check/picture.h"
 #include "tools/common/escape.h"
-#include "tools/common/numbers.h"
 #include "tools/common/options.h"
 #include "tools/common/output_file.h"
 #include "tools/common/standard_output.h"
@@ -59,27 +58,20 @@ struct Arguments {
 // The arguments, or the exit status of a usage error.
 std::variant<Arguments, int> parse_arguments(int argc, char** argv) {
     Arguments a;
-    const auto flag = [](bool& set) { return [&set](const std::string&) { return set = true; }; };
     const std::vector<toolkit::Option> options = {
-        {"--connect", "", flag(a.connect)},
-        {"--brief", "", flag(a.brief)},
-        {"--help", "", flag(a.help)},
-        {"-h", "", flag(a.help)},
-        {"--version", "", flag(a.version)},
-        {"--picture", "the name of the picture",
-         [&](const std::string& v) {
-             a.picture = v;
-             return true;
-         }},
-        {"--timeout", "seconds from 0.1 to 3600",
-         [&](const std::string& v) {
-             const auto seconds = toolkit::parse_number(v, 0.1, 3600, false);
-             if (!seconds) return false;
-             // chrono's rounding, not std::llround: that would make the program need libm.
-             a.timeout = std::chrono::round<std::chrono::milliseconds>(
-                 std::chrono::duration<double>(*seconds));
-             return a.timeout_given = true;
-         }},
+        toolkit::flag("--connect", a.connect),
+        toolkit::flag("--brief", a.brief),
+        toolkit::flag("--help", a.help),
+        toolkit::flag("-h", a.help),
+        toolkit::flag("--version", a.version),
+        toolkit::text("--picture", "the name of the picture", a.picture),
+        toolkit::number("--timeout", 0.1, 3600, false, "seconds",
+                        [&](double seconds) {
+                            // chrono's rounding, not std::llround: that would need libm.
+                            a.timeout = std::chrono::round<std::chrono::milliseconds>(
+                                std::chrono::duration<double>(seconds));
+                            a.timeout_given = true;
+                        }),
     };
     std::vector<std::string> operands;
     if (const std::string why = toolkit::read_options(argc, argv, options, operands); !why.empty())

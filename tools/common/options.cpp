@@ -1,6 +1,9 @@
 #include "tools/common/options.h"
 
+#include <utility>
+
 #include "tools/common/escape.h"
+#include "tools/common/numbers.h"
 
 namespace toolkit {
 namespace {
@@ -17,6 +20,26 @@ std::string shown(std::string_view word) {
 }
 
 }  // namespace
+
+Option flag(std::string_view name, bool& set) {
+    return {name, "", [&set](const std::string&) { return set = true; }};
+}
+
+Option text(std::string_view name, std::string needs, std::string& set) {
+    return {name, std::move(needs), [&set](const std::string& value) {
+                set = value;
+                return true;
+            }};
+}
+
+Option number(std::string_view name, double min, double max, bool whole, std::string_view unit,
+              std::function<void(double)> set) {
+    return {name, range_words(min, max, whole, unit), [=](const std::string& value) {
+                const auto n = parse_number(value, min, max, whole);
+                if (n) set(*n);
+                return n.has_value();
+            }};
+}
 
 std::string read_options(int argc, const char* const* argv, const std::vector<Option>& options,
                          std::vector<std::string>& operands) {

@@ -18,6 +18,14 @@ struct Option {
     bool secret = false;
 };
 
+// A flag that sets `set`.
+Option flag(std::string_view name, bool& set);
+// An option whose value is any text, kept in `set`.
+Option text(std::string_view name, std::string needs, std::string& set);
+// A number option: finite, within its range, whole where it counts things; `set` takes it.
+Option number(std::string_view name, double min, double max, bool whole, std::string_view unit,
+              std::function<void(double)> set);
+
 // Reads argv[1] onwards in order. An option's value may not be empty (an unset variable is a
 // mistake), nor, as a separate word, another option of the table (a forgotten value). Every word
 // that is no option goes to `operands`, all of them after "--". The reason for a usage error,

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -22,7 +21,6 @@
 #include "tools/common/escape.h"
 #include "tools/common/input_file.h"
 #include "tools/common/messages.h"
-#include "tools/common/numbers.h"
 #include "tools/common/options.h"
 #include "tools/common/output_file.h"
 #include "tools/common/standard_output.h"
@@ -708,16 +706,6 @@ bool stdout_is_terminal() {
 #endif
 }
 
-// A number option: finite, within its range, whole where it counts things.
-toolkit::Option number_option(std::string_view name, double min, double max, bool whole,
-                              const char* unit, std::function<void(double)> set) {
-    return {name, toolkit::range_words(min, max, whole, unit), [=](const std::string& v) {
-                const auto n = toolkit::parse_number(v, min, max, whole);
-                if (n) set(*n);
-                return n.has_value();
-            }};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -728,38 +716,32 @@ int main(int argc, char** argv) {
     opt.ansi = stdout_is_terminal();
     bool help = false;
     bool version = false;
-    const auto flag = [](bool& set) { return [&set](const std::string&) { return set = true; }; };
-    const auto text = [](std::string& set) {
-        return [&set](const std::string& v) {
-            set = v;
-            return true;
-        };
-    };
+    using toolkit::flag;
+    using toolkit::number;
+    using toolkit::text;
     const std::vector<toolkit::Option> options = {
-        {"--help", "", flag(help)},
-        {"-h", "", flag(help)},
-        {"--version", "", flag(version)},
-        number_option("--port", 0, 65535, true, "",
-                      [&](double v) { opt.port = static_cast<std::uint16_t>(v); }),
-        number_option("--insim-version", 0, 65535, true, "",
-                      [&](double v) { opt.insim_version = static_cast<std::uint16_t>(v); }),
-        number_option("--keepalive", 0, 86400, false, "seconds",
-                      [&](double v) { opt.keepalive = v; }),
-        number_option("--cars", 0, 8, true, "", [&](double v) { opt.cars = static_cast<int>(v); }),
-        number_option("--wait-client", 0, 86400, false, "seconds",
-                      [&](double v) { opt.wait_client = v; }),
+        flag("--help", help),
+        flag("-h", help),
+        flag("--version", version),
+        number("--port", 0, 65535, true, "",
+               [&](double v) { opt.port = static_cast<std::uint16_t>(v); }),
+        number("--insim-version", 0, 65535, true, "",
+               [&](double v) { opt.insim_version = static_cast<std::uint16_t>(v); }),
+        number("--keepalive", 0, 86400, false, "seconds", [&](double v) { opt.keepalive = v; }),
+        number("--cars", 0, 8, true, "", [&](double v) { opt.cars = static_cast<int>(v); }),
+        number("--wait-client", 0, 86400, false, "seconds", [&](double v) { opt.wait_client = v; }),
         {"--admin-password", "1 to 16 bytes",
          [&](const std::string& v) {
              opt.admin_password = v;
              return v.size() <= kAdminRoom;
          },
          true},
-        {"--host-version", "a text", text(opt.version)},
-        {"--script", "the name of a file", text(opt.script)},
-        {"--snapshot", "the name of a file", text(opt.snapshot)},
-        {"--ready-file", "the name of a file", text(opt.ready_file)},
-        {"--forever", "", flag(opt.forever)},
-        {"--trace", "", flag(opt.trace)},
+        text("--host-version", "a text", opt.version),
+        text("--script", "the name of a file", opt.script),
+        text("--snapshot", "the name of a file", opt.snapshot),
+        text("--ready-file", "the name of a file", opt.ready_file),
+        flag("--forever", opt.forever),
+        flag("--trace", opt.trace),
         {"--plain", "", [&](const std::string&) { return !(opt.ansi = false); }},
     };
     std::vector<std::string> operands;
