@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -28,13 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using toolkit::Policy;
-
-bool has_control(const std::string& s) {
-    return std::any_of(s.begin(), s.end(), [](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return b < 0x20 || b == 0x7F;
-    });
-}
 
 TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
     const struct {
@@ -77,29 +69,6 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
     }
     EXPECT_EQ(toolkit::escaped_start("abcdef", Policy::terminal, 3), "abc...");
     EXPECT_EQ(toolkit::escaped_start("abc", Policy::terminal, 3), "abc");
-}
-
-// Whatever the bytes: one line for the terminal policies, well-formed UTF-8 for those that keep
-// letters.
-TEST(Escape, AnyBytesGiveOneLineAndWellFormedText) {
-    std::mt19937 random(7);
-    std::vector<std::string> inputs;
-    for (int b = 0; b < 256; ++b) inputs.emplace_back(1, static_cast<char>(b));
-    for (int n = 0; n < 2000; ++n) {
-        std::string s(random() % 12, '\0');
-        for (char& c : s) c = static_cast<char>(random() % 256);
-        inputs.push_back(s);
-    }
-    for (const std::string& in : inputs) {
-        for (const Policy p : {Policy::terminal, Policy::quoted, Policy::name, Policy::shell,
-                               Policy::windows1252, Policy::xml}) {
-            const std::string out = toolkit::escaped(in, p);
-            EXPECT_FALSE(has_control(out)) << static_cast<int>(p);
-            if (p != Policy::terminal && p != Policy::quoted) {
-                EXPECT_TRUE(toolkit::well_formed_utf8(out)) << static_cast<int>(p);
-            }
-        }
-    }
 }
 
 // A small table of options, as a tool has them.
