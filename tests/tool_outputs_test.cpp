@@ -273,6 +273,26 @@ TEST(ToolOutputs, OneRunNeverWritesOneFileTwiceOrItsScript) {
     EXPECT_FALSE(fs::exists(dir.file("a.svg")));
 }
 
+// A file given on standard input is still the run's input: no output may replace it.
+TEST(ToolOutputs, AFileOnStandardInputIsNeverAnOutput) {
+    testsupport::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string config = testsupport::config_text({{"host", "127.0.0.1"}, {"port", "1"}});
+    dir.write_file("in.svg", config);
+    dir.write_file("in.script", "snapshot in.script\nquit\n");
+    for (const std::string& command :
+         {std::string(TRAVO_CHECK_BINARY) + " --picture in.svg - < in.svg",
+          std::string(TRAVO_SIM_BINARY) + " --port 0 --snapshot in.script < in.script"}) {
+        SCOPED_TRACE(command);
+        const ProcessResult r =
+            testsupport::run_process({"/bin/sh", {"-c", command}, dir.path()}, kLimit);
+        EXPECT_TRUE(r.exited_with(2)) << testsupport::describe(r);
+        EXPECT_TRUE(contains(r.err, "read from standard input")) << r.err;
+    }
+    EXPECT_EQ(read(dir.file("in.svg")), config);
+    EXPECT_EQ(read(dir.file("in.script")), "snapshot in.script\nquit\n");
+}
+
 // Standard output that cannot be written: a full disk or a closed stream gives status 3 and a
 // line on standard error; a reader that stops early is no failure.
 TEST(ToolOutputs, StandardOutputThatCannotBeWritten) {

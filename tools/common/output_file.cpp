@@ -256,7 +256,14 @@ std::string replace(const fs::path& target, bool exists, std::string_view bytes)
 }  // namespace
 
 void RunFiles::reads(const std::string& path, std::string_view what) {
-    if (path != "-") uses_.push_back({path, std::string(what), false});
+    if (path != "-") {
+        uses_.push_back({path, std::string(what), false});
+        return;
+    }
+#ifndef _WIN32
+    // `tool - < FILE` reads FILE: the system's name of standard input leads to it.
+    uses_.push_back({"/dev/stdin", std::string(what), false, true});
+#endif
 }
 
 std::string RunFiles::claim(const std::string& path, std::string_view what) {
@@ -283,6 +290,9 @@ std::string RunFiles::check(const std::string& path, std::string_view what,
         const bool same_use = use.output && use.what == what;
         known = known || (same_use && use.path == path);
         if (same_use || !same_file(path, use.path)) continue;
+        if (use.standard_input)
+            return subject + " is " + use.what +
+                   ", read from standard input; give it a name of its own";
         return subject + " is " + (use.output ? "also " : "") + use.what + " " + shown(use.path) +
                (use.output ? "" : " itself") + "; give it a name of its own";
     }

@@ -12,8 +12,8 @@ namespace toolkit {
 
 class RunFiles {
   public:
-    // A file the run reads, such as "the configuration file": no output may be it. "-" (standard
-    // input) is no file.
+    // A file the run reads, such as "the configuration file": no output may be it. For "-",
+    // whatever standard input is, where it is a file.
     void reads(const std::string& path, std::string_view what);
 
     // Why `path` may not be written as `what` ("the picture"), or empty when it may; then it is
@@ -38,6 +38,7 @@ class RunFiles {
         std::string path;
         std::string what;
         bool output;
+        bool standard_input = false;
     };
     std::vector<Use> uses_;
 };

@@ -202,8 +202,8 @@ class VirtualHost {
     // The files are tried before listening, so that a client is never left waiting for a run
     // that cannot start: 0, or 2 with the reason printed.
     int prepare() {
+        files_.reads(opt_.script.empty() ? "-" : opt_.script, "the script");
         if (!opt_.script.empty()) {
-            files_.reads(opt_.script, "the script");
             if (const std::string why = read_script(); !why.empty()) return kTool.refuse(why);
         }
         if (!opt_.ready_file.empty()) {
