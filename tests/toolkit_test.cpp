@@ -200,6 +200,9 @@ TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
         {dir / "missing/p.svg", "the folder"},
         {dir / "run.script/p.svg", "is not a folder"},
     };
+#ifdef _WIN32
+    cases.insert(cases.end(), {{"NUL", "is a device"}, {dir / "con.svg", "is a device"}});
+#endif
 #ifndef _WIN32
     // FIFOs, sockets, devices and loops: see the table of targets in tool_outputs_test.cpp.
     fs::create_symlink("run.script", dir / "to-script.svg");

@@ -54,6 +54,21 @@ bool ends_in_separator(const std::string& path) {
 #endif
 }
 
+#ifdef _WIN32
+// NUL, CON, COM1, ...: in every folder, with any extension, Windows opens a device by that name.
+bool windows_device(const fs::path& path) {
+    std::string stem = path.filename().string();
+    stem = stem.substr(0, stem.find('.'));
+    while (!stem.empty() && (stem.back() == ' ')) stem.pop_back();
+    for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (stem == device) return true;
+    }
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+           stem[3] >= '0' && stem[3] <= '9';
+}
+#endif
+
 // The file a name leads to: the name itself, or the end of its chain of symbolic links (which
 // may not exist yet); nothing for a loop.
 std::optional<fs::path> follow_links(const fs::path& name) {
@@ -105,6 +120,11 @@ std::string kind_refusal(const std::string& path, const std::string& subject, fs
                          bool& exists) {
     const std::string cannot = "cannot write " + subject + ": ";
     const std::string loop = subject + " is a symbolic link that leads back to itself (a loop)";
+    const std::string device =
+        subject + " is a device, not a file; give the name of a new or a regular file";
+#ifdef _WIN32
+    if (windows_device(path)) return device;
+#endif
     std::error_code error;
     fs::file_status status = fs::status(path, error);
     if (error == std::errc::too_many_symbolic_link_levels) return loop;
@@ -143,7 +163,7 @@ std::string kind_refusal(const std::string& path, const std::string& subject, fs
             return subject + " is a socket, not a file; give the name of a new or a regular file";
         case fs::file_type::block:
         case fs::file_type::character:
-            return subject + " is a device, not a file; give the name of a new or a regular file";
+            return device;
         default:
             return subject + " is not a regular file; give the name of a new or a regular file";
     }
