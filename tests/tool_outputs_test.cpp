@@ -21,6 +21,7 @@
 #include "insim/builders.h"
 #include "insim/platform.h"
 #include "tests/support/process.h"
+#include "tools/common/escape.h"
 #include "tools/host_side/fake_host.h"
 
 namespace {
@@ -152,8 +153,9 @@ const Target kTargets[] = {
          a.sun_family = AF_UNIX;
          const std::string path = dir.file("socket");
          std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-         ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+         const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
          ::close(s);
+         EXPECT_TRUE(bound);
          return std::string("socket");
      },
      false, "is a socket"},
@@ -271,6 +273,22 @@ TEST(ToolOutputs, OneRunNeverWritesOneFileTwiceOrItsScript) {
     }
     EXPECT_EQ(read(dir.file("run.script")), "quit\n");
     EXPECT_FALSE(fs::exists(dir.file("a.svg")));
+}
+
+// A name the tools print inside a suggested command: bash, given the quoted word, gets the very
+// bytes back (dash has no $'...' yet).
+TEST(ToolOutputs, ShellWordsGiveTheirBytesBack) {
+    if (!fs::exists("/bin/bash")) GTEST_SKIP() << "no bash";
+    testsupport::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    for (const std::string name :
+         {"plain.svg", "my cfg;touch X", "it's", "a\nb", "\xE9t\xE9", "\x1b[2J", "-x", "$HOME"}) {
+        SCOPED_TRACE(name);
+        dir.write_file("print.sh", "printf %s " + toolkit::escaped(name, toolkit::Policy::shell));
+        const ProcessResult r =
+            testsupport::run_process({"/bin/bash", {"print.sh"}, dir.path()}, kLimit);
+        EXPECT_EQ(r.out, name.front() == '-' ? "./" + name : name);
+    }
 }
 
 // A file given on standard input is still the run's input: no output may replace it.

@@ -7,7 +7,6 @@
 #endif
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -156,27 +155,6 @@ std::string read(const std::string& path) {
 void write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
-
-#ifndef _WIN32
-// bash given the quoted word gets the very bytes back (dash has no $'...' yet).
-TEST(Escape, ShellWordsGiveTheirBytesBack) {
-    if (!fs::exists("/bin/bash")) GTEST_SKIP() << "no bash";
-    Folder dir;
-    for (const std::string name :
-         {"plain.svg", "my cfg;touch X", "it's", "a\nb", "\xE9t\xE9", "\x1b[2J", "-x", "$HOME"}) {
-        SCOPED_TRACE(name);
-        write(dir / "print.sh", "printf %s " + toolkit::escaped(name, Policy::shell));
-        std::string out;
-        if (FILE* p = ::popen(("/bin/bash " + dir / "print.sh").c_str(), "r")) {
-            char buffer[256];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-            ::pclose(p);
-        }
-        EXPECT_EQ(out, name.front() == '-' ? "./" + name : name);
-    }
-}
-#endif
 
 // What claim() refuses, each in words of its own; the file at the name is never touched.
 TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {

@@ -13,12 +13,7 @@ namespace testsupport {
 
 class Folder {
   public:
-    Folder() {
-        std::random_device random;
-        path_ = std::filesystem::temp_directory_path() /
-                ("travo-test-" + std::to_string(random()) + "-" + std::to_string(random()));
-        std::filesystem::create_directories(path_);
-    }
+    Folder() : path_(fresh_path()) { std::filesystem::create_directories(path_); }
     ~Folder() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -38,6 +33,12 @@ class Folder {
     }
 
   private:
+    static std::filesystem::path fresh_path() {
+        std::random_device random;
+        return std::filesystem::temp_directory_path() /
+               ("travo-test-" + std::to_string(random()) + "-" + std::to_string(random()));
+    }
+
     std::filesystem::path path_;
 };
 

@@ -19,10 +19,13 @@ namespace travo_check {
 #ifdef __linux__
 std::optional<bool> user_can_read(const std::string& path, const char* user) {
     if (::geteuid() != 0) return std::nullopt;
-    const passwd* entry = ::getpwnam(user);
-    if (entry == nullptr) return std::nullopt;
-    const uid_t uid = entry->pw_uid;
-    const gid_t gid = entry->pw_gid;
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> strings(16384);
+    if (::getpwnam_r(user, &entry, strings.data(), strings.size(), &found) != 0 || found == nullptr)
+        return std::nullopt;
+    const uid_t uid = entry.pw_uid;
+    const gid_t gid = entry.pw_gid;
     int count = 64;
     std::vector<gid_t> groups(static_cast<std::size_t>(count));
     if (::getgrouplist(user, gid, groups.data(), &count) < 0) {

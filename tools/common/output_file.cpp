@@ -58,7 +58,7 @@ bool ends_in_separator(const std::string& path) {
 // NUL, CON, COM1, ...: in every folder, with any extension, Windows opens a device by that name.
 bool windows_device(const fs::path& path) {
     std::string stem = path.filename().string();
-    stem = stem.substr(0, stem.find('.'));
+    if (const std::size_t dot = stem.find('.'); dot != std::string::npos) stem.resize(dot);
     while (!stem.empty() && (stem.back() == ' ')) stem.pop_back();
     for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {

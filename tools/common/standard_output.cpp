@@ -90,7 +90,7 @@ StandardOutput::StandardOutput(const Tool& tool) : buffer_(std::make_unique<Buff
         }
     }
     // A reader that went away shows as EPIPE on the write instead of ending the tool.
-    std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGPIPE, SIG_IGN);
 #endif
     std::cout.flush();
     previous_ = std::cout.rdbuf(buffer_.get());

@@ -96,7 +96,7 @@ one-line reason otherwise, 2 for a usage error or a script or output file that c
 
 constexpr toolkit::Tool kTool{"travo-sim"};
 // A script is read whole before listening; standard input has no such bound.
-constexpr std::size_t kScriptLimit = 1024 * 1024;
+constexpr std::size_t kScriptLimit = std::size_t{1024} * 1024;
 
 // Changes closer together than this are drawn once.
 constexpr std::chrono::milliseconds kRedrawPause(150);
