@@ -1,5 +1,6 @@
 // Arbitrary bytes as a virtual host's script: every line read within its bound, every command
-// either taken with values inside their ranges or refused with a short, printable reason.
+// either taken with values inside their ranges or refused with a short, printable reason; the
+// same bytes as command-line words for the option reader, and through every escaping policy.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +9,11 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "tools/common/escape.h"
+#include "tools/common/numbers.h"
+#include "tools/common/options.h"
 #include "tools/sim/commands.h"
 
 namespace {
@@ -24,6 +29,56 @@ bool printable(std::string_view s) {
         if (b < 0x20 || b >= 0x7F) return false;
     }
     return true;
+}
+
+bool control_free(std::string_view s) {
+    for (const char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) return false;
+    }
+    return true;
+}
+
+// The words of the input, split at its blanks and line ends, as a tool's argv: the reader either
+// takes them or names one mistake in a short line.
+void read_as_options(const std::string& bytes) {
+    std::vector<std::string> words{"tool"};
+    std::string word;
+    for (const char c : bytes) {
+        if (c == ' ' || c == '\n') {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    words.push_back(word);
+    std::vector<const char*> argv;
+    for (const std::string& w : words) argv.push_back(w.c_str());
+    std::string value;  // any text is a value
+    double number = 0;
+    bool flag = false;
+    const std::vector<toolkit::Option> options = {
+        {"--flag", "", [&](const std::string&) { return flag = true; }},
+        {"--value", "a value",
+         [&](const std::string& v) {
+             value = v;
+             return true;
+         }},
+        {"--port", toolkit::range_words(0, 65535, true),
+         [&](const std::string& v) {
+             const auto n = toolkit::parse_number(v, 0, 65535, true);
+             if (n) number = *n;
+             return n.has_value();
+         }},
+    };
+    std::vector<std::string> operands;
+    const std::string error =
+        toolkit::read_options(static_cast<int>(argv.size()), argv.data(), options, operands);
+    if (error.size() > 400 || !printable(error)) fail("option error long or not printable", 0);
+    if (number < 0 || number > 65535) fail("option number out of range", 0);
+    if (error.empty() && operands.size() + 1 > words.size()) fail("more operands than words", 0);
+    (void)flag;
 }
 
 }  // namespace
@@ -61,11 +116,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             command.name.empty() && command.text.empty())
             fail("empty argument taken", number);
 
-        const auto v = simscript::parse_number(line, 0, 65535, true);
+        const auto v = toolkit::parse_number(line, 0, 65535, true);
         if (v && (!std::isfinite(*v) || *v < 0 || *v > 65535 || *v != std::floor(*v)))
             fail("number out of range", number);
     }
-    const std::string shown = simscript::escaped(bytes);
+    using toolkit::Policy;
+    const std::string shown = toolkit::escaped(bytes, Policy::terminal);
     if (!printable(shown) || shown.size() > 4 * bytes.size()) fail("escaped text", number);
+    for (const Policy p :
+         {Policy::quoted, Policy::name, Policy::shell, Policy::windows1252, Policy::xml}) {
+        const std::string out = toolkit::escaped(bytes, p);
+        if (!control_free(out)) fail("control byte after escaping", static_cast<int>(p));
+        if (p != Policy::quoted && !toolkit::well_formed_utf8(out))
+            fail("escaped text not UTF-8", static_cast<int>(p));
+    }
+    read_as_options(bytes);
     return 0;
 }

@@ -169,6 +169,7 @@ int HostConnection::close_connection() {
         if (insim::is_keep_alive(current_packet.data(), current_size)) {
             insim::IS_TINY keepalive = insim::make_tiny(insim::TINY_NONE);
             if (const int sent = send_packet_until(&keepalive, deadline_ms); sent < 0) return sent;
+            ++keep_alives_answered_;
             continue;
         }
         return 0;

@@ -45,6 +45,8 @@ class HostConnection {
     static constexpr int kLate = -5;  // the peer stopped reading, or kept sending past the deadline
     static constexpr unsigned long long kNoDeadline = ~0ULL;
     int receive_packet_until(unsigned long long deadline_ms);
+    // Keep-alives answered so far on this connection.
+    unsigned long keep_alives_answered() const { return keep_alives_answered_; }
     // Bytes received that make no whole packet yet: the start of a record, or something else.
     const std::uint8_t* unframed_data() const { return framer.front(); }
     std::size_t unframed_size() const { return framer.buffered(); }
@@ -96,6 +98,7 @@ class HostConnection {
     insim::StreamFramer framer;
     std::array<std::uint8_t, 512> current_packet{};
     std::size_t current_size = 0;
+    unsigned long keep_alives_answered_ = 0;
     long wait_seconds = 5;
     std::array<std::uint8_t, 512> udp_buffer{};
     std::uint32_t udp_buffer_len = 0;

@@ -115,12 +115,28 @@ TEST(RemoteHost, LoopbackAndThePrivateRangesAreLocalEverythingElseIsNot) {
         const char* address;
         bool local;
     } cases[] = {
-        {"127.0.0.1", true},      {"127.255.1.2", true},      {"10.0.0.1", true},
-        {"10.255.255.255", true}, {"9.255.255.255", false},   {"11.0.0.1", false},
-        {"172.16.0.1", true},     {"172.31.255.255", true},   {"172.15.255.255", false},
-        {"172.32.0.0", false},    {"192.168.0.1", true},      {"192.168.255.255", true},
-        {"192.169.0.1", false},   {"192.167.255.255", false}, {"8.8.8.8", false},
-        {"0.0.0.0", false},       {"128.0.0.1", false},       {"1.10.0.127", false},
+        {"127.0.0.1", true},
+        {"127.255.1.2", true},
+        {"10.0.0.1", true},
+        {"10.255.255.255", true},
+        {"9.255.255.255", false},
+        {"11.0.0.1", false},
+        {"172.16.0.1", true},
+        {"172.31.255.255", true},
+        {"172.15.255.255", false},
+        {"172.32.0.0", false},
+        {"192.168.0.1", true},
+        {"192.168.255.255", true},
+        {"192.169.0.1", false},
+        {"192.167.255.255", false},
+        {"8.8.8.8", false},
+        {"0.0.0.0", true},
+        {"128.0.0.1", false},
+        {"1.10.0.127", false},
+        // 0/8 reaches this machine; 169.254/16 is the link's own network.
+        {"0.1.2.3", true},
+        {"169.254.7.1", true},
+        {"169.253.0.1", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(travo_check::is_loopback_or_private(address(c.address)), c.local) << c.address;

@@ -29,8 +29,8 @@
 #include "tests/support/value_lines.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
-#include "tools/check/file_bytes.h"
 #include "tools/check/picture.h"
+#include "tools/common/escape.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/listen.h"
 #include "tools/host_side/text.h"
@@ -54,9 +54,9 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
         line_count, lines, [](int n) { return "# caption " + std::to_string(n); }, eol);
 }
 
-const char* const kIssueNames[] = {"unreadable",    "short_file", "long_line", "port",
-                                   "long_password", "overflow",   "utf8",      "host",
-                                   "password",      "line_ends",  "utf16",     "zero_byte"};
+const char* const kIssueNames[] = {
+    "unreadable", "short_file", "long_line", "port",  "long_password", "overflow",    "utf8",
+    "host",       "password",   "line_ends", "utf16", "zero_byte",     "service_user"};
 
 // "issue@line:count", plus " empties N from L" when the finding empties values.
 std::vector<std::string> summary(const Report& report) {
@@ -600,3 +600,19 @@ TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
 }
 
 }  // namespace
+
+// Players never see the admin password: its UTF-8 is about the bytes the host compares.
+TEST(Check, AUtf8AdminPasswordIsAboutTheHostsPasswordNotPlayers) {
+    const Report report = travo_check::check_contents(config_text({{8,
+                                                                    "contrase\xC3\xB1"
+                                                                    "a"}}),
+                                                      "f.travo");
+    ASSERT_EQ(summary(report), (std::vector<std::string>{"utf8@8:1"}));
+    const travo_check::Finding& f = report.findings.front();
+    EXPECT_EQ(f.message.find("players"), std::string::npos) << f.message;
+    EXPECT_NE(f.message.find("the host takes them only when its own password is the same bytes"),
+              std::string::npos)
+        << f.message;
+    EXPECT_EQ(f.message.find("\\xC3"), std::string::npos) << f.message;
+    EXPECT_NE(f.fix.find("ASCII"), std::string::npos) << f.fix;
+}

@@ -242,15 +242,15 @@ TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
         {{"--picture", "link.svg"}, "is the configuration file"},
         {{"--picture", "sub/../link.svg", "./" + std::string(app::kConfigFileName)},
          "is the configuration file"},
-        {{"--picture", ""}, "the picture's name is empty"},
-        {{"--picture="}, "the picture's name is empty"},
+        {{"--picture", ""}, "--picture needs the name of the picture, not an empty value"},
+        {{"--picture="}, "--picture needs the name of the picture, not an empty value"},
         {{""}, "the configuration file's name is empty"},
         {{"--timeout", "3"}, "--timeout goes with --connect"},
         {{"--connect", "--timeout", "0.0999"}, "from 0.1 to 3600"},
         {{"--connect", "--timeout=3600.5"}, "from 0.1 to 3600"},
         {{"--connect", "--timeout", "nan"}, "from 0.1 to 3600"},
         {{"--picture", "missing/p.svg"}, "cannot write the picture missing/p.svg"},
-        {{"--picture", "sub"}, "cannot write the picture sub"},
+        {{"--picture", "sub"}, "the picture sub is a folder"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));

@@ -17,6 +17,7 @@
 #include "insim/builders.h"
 #include "tests/support/process.h"
 #include "tools/check/picture.h"
+#include "tools/common/escape.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/text.h"
 
@@ -187,7 +188,7 @@ TEST(Picture, TitleOfAnyBytesOpens) {
     std::filesystem::copy_file(dir.file(app::kConfigFileName), dir.file(odd));
     const ProcessResult check = run_check({"--picture", "p.svg", odd}, dir.path());
     EXPECT_TRUE(check.exited_with(0)) << check.out << check.err;
-    EXPECT_TRUE(contains(check.out, "travo-check: conf\xE9\\x01, 36 lines")) << check.out;
+    EXPECT_TRUE(contains(check.out, "travo-check: conf\\xE9\\x01, 36 lines")) << check.out;
     EXPECT_TRUE(contains(read_all(dir.file("p.svg")), "conf\xC3\xA9\\x01</text>"));
 }
 
@@ -245,7 +246,8 @@ TEST(Picture, NotesWrappedInsideAQuotedTextStayWholeUtf8) {
         ASSERT_NE(open, std::string::npos) << notes;
         ASSERT_NE(close, std::string::npos) << notes;
         const std::string quoted = notes.substr(open + 3, close - open - 3);
-        EXPECT_EQ(quoted, hostside::cp1252_to_utf8(text.substr(0, 37))) << filler << ": " << notes;
+        EXPECT_EQ(quoted, toolkit::windows1252_to_utf8(text.substr(0, 37)))
+            << filler << ": " << notes;
     }
 }
 

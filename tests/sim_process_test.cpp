@@ -209,7 +209,10 @@ TEST(SimUsage, BadOptionsAndUnusableFilesEndItBeforeItListens) {
         {{"--port", "nan"}, "--port needs a whole number from 0 to 65535"},
         {{"--port", "70000"}, "--port needs a whole number from 0 to 65535"},
         {{"--port", "80.5"}, "--port needs a whole number from 0 to 65535"},
-        {{"--port"}, "--port needs a value"},
+        {{"--port"}, "--port needs a whole number from 0 to 65535"},
+        {{"--port", "--plain"}, "--port needs a whole number from 0 to 65535"},
+        {{"--port="}, "--port needs a whole number from 0 to 65535, not an empty value"},
+        {{"--port=80", "stray"}, "unexpected argument \"stray\""},
         {{"--cars", "9"}, "--cars needs a whole number from 0 to 8"},
         {{"--cars", "nan"}, "--cars needs a whole number from 0 to 8"},
         {{"--insim-version", "nan"}, "from 0 to 65535"},
@@ -222,7 +225,7 @@ TEST(SimUsage, BadOptionsAndUnusableFilesEndItBeforeItListens) {
         {{"--script", dir.path()}, "is a directory"},
         {{"--script", dir.file("missing.script")}, "cannot read the script"},
         {{"--ready-file", dir.file("no/such/dir/ready")}, "cannot write the ready file"},
-        {{"--ready-file", dir.path()}, "cannot write the ready file"},
+        {{"--ready-file", dir.path()}, "is a folder"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front() + " " + c.says);
@@ -236,6 +239,27 @@ TEST(SimUsage, BadOptionsAndUnusableFilesEndItBeforeItListens) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing.script")));
 }
 
+// A port that is taken is said with the system's reason, and the port.
+TEST(SimUsage, APortInUseIsSaidWithItsReason) {
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    const std::string port = std::to_string(ntohs(a.sin_port));
+    TempDir dir;
+    const ProcessResult r =
+        testsupport::run_process({TRAVO_SIM_BINARY, {"--port", port}, dir.path()}, kLimit);
+    ::close(taken);
+    EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "cannot listen on 127.0.0.1:" + port +
+                                    ": Address already in use (another program listens there"))
+        << r.err;
+}
+
 TEST(SimScript, ABadLineEndsTheRunNamingItsLine) {
     struct Case {
         std::string line;
@@ -247,7 +271,7 @@ TEST(SimScript, ABadLineEndsTheRunNamingItsLine) {
         {"wait 1e10", "line 2: wait needs"},
         {"chat 300 x", "line 2: chat needs a TextStart from 0 to 127"},
         {"close 3", "line 2: client 3 is not connected"},
-        {"j\x1b[2J", "line 2: unknown command \"j\\x1b[2J\""},
+        {"j\x1b[2J", "line 2: unknown command \"j\\x1B[2J\""},
         {std::string(5000, 'x'), "line 2: the line is longer than 4096 bytes"},
     };
     for (const Case& c : cases) {

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "insim/builders.h"
+#include "tools/common/escape.h"
+#include "tools/common/numbers.h"
 #include "tools/host_side/decode.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/screen.h"
@@ -343,7 +345,7 @@ TEST(ScriptLines, BadLinesSayWhatIsWrong) {
         {"reset two", "client number from 1"},
         {"close nan", "client number from 1"},
         {"jump", "unknown command \"jump\""},
-        {std::string("j\x1b[2Jx\xff", 7), "unknown command \"j\\x1b[2Jx\\xff\""},
+        {std::string("j\x1b[2Jx\xff", 7), "unknown command \"j\\x1B[2Jx\\xFF\""},
         {std::string(5000, 'v'), "..."},
     };
     for (const Case& c : cases) {
@@ -371,10 +373,10 @@ TEST(ScriptLines, NumbersAreFiniteWholeWhereAskedAndInRange) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(simscript::parse_number(c.text, 0, 65535, c.whole), c.value);
+        EXPECT_EQ(toolkit::parse_number(c.text, 0, 65535, c.whole), c.value);
     }
-    EXPECT_EQ(simscript::range_words(0, 8, true), "a whole number from 0 to 8");
-    EXPECT_EQ(simscript::range_words(0, 86400, false, "seconds"),
+    EXPECT_EQ(toolkit::range_words(0, 8, true), "a whole number from 0 to 8");
+    EXPECT_EQ(toolkit::range_words(0, 86400, false, "seconds"),
               "a number of seconds from 0 to 86400");
 }
 
@@ -396,10 +398,12 @@ TEST(ScriptLines, LinesAreBoundedAndTheirEndsKept) {
 }
 
 TEST(Printable, ControlBytesShowAsHexInTheTerminalOnly) {
-    EXPECT_EQ(simscript::escaped("ok \x1b[31m\\ \xe9"), "ok \\x1b[31m\\\\ \\xe9");
-    EXPECT_EQ(hostside::printable_text("P\xE1gina\x01\x81"), "P\xC3\xA1gina\\x01\\x81");
-    EXPECT_EQ(hostside::terminal_text("^1a\x1b", false), "a\\x1b");
-    EXPECT_EQ(hostside::cp1252_to_utf8("\x1b"), "\xEF\xBF\xBD");  // pictures keep U+FFFD
+    EXPECT_EQ(toolkit::escaped("ok \x1b[31m\\ \xe9", toolkit::Policy::terminal),
+              "ok \\x1B[31m\\\\ \\xE9");
+    EXPECT_EQ(toolkit::escaped("P\xE1gina\x01\x81", toolkit::Policy::windows1252),
+              "P\xC3\xA1gina\\x01\\x81");
+    EXPECT_EQ(hostside::terminal_text("^1a\x1b", false), "a\\x1B");
+    EXPECT_EQ(toolkit::windows1252_to_utf8("\x1b"), "\xEF\xBF\xBD");  // pictures keep U+FFFD
 }
 
 TEST(ScreenModel, EveryClientHasClickIdsOfItsOwn) {

@@ -4,18 +4,37 @@
 #include <cstring>
 #include <string>
 
+#include "tools/common/escape.h"
+
 namespace travo_check {
 namespace {
 
 constexpr std::size_t kShortLine = 110;
 
-// Up to the first full stop or semicolon, and no longer than a journal line should be.
+// Up to the first full stop or semicolon outside a quoted text, and no longer than a journal
+// line should be, but never without the first quoted text: it names what the warning is about.
 std::string first_sentence(std::string_view message) {
-    message = message.substr(0, std::min(message.find(". "), message.find("; ")));
+    bool quoted = false;
+    std::size_t end = message.size();
+    std::size_t first_quote_end = 0;
+    for (std::size_t i = 0; i < message.size() && end == message.size(); ++i) {
+        if (message[i] == '\\') {
+            ++i;
+        } else if (message[i] == '"') {
+            quoted = !quoted;
+            if (!quoted && first_quote_end == 0) first_quote_end = i + 1;
+        } else if (!quoted && i + 1 < message.size() && message[i + 1] == ' ' &&
+                   (message[i] == '.' || message[i] == ';')) {
+            end = i;
+        }
+    }
+    message = message.substr(0, end);
     if (message.size() <= kShortLine) return std::string(message);
-    const std::size_t blank = message.rfind(' ', kShortLine);
-    return std::string(message.substr(0, blank == std::string_view::npos ? kShortLine : blank)) +
-           " ...";
+    std::size_t cut = message.rfind(' ', kShortLine);
+    if (cut == std::string_view::npos) cut = kShortLine;
+    cut = std::max(cut, first_quote_end);
+    if (cut >= message.size()) return std::string(message);
+    return std::string(message.substr(0, cut)) + " ...";
 }
 
 }  // namespace
@@ -23,7 +42,8 @@ std::string first_sentence(std::string_view message) {
 std::string brief_text(const Report& report, std::string_view name) {
     const app::ConfigValues& v = report.values;
     const std::size_t n = report.findings.size();
-    std::string out = "travo-check: " + quoted(name) + ": host " + quoted(v.host) + ", port " +
+    std::string out = kTool.line(toolkit::escaped(name, toolkit::Policy::quoted)) + ": host " +
+                      toolkit::escaped(v.host, toolkit::Policy::quoted) + ", port " +
                       std::to_string(app::port_from_text(v.port)) + ", " +
                       (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
                       ", " +
@@ -42,8 +62,9 @@ std::string brief_text(const Report& report, std::string_view name) {
 bool is_loopback_or_private(std::uint32_t address_be) {
     unsigned char a[4];
     std::memcpy(a, &address_be, 4);
-    return a[0] == 127 || a[0] == 10 || (a[0] == 172 && (a[1] & 0xF0) == 16) ||
-           (a[0] == 192 && a[1] == 168);
+    // 0/8 is "this network": a connection to 0.0.0.0 reaches this machine.
+    return a[0] == 0 || a[0] == 127 || a[0] == 10 || (a[0] == 172 && (a[1] & 0xF0) == 16) ||
+           (a[0] == 192 && a[1] == 168) || (a[0] == 169 && a[1] == 254);
 }
 
 std::string remote_host_note(const app::ConfigValues& values, const Lookup& lookup) {
@@ -51,7 +72,7 @@ std::string remote_host_note(const app::ConfigValues& values, const Lookup& look
     if (std::strcmp(values.host, "localhost") == 0) return {};
     std::uint32_t address = 0;
     if (!lookup || !lookup(values.host, &address) || is_loopback_or_private(address)) return {};
-    return "Note: the host " + quoted(values.host) +
+    return "Note: the host " + toolkit::escaped(values.host, toolkit::Policy::quoted) +
            " is neither this machine nor in a private network, and InSim is not encrypted: the "
            "admin password and every packet cross the network as they stand. Run travo on the "
            "host's machine, or reach the host through an SSH forward or a VPN and put the "

@@ -8,8 +8,15 @@
 #include <vector>
 
 #include "app/config.h"
+#include "tools/common/messages.h"
 
 namespace travo_check {
+
+inline constexpr toolkit::Tool kTool{"travo-check"};
+
+// Far more than travo's 36 lines of at most 101 bytes, so that a reader can still tell how long
+// an over-long line is and that more lines follow.
+inline constexpr std::size_t kReadLimit = 64 * 1024;
 
 enum class Issue {
     unreadable,     // the file is missing or cannot be read
@@ -24,6 +31,7 @@ enum class Issue {
     line_ends,      // lines ended by CR alone: travo sees one long line
     utf16,          // the file is UTF-16 text
     zero_byte,      // a zero byte inside a value, which ends it
+    service_user,   // the user the service runs as cannot read the file
 };
 
 struct Finding {
@@ -50,9 +58,13 @@ struct Options {
     std::function<bool(const char* host)> resolves;
     // The example configuration of the installed package, where one is found (else empty).
     std::string installed_example;
+    // Whether the user the service runs as can read a file; empty, or nothing returned: that
+    // cannot be told here.
+    std::function<std::optional<bool>(const std::string& path)> service_user_reads;
 };
 
-// The name lookup travo makes, and the installed example next to the running program.
+// The name lookup travo makes, the installed example next to the running program, and whether
+// the service's user can read the file.
 Options default_options(const char* argv0);
 
 // Reads `path` once, as far as travo reads and a little beyond, and checks it; "-" is standard
@@ -67,22 +79,20 @@ std::optional<Report> read_file(const std::string& path, const Options& options,
 // cut-off end of the value that made it, or empty when nothing was cut.
 std::string chat_line_lost(std::string_view sent, const app::ConfigValues& values);
 
-// A text for the terminal: every byte outside printable ASCII as \xNN.
-std::string printable(std::string_view bytes);
-// In double quotes, with '"' and '\\' escaped and every byte outside printable ASCII as \xNN, so
-// that blanks and encodings show and a journal line stays one line.
-std::string quoted(std::string_view text);
-
-// A file name for the terminal: control bytes as \xNN, so that none moves the cursor or ends the
-// line; other bytes as they stand.
-std::string printable_name(std::string_view name);
-
-// A name for a picture: kept where it is well-formed UTF-8, else read as Windows-1252 like the
-// values; control bytes as \xNN either way. Always well-formed UTF-8.
-std::string picture_text(std::string_view bytes);
-
 // Checks file contents already in memory; `name` is what the report calls the file.
 Report check_contents(std::string_view contents, std::string_view name,
                       const Options& options = {});
+
+// What check_file found in a file it could read: `more` when the read stopped at the limit,
+// `service_user_reads` where that could be told.
+struct ReadFile {
+    std::string_view bytes;
+    bool more = false;
+    std::optional<bool> service_user_reads;
+};
+Report check_read(const ReadFile& file, std::string_view name, const Options& options);
+
+// "1 line", "3 lines".
+std::string plural(std::size_t n, const char* one, const char* many);
 
 }  // namespace travo_check

@@ -7,17 +7,30 @@
 #include <optional>
 #include <string_view>
 
+#include "app/config_table.h"
 #include "app/startup.h"
 #include "insim/builders.h"
 #include "insim/host_connection.h"
 #include "insim/platform.h"
 #include "insim/records.h"
 #include "tools/check/checker.h"
+#include "tools/common/escape.h"
 
 namespace travo_check {
 namespace {
 
 using Outcome = ConnectReport::Outcome;
+
+std::string quoted(std::string_view text) {
+    return toolkit::escaped(text, toolkit::Policy::quoted);
+}
+
+std::string dotted(std::uint32_t address_be) {
+    unsigned char a[4];
+    std::memcpy(a, &address_be, 4);
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
+           std::to_string(a[3]);
+}
 
 // The limit as given, to the millisecond: "10 s", "2.5 s", "0.125 s".
 std::string seconds_text(std::chrono::milliseconds limit) {
@@ -38,8 +51,7 @@ class Session {
           connection_(platform),
           limit_(limit),
           deadline_(platform.monotonic_ms() + static_cast<unsigned long long>(limit.count())),
-          where_(printable(values.host) + ":" + std::to_string(app::port_from_text(values.port))),
-          during_(where_ + " accepted the connection, then ") {}
+          port_(app::port_from_text(values.port)) {}
 
     ~Session() { connection_.release_sockets(); }
     Session(const Session&) = delete;
@@ -53,36 +65,51 @@ class Session {
         return now < deadline_ ? static_cast<long>(deadline_ - now) : 0L;
     }
     static ConnectReport report(Outcome o, const std::string& text) {
-        return ConnectReport{o, "travo-check: " + text, o == Outcome::connected ? 0 : 1};
+        return ConnectReport{o, kTool.line(text), o == Outcome::connected ? 0 : 1};
     }
     std::optional<ConnectReport> open(const app::ConfigValues& values);
     ConnectReport stopped_reading() const;
     ConnectReport cut_or_foreign(bool closed) const;
     ConnectReport no_version(int received) const;
-    ConnectReport answer();
+    ConnectReport not_a_version() const;
+    ConnectReport answer(const std::uint8_t* record);
 
     platform::Platform& platform_;
     insim::HostConnection connection_;
     std::chrono::milliseconds limit_;
     unsigned long long deadline_;
-    std::string where_;
-    std::string during_;
+    std::uint16_t port_;
+    std::string where_;   // the host and port, and the address tried for a name
+    std::string during_;  // the start of every line about what came after the connect
     static constexpr const char* kPasswordHint =
         " during the handshake (a wrong admin password is a possible cause)";
 };
 
 std::optional<ConnectReport> Session::open(const app::ConfigValues& values) {
+    const int port_line = app::config_line_of(&app::ConfigValues::port).line;
+    if (port_ == 0) {
+        return report(
+            Outcome::no_port,
+            "line " + std::to_string(port_line) + ", the port, " +
+                (values.port[0] == '\0' ? std::string("is empty") : "is " + quoted(values.port)) +
+                ": travo would connect to port 0, which always fails; write the InSim "
+                "port that the host opened there");
+    }
     std::uint32_t address = 0;
     if (!platform_.lookup_ipv4(values.host, &address)) {
         return report(Outcome::not_found,
-                      "the host name \"" + printable(values.host) +
-                          "\" was not found: it does not resolve here and is no IPv4 address");
+                      "the host name " + quoted(values.host) +
+                          " was not found: it does not resolve here and is no IPv4 address");
     }
+    where_ = toolkit::escaped(values.host, toolkit::Policy::terminal) + ":" + std::to_string(port_);
+    // A name may stand for several addresses; travo, and this check, try the first.
+    if (const std::string tried = dotted(address); tried != values.host)
+        where_ += " (address " + tried + ", the first the name gives, which travo uses too)";
+    during_ = where_ + " accepted the connection, then ";
     const platform::SocketHandle socket = platform_.open_tcp_socket();
     if (socket == platform::kNoSocket) return report(Outcome::failed, "the system gave no socket");
     connection_.adopt_socket(socket);
-    switch (platform_.connect_ipv4_within(socket, address, app::port_from_text(values.port),
-                                          left_ms())) {
+    switch (platform_.connect_ipv4_within(socket, address, port_, left_ms())) {
         case 0:
             platform_.set_no_delay(socket);
             return std::nullopt;
@@ -102,11 +129,10 @@ std::optional<ConnectReport> Session::open(const app::ConfigValues& values) {
 }
 
 ConnectReport Session::stopped_reading() const {
-    return report(Outcome::no_answer, during_ +
-                                          "stopped reading what travo-check sent and gave no "
-                                          "version within " +
-                                          seconds_text(limit_) +
-                                          ": the host is overloaded or not an InSim host");
+    return report(Outcome::no_answer,
+                  during_ + "stopped reading what " + std::string(kTool.name()) +
+                      " sent and gave no version within " + seconds_text(limit_) +
+                      ": the host is overloaded or not an InSim host");
 }
 
 // Bytes that never made a whole record: the start of the version or a keep-alive that the host
@@ -131,8 +157,8 @@ ConnectReport Session::cut_or_foreign(bool closed) const {
     }
     const std::string shown(reinterpret_cast<const char*>(p), std::min<std::size_t>(n, 24));
     return report(Outcome::not_insim, during_ + "sent " + std::to_string(n) +
-                                          " bytes that are not InSim (\"" + printable(shown) +
-                                          "\"): another service may listen on that port");
+                                          " bytes that are not InSim (" + quoted(shown) +
+                                          "): another service may listen on that port");
 }
 
 // Why the receive brought no packet.
@@ -141,6 +167,14 @@ ConnectReport Session::no_version(int received) const {
     switch (received) {
         case insim::HostConnection::kTimeUp:
             if (unframed) return cut_or_foreign(false);
+            if (const unsigned long n = connection_.keep_alives_answered(); n > 0) {
+                return report(Outcome::keep_alives_only,
+                              during_ + "sent only keep-alives (" + std::to_string(n) +
+                                  ") and no version within " + seconds_text(limit_) +
+                                  ": it speaks InSim but, unlike a host, did not answer travo's "
+                                  "request for its version; an InSim relay or another InSim "
+                                  "program may listen on that port");
+            }
             return report(Outcome::no_answer,
                           during_ + "sent no answer within " + seconds_text(limit_) +
                               ": the port may belong to another service, or the host is not "
@@ -160,19 +194,45 @@ ConnectReport Session::no_version(int received) const {
     }
 }
 
+// A record of the version's type that is not 20 bytes long: a host that counts Size in 4-byte
+// units (Size 5, and the rest of the record behind it; a host sends its version in one piece),
+// or no version record at all.
+ConnectReport Session::not_a_version() const {
+    const std::size_t size = connection_.packet_size();
+    constexpr std::size_t kVersionSize = sizeof(insim::IS_VER);
+    if (size * 4 == kVersionSize && connection_.unframed_size() >= kVersionSize) {
+        const auto version =
+            insim::record_from<insim::IS_VER>(connection_.unframed_data(), kVersionSize);
+        return report(Outcome::four_byte_units,
+                      during_ +
+                          "answered with a version record whose Size byte is 5 (host "
+                          "version " +
+                          quoted(insim::field_text(version.Version)) + ", InSim version " +
+                          std::to_string(version.InSimVer.get()) +
+                          "): the host counts Size in 4-byte units, a newer protocol than the "
+                          "version 0 that travo announces, without the compatibility with older "
+                          "programs that travo relies on (see \"Which protocol version travo "
+                          "speaks\" in docs/operations.md)");
+    }
+    return report(Outcome::not_a_version,
+                  during_ + "answered with a record of the version's type (2) of " +
+                      std::to_string(size) + " bytes: a version record has exactly " +
+                      std::to_string(kVersionSize) +
+                      ", so this is not a version record, and that program does not speak the "
+                      "InSim that travo speaks");
+}
+
 // The host's version, once it came: the doctor says goodbye and reports it.
-ConnectReport Session::answer() {
-    insim::IS_VER version{};
-    std::memcpy(&version, connection_.packet_data(),
-                std::min(connection_.packet_size(), sizeof version));
-    const std::string_view text(version.Version, sizeof version.Version);
+ConnectReport Session::answer(const std::uint8_t* record) {
+    const auto version = insim::record_from<insim::IS_VER>(record, sizeof(insim::IS_VER));
     insim::IS_TINY close = insim::make_tiny(insim::TINY_CLOSE);
     (void)connection_.send_packet_until(&close, deadline_);
-    return report(Outcome::connected,
-                  "connected to " + where_ + ": host version " +
-                      printable(text.substr(0, text.find('\0'))) + ", InSim version " +
-                      std::to_string(version.InSimVer.get()) +
-                      "; the handshake worked, closed again without a chat line or button");
+    return report(
+        Outcome::connected,
+        "connected to " + where_ + ": host version " +
+            toolkit::escaped(insim::field_text(version.Version), toolkit::Policy::terminal) +
+            ", InSim version " + std::to_string(version.InSimVer.get()) +
+            "; the handshake worked, closed again without a chat line or button");
 }
 
 ConnectReport Session::run(const app::ConfigValues& values) {
@@ -203,7 +263,8 @@ ConnectReport Session::run(const app::ConfigValues& values) {
                           std::to_string(static_cast<std::uint8_t>(connection_.packet_type())) +
                           " instead of its version: another service may listen on that port");
     }
-    return answer();
+    if (connection_.packet_size() != sizeof(insim::IS_VER)) return not_a_version();
+    return answer(connection_.packet_data());
 }
 
 }  // namespace
@@ -212,7 +273,7 @@ ConnectReport connect_check(const app::ConfigValues& values, std::chrono::millis
                             platform::Platform& platform) {
     if (platform.socket_layer_start() != 0) {
         platform.socket_layer_stop();
-        return ConnectReport{Outcome::failed, "travo-check: the socket layer did not start", 1};
+        return ConnectReport{Outcome::failed, kTool.line("the socket layer did not start"), 1};
     }
     ConnectReport report = Session(values, limit, platform).run(values);
     platform.socket_layer_stop();

@@ -19,6 +19,10 @@ struct ConnectReport {
         reset,
         not_insim,
         cut_short,  // the start of a record, and no more within the limit
+        keep_alives_only,
+        not_a_version,    // a record of the version's type that is not 20 bytes long
+        four_byte_units,  // a version whose Size counts 4-byte units: a newer protocol
+        no_port,          // the port is empty or 0: nothing to connect to
         failed
     };
     Outcome outcome;
@@ -29,7 +33,8 @@ struct ConnectReport {
 // Connects to the configured host and port, sends travo's own IS_ISI and waits for IS_VER,
 // answering keep-alives meanwhile; closes with TINY_CLOSE once connected. Sends nothing else.
 // Every wait and every send ends by the limit; texts from the configuration or the peer are
-// shown with bytes outside printable ASCII as \xNN.
+// shown with bytes outside printable ASCII as \xNN. Only a version record of exactly 20 bytes
+// counts as an answer.
 ConnectReport connect_check(const app::ConfigValues& values, std::chrono::milliseconds limit,
                             platform::Platform& platform = platform::os());
 

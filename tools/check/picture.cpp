@@ -13,6 +13,7 @@
 #include "insim/records.h"
 #include "lights/start_lights.h"
 #include "tools/check/checker.h"
+#include "tools/common/escape.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/screen.h"
 #include "tools/host_side/scripted_platform.h"
@@ -219,7 +220,8 @@ std::string svg_chat(const std::vector<std::string>& chat, const app::ConfigValu
                      "font-family=\"sans-serif\" font-size=\"12\" fill=\""
                   << kWarn << "\">cut at 63 characters, " << lost.size()
                   << (lost.size() == 1 ? " character" : " characters") << " lost: \u201C"
-                  << hostside::xml_escape(hostside::plain_text(lost)) << "\u201D</text>\n";
+                  << toolkit::escaped(hostside::plain_text(lost), toolkit::Policy::xml)
+                  << "\u201D</text>\n";
         }
         y += kLine + 2;
     }
@@ -239,7 +241,7 @@ std::string svg_notes(const std::vector<std::string>& notes, int& y) {
             y += first ? 22 : 17;
             notes_svg << "<text class=\"note\" x=\"" << kChatX + (first ? 0 : 16) << "\" y=\"" << y
                       << "\" font-family=\"sans-serif\" font-size=\"13\" fill=\"" << kNote << "\">"
-                      << hostside::xml_escape(rest.substr(0, cut)) << "</text>\n";
+                      << toolkit::escaped(rest.substr(0, cut), toolkit::Policy::xml) << "</text>\n";
             const bool blank = cut < rest.size() && rest[cut] == ' ';
             rest.remove_prefix(
                 std::min(rest.size(), std::max<std::size_t>(cut + (blank ? 1 : 0), 1)));
@@ -305,7 +307,7 @@ std::string picture_svg(const std::vector<Bytes>& records, const app::ConfigValu
         << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << height
         << "\" fill=\"#3b4654\"/>\n"
         << "<text x=\"" << kScreenX << "\" y=\"28\" font-family=\"sans-serif\" font-size=\"20\" "
-        << "fill=\"#ffffff\">" << hostside::xml_escape(picture_text(title)) << "</text>\n"
+        << "fill=\"#ffffff\">" << toolkit::escaped(title, toolkit::Policy::xml) << "</text>\n"
         << "<text x=\"" << kScreenX << "\" y=\"50\" font-family=\"sans-serif\" font-size=\"13\" "
         << "fill=\"#c8d0d8\">After the greeting, " << kPicturePlayer
         << " joins and types !fb, !web, !r1 and !luz; the start light at its last lit "

@@ -9,7 +9,7 @@
 #include "insim/click_ids.h"
 #include "insim/records.h"
 #include "lights/start_lights.h"
-#include "tools/host_side/text.h"
+#include "tools/common/escape.h"
 
 namespace hostside {
 
@@ -27,7 +27,7 @@ unsigned word(const R& record, const insim::Word& field, std::size_t arrived) {
 
 std::string quoted(std::string_view text) {
     std::string out(1, '"');
-    out += printable_text(text);
+    out += toolkit::escaped(text, toolkit::Policy::windows1252);
     out += '"';
     return out;
 }

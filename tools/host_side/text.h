@@ -13,12 +13,8 @@ struct ColouredRun {
     std::string utf8;
 };
 
-std::string cp1252_to_utf8(std::string_view text);
-// The same for a terminal: bytes that show nothing (control bytes, the five unassigned ones)
-// written as \xNN.
-std::string printable_text(std::string_view text);
-
-// Splits at "^0".."^9"; every other caret sequence is shown as it stands.
+// Splits at "^0".."^9"; every other caret sequence is shown as it stands. Bytes that show
+// nothing come out as U+FFFD, as a picture draws them.
 std::vector<ColouredRun> colour_runs(std::string_view text, int start_colour = 8);
 
 // The text for a terminal, colours as ANSI escapes (or plain when `ansi` is false); bytes that
@@ -27,9 +23,6 @@ std::string terminal_text(std::string_view text, bool ansi);
 
 // The text without its colour codes, decoded: what takes room on the screen.
 std::string plain_text(std::string_view text);
-
-// Markup characters as entities, for text inside SVG or XML.
-std::string xml_escape(std::string_view s);
 
 // RGB colour of a colour code for pictures, e.g. "#ff3030".
 const char* colour_rgb(int colour);

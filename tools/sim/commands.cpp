@@ -1,12 +1,14 @@
 #include "tools/sim/commands.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <sstream>
+#include "tools/common/escape.h"
+#include "tools/common/numbers.h"
 
 namespace simscript {
 
 namespace {
+
+using toolkit::parse_number;
+using toolkit::range_words;
 
 std::string_view trim(std::string_view s) {
     const std::size_t first = s.find_first_not_of(" \t");
@@ -17,54 +19,10 @@ std::string_view trim(std::string_view s) {
 
 // Unknown words are shown, cut short: a line may be 4 KB of anything.
 std::string shown_word(std::string_view word) {
-    constexpr std::size_t kShown = 40;
-    if (word.size() <= kShown) return escaped(word);
-    return escaped(word.substr(0, kShown)) + "...";
+    return toolkit::escaped_start(word, toolkit::Policy::terminal, 40);
 }
 
 }  // namespace
-
-std::string escaped(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b >= 0x20 && b < 0x7F && b != '\\') {
-            out += ch;
-        } else if (b == '\\') {
-            out += "\\\\";
-        } else {
-            out += "\\x";
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
-        }
-    }
-    return out;
-}
-
-std::optional<double> parse_number(std::string_view text, double min, double max, bool whole) {
-    if (text.empty() || text.size() > 64) return std::nullopt;
-    const std::string copy(text);
-    char* end = nullptr;
-    const double v = std::strtod(copy.c_str(), &end);
-    if (end == copy.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
-    if (v < min || v > max) return std::nullopt;
-    // Every double past 2^53 is whole; below it a cast shows a fraction, without needing libm,
-    // which the shipped programs do not link.
-    const double magnitude = v < 0 ? -v : v;
-    if (whole && magnitude < 9.0e15 && v != static_cast<double>(static_cast<long long>(v)))
-        return std::nullopt;
-    return v;
-}
-
-std::string range_words(double min, double max, bool whole, std::string_view unit) {
-    std::ostringstream o;
-    o << (whole ? "a whole number" : "a number");
-    if (!unit.empty()) o << " of " << unit;
-    o << " from " << min << " to " << max;
-    return o.str();
-}
 
 LineRead read_line(std::istream& in, std::string* line) {
     line->clear();

@@ -1,11 +1,10 @@
-// The virtual host's command lines and option values, read without side effects so that every
+// The virtual host's command lines, read without side effects so that every
 // line can be checked on its own (and fuzzed).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <istream>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,13 +33,5 @@ enum class LineRead { kLine, kTooLong, kEnd };
 // The next line, at most kMaxLineBytes; a longer one is read to its end and reported, so that
 // memory stays bounded whatever comes in.
 LineRead read_line(std::istream& in, std::string* line);
-
-// The whole of `text` as a finite number from `min` to `max`, and whole when `whole` is set.
-std::optional<double> parse_number(std::string_view text, double min, double max, bool whole);
-// "a whole number from 0 to 65535", "a number of seconds from 0 to 86400": for usage errors.
-std::string range_words(double min, double max, bool whole, std::string_view unit = "");
-
-// The bytes outside printable ASCII as \xNN: for echoing what came from a script or a client.
-std::string escaped(std::string_view text);
 
 }  // namespace simscript

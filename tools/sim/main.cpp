@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -20,6 +18,12 @@
 #include <vector>
 
 #include "insim/records.h"
+#include "tools/common/escape.h"
+#include "tools/common/input_file.h"
+#include "tools/common/messages.h"
+#include "tools/common/options.h"
+#include "tools/common/output_file.h"
+#include "tools/common/standard_output.h"
 #include "tools/host_side/decode.h"
 #include "tools/host_side/fake_host.h"
 #include "tools/host_side/listen.h"
@@ -68,6 +72,9 @@ Options:
   --plain             no terminal colours
   --help              this text
   --version           the name and version of this program
+Options take their value as --option VALUE or --option=VALUE; an empty value is refused.
+--snapshot, --ready-file and the snapshot command write only a new file or a regular one
+(replaced whole), never a *.travo file or the script, and are checked before listening.
 
 Commands (one a line, # starts a comment; they start once the first client has connected):
   join NAME           a connection joins with nickname NAME (IS_NCN)
@@ -85,8 +92,13 @@ such as "[player] Racer types !fb". Clients are numbered 1, 2, ... in the order 
 connect; with more than one, the lines name them as [client N].
 
 Exit status: 0 when the commands ran to their end (with --forever: when stopped), 1 with a
-one-line reason otherwise, 2 for a usage error or a script or ready file that cannot be used.
+one-line reason otherwise, 2 for a usage error or a script or output file that cannot be used,
+3 when standard output could not be written.
 )";
+
+constexpr toolkit::Tool kTool{"travo-sim"};
+// A script is read whole before listening; standard input has no such bound.
+constexpr std::size_t kScriptLimit = std::size_t{1024} * 1024;
 
 // Changes closer together than this are drawn once.
 constexpr std::chrono::milliseconds kRedrawPause(150);
@@ -192,45 +204,37 @@ class VirtualHost {
     // The files are tried before listening, so that a client is never left waiting for a run
     // that cannot start: 0, or 2 with the reason printed.
     int prepare() {
-        std::error_code ec;
+        files_.reads(opt_.script.empty() ? "-" : opt_.script, "the script");
         if (!opt_.script.empty()) {
-            if (std::filesystem::is_directory(opt_.script, ec))
-                return usage("the script " + simscript::escaped(opt_.script) + " is a directory");
-            script_.open(opt_.script);
-            if (!script_)
-                return usage("cannot read the script " + simscript::escaped(opt_.script) + ": " +
-                             std::strerror(errno));
+            if (const std::string why = read_script(); !why.empty()) return kTool.refuse(why);
         }
         if (!opt_.ready_file.empty()) {
-            const bool existed = std::filesystem::exists(opt_.ready_file, ec);
-            bool writable = !std::filesystem::is_directory(opt_.ready_file, ec);
-            if (writable) {
-                std::ofstream probe(opt_.ready_file, std::ios::app);
-                writable = static_cast<bool>(probe);
-            }
-            if (!writable)
-                return usage("cannot write the ready file " + simscript::escaped(opt_.ready_file));
-            if (!existed) std::filesystem::remove(opt_.ready_file, ec);
+            if (const std::string why = files_.claim(opt_.ready_file, kReadyFile); !why.empty())
+                return kTool.refuse(why);
         }
-        return 0;
+        if (!opt_.snapshot.empty()) {
+            if (const std::string why = files_.claim(opt_.snapshot, kSnapshotFile); !why.empty())
+                return kTool.refuse(why);
+        }
+        return claim_script_snapshots();
     }
 
     int run() {
+        errno = 0;
         listener_ = hostside::listen_loopback(opt_.port, &port_);
-        if (listener_ == platform::kNoSocket)
-            return fail("cannot listen on 127.0.0.1:" + std::to_string(opt_.port));
+        if (listener_ == platform::kNoSocket) return fail(cannot_listen(opt_.port, errno));
         say("listening on 127.0.0.1:" + std::to_string(port_) + ", waiting for the client");
         if (!opt_.ready_file.empty()) {
-            std::ofstream ready(opt_.ready_file);
-            ready << port_ << '\n';
-            ready.close();
-            if (!ready) return fail("cannot write the ready file " + opt_.ready_file);
+            const std::string why =
+                files_.write(opt_.ready_file, std::to_string(port_) + "\n", kReadyFile);
+            if (!why.empty()) return fail(why);
         }
         if (!await_first_client()) return stopping() ? finish() : 1;
 
         std::optional<StdinLines> stdin_lines;
         if (opt_.script.empty()) stdin_lines.emplace();
-        const std::string source = opt_.script.empty() ? "input" : simscript::escaped(opt_.script);
+        const std::string source =
+            opt_.script.empty() ? "input" : toolkit::escaped(opt_.script, toolkit::Policy::name);
         int line_number = 0;
         bool quit = false;
         while (!quit && !stopping()) {
@@ -301,15 +305,63 @@ class VirtualHost {
         return o.str();
     }
 
-    void say(const std::string& line) { std::cout << "travo-sim: " << line << std::endl; }
-    void complain(const std::string& line) { std::cerr << "travo-sim: " << line << std::endl; }
+    static constexpr const char* kReadyFile = "the ready file";
+    static constexpr const char* kSnapshotFile = "the snapshot";
+
+    void say(const std::string& line) { kTool.say(line); }
+    void complain(const std::string& line) { kTool.complain(line); }
     int fail(const std::string& reason) {
         complain(reason);
         return 1;
     }
-    int usage(const std::string& reason) {
-        complain(reason);
-        return 2;
+
+    static std::string cannot_listen(std::uint16_t port, int error) {
+        std::string why = "cannot listen on 127.0.0.1:" + std::to_string(port);
+        if (error == 0) return why + ": the system refused the port";
+        why += ": " + std::string(std::strerror(error));
+        if (error == EADDRINUSE)
+            why += " (another program listens there; --port 0 picks a free port)";
+        return why;
+    }
+
+    // The script, read whole and no further than its bound, without waiting on a pipe.
+    std::string read_script() {
+        const std::string name =
+            "the script " + toolkit::escaped(opt_.script, toolkit::Policy::name);
+        const toolkit::FileBytes file = toolkit::read_bounded(opt_.script, kScriptLimit);
+        using Kind = toolkit::FileBytes::Kind;
+        if (file.kind != Kind::read) {
+            const bool stream =
+                file.kind == Kind::fifo || file.kind == Kind::socket || file.kind == Kind::device;
+            return "cannot read " + name + ": " + toolkit::why_unreadable(file) +
+                   (stream ? "; give a pipe's commands on standard input" : "");
+        }
+        if (file.more) {
+            return name + " is longer than " + std::to_string(kScriptLimit / 1024 / 1024) +
+                   " MiB; give the commands on standard input instead";
+        }
+        script_.str(file.bytes);
+        return {};
+    }
+
+    // The snapshots a script will take are claimed before listening, as the options' files are.
+    int claim_script_snapshots() {
+        std::string text;
+        int line_number = 0;
+        const std::string where =
+            "the script " + toolkit::escaped(opt_.script, toolkit::Policy::name);
+        for (std::istringstream lines(script_.str());
+             simscript::read_line(lines, &text) != LineRead::kEnd;) {
+            ++line_number;
+            simscript::Command command;
+            std::string reason;
+            if (!simscript::parse_command(text, &command, &reason) ||
+                command.verb != Verb::kSnapshot)
+                continue;
+            if (const std::string why = files_.claim(command.text, kSnapshotFile); !why.empty())
+                return kTool.refuse(where + " line " + std::to_string(line_number) + ": " + why);
+        }
+        return 0;
     }
 
     // With more than one client about, what is printed says whose it is.
@@ -338,8 +390,10 @@ class VirtualHost {
     int finish() {
         if (!stopping()) serve(Clock::now() + 200ms);
         draw_if_changed(true);
-        if (!opt_.snapshot.empty() && !write_snapshot(opt_.snapshot))
-            return fail("cannot write " + simscript::escaped(opt_.snapshot));
+        if (!opt_.snapshot.empty()) {
+            if (const std::string why = write_snapshot(opt_.snapshot); !why.empty())
+                return fail(why);
+        }
         say("done");
         return 0;
     }
@@ -384,7 +438,8 @@ class VirtualHost {
             if (clients_.size() >= kMaxClients) {
                 platform::os().close_socket(s);
                 say("a client was refused: " + std::to_string(kMaxClients) +
-                    " clients are connected, the most travo-sim serves at once");
+                    " clients are connected, the most " + std::string(kTool.name()) +
+                    " serves at once");
                 continue;
             }
             platform::os().set_no_delay(s);
@@ -467,9 +522,10 @@ class VirtualHost {
             return;
         }
         say(tag(c) + who + " connected: prefix '" +
-            hostside::printable_text(std::string(1, static_cast<char>(isi.Prefix))) + "', flags " +
-            std::to_string(isi.Flags.get()) + ", interval " + std::to_string(isi.Interval.get()) +
-            " ms, admin password " +
+            toolkit::escaped(std::string(1, static_cast<char>(isi.Prefix)),
+                             toolkit::Policy::windows1252) +
+            "', flags " + std::to_string(isi.Flags.get()) + ", interval " +
+            std::to_string(isi.Interval.get()) + " ms, admin password " +
             (opt_.admin_password.empty() ? (given.empty() ? "not given" : "given") : "right"));
         if ((isi.Flags.get() & insim::ISF_MCI) != 0) c.mci_interval = isi.Interval.get();
         if (isi.ReqI != 0)
@@ -558,13 +614,12 @@ class VirtualHost {
                   << screen_.render_terminal(opt_.ansi) << std::flush;
     }
 
-    bool write_snapshot(const std::string& path) {
-        std::ofstream out(path, std::ios::binary);
-        out << screen_.svg();
-        out.close();
-        if (!out) return false;
-        say("screen written to " + simscript::escaped(path));
-        return true;
+    // The reason it was not written, else empty.
+    std::string write_snapshot(const std::string& path) {
+        if (std::string why = files_.write(path, screen_.svg(), kSnapshotFile); !why.empty())
+            return why;
+        say("screen written to " + toolkit::escaped(path, toolkit::Policy::name));
+        return {};
     }
 
     // Players' events go to every client that has made its handshake, as a host sends them to
@@ -611,11 +666,8 @@ class VirtualHost {
                 draw();
                 return true;
             case Verb::kSnapshot:
-                if (!write_snapshot(command.text)) {
-                    *reason = "cannot write " + simscript::escaped(command.text);
-                    return false;
-                }
-                return true;
+                *reason = write_snapshot(command.text);
+                return reason->empty();
             case Verb::kClose:
             case Verb::kReset:
                 return end_connections(command.verb == Verb::kClose, command.client, reason);
@@ -643,7 +695,8 @@ class VirtualHost {
     }
 
     Options opt_;
-    std::ifstream script_;
+    toolkit::RunFiles files_;
+    std::istringstream script_;
     platform::SocketHandle listener_ = platform::kNoSocket;
     std::uint16_t port_ = 0;
     std::vector<std::unique_ptr<Client>> clients_;
@@ -664,86 +717,73 @@ bool stdout_is_terminal() {
 #endif
 }
 
-// A usage error: one line, status 2.
-int usage_error(const std::string& reason) {
-    std::cerr << "travo-sim: " << reason << " (see --help)" << std::endl;
-    return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before the checked output takes std::cout: this call would replace its buffer.
+    std::ios::sync_with_stdio(false);
+    toolkit::StandardOutput output(kTool);
     Options opt;
     opt.ansi = stdout_is_terminal();
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool has_value = i + 1 < argc;
-        // A number option: finite, within its range, whole where it counts things.
-        auto number = [&](double min, double max, bool whole, const char* unit,
-                          double* out) -> std::optional<int> {
-            if (!has_value) return usage_error(a + " needs a value");
-            const auto v = simscript::parse_number(argv[++i], min, max, whole);
-            if (!v)
-                return usage_error(a + " needs " + simscript::range_words(min, max, whole, unit));
-            *out = *v;
-            return std::nullopt;
-        };
-        double v = 0;
-        std::optional<int> bad;
-        if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
-            return 0;
-        } else if (a == "--version") {
-            std::cout << "travo-sim " TRAVO_VERSION "\n";
-            return 0;
-        } else if (a == "--port") {
-            bad = number(0, 65535, true, "", &v);
-            opt.port = static_cast<std::uint16_t>(v);
-        } else if (a == "--insim-version") {
-            bad = number(0, 65535, true, "", &v);
-            opt.insim_version = static_cast<std::uint16_t>(v);
-        } else if (a == "--keepalive") {
-            bad = number(0, 86400, false, "seconds", &opt.keepalive);
-        } else if (a == "--cars") {
-            bad = number(0, 8, true, "", &v);
-            opt.cars = static_cast<int>(v);
-        } else if (a == "--wait-client") {
-            bad = number(0, 86400, false, "seconds", &opt.wait_client);
-        } else if (a == "--admin-password") {
-            if (!has_value) return usage_error(a + " needs a value");
-            opt.admin_password = argv[++i];
-            if (opt.admin_password.empty() || opt.admin_password.size() > kAdminRoom)
-                return usage_error(a + " needs 1 to " + std::to_string(kAdminRoom) + " bytes");
-        } else if (a == "--host-version" || a == "--script" || a == "--snapshot" ||
-                   a == "--ready-file") {
-            if (!has_value) return usage_error(a + " needs a value");
-            const std::string s = argv[++i];
-            (a == "--host-version" ? opt.version
-             : a == "--script"     ? opt.script
-             : a == "--snapshot"   ? opt.snapshot
-                                   : opt.ready_file) = s;
-        } else if (a == "--forever") {
-            opt.forever = true;
-        } else if (a == "--trace") {
-            opt.trace = true;
-        } else if (a == "--plain") {
-            opt.ansi = false;
-        } else {
-            return usage_error("unknown option " + simscript::escaped(a));
-        }
-        if (bad) return *bad;
+    bool help = false;
+    bool version = false;
+    using toolkit::flag;
+    using toolkit::number;
+    using toolkit::text;
+    const std::vector<toolkit::Option> options = {
+        flag("--help", help),
+        flag("-h", help),
+        flag("--version", version),
+        number("--port", 0, 65535, true, "",
+               [&](double v) { opt.port = static_cast<std::uint16_t>(v); }),
+        number("--insim-version", 0, 65535, true, "",
+               [&](double v) { opt.insim_version = static_cast<std::uint16_t>(v); }),
+        number("--keepalive", 0, 86400, false, "seconds", [&](double v) { opt.keepalive = v; }),
+        number("--cars", 0, 8, true, "", [&](double v) { opt.cars = static_cast<int>(v); }),
+        number("--wait-client", 0, 86400, false, "seconds", [&](double v) { opt.wait_client = v; }),
+        {"--admin-password", "1 to 16 bytes",
+         [&](const std::string& v) {
+             opt.admin_password = v;
+             return v.size() <= kAdminRoom;
+         },
+         true},
+        text("--host-version", "a text", opt.version),
+        text("--script", "the name of a file", opt.script),
+        text("--snapshot", "the name of a file", opt.snapshot),
+        text("--ready-file", "the name of a file", opt.ready_file),
+        flag("--forever", opt.forever),
+        flag("--trace", opt.trace),
+        {"--plain", "", [&](const std::string&) { return !(opt.ansi = false); }},
+    };
+    std::vector<std::string> operands;
+    if (const std::string why = toolkit::read_options(argc, argv, options, operands); !why.empty())
+        return output.status(kTool.usage_error(why));
+    if (!operands.empty()) {
+        return output.status(kTool.usage_error(
+            "unexpected argument " +
+            toolkit::escaped_start(operands.front(), toolkit::Policy::quoted, 60) + ": " +
+            std::string(kTool.name()) + " takes options only"));
     }
-    std::ios::sync_with_stdio(false);
+    if (help) {
+        std::cout << kHelp;
+        return output.status(0);
+    }
+    if (version) {
+        std::cout << kTool.name() << " " TRAVO_VERSION "\n";
+        return output.status(0);
+    }
+    // Standard input is the script unless a file is named.
+    if (opt.script == "-") opt.script.clear();
     if (opt.forever) {
         if (std::signal(SIGINT, on_stop_signal) == SIG_ERR ||
             std::signal(SIGTERM, on_stop_signal) == SIG_ERR) {
-            std::cerr << "travo-sim: cannot catch SIGINT and SIGTERM for --forever" << std::endl;
-            return 1;
+            kTool.complain("cannot catch SIGINT and SIGTERM for --forever");
+            return output.status(1);
         }
     }
     if (platform::os().socket_layer_start() != 0) {
-        std::cerr << "travo-sim: the socket layer does not start" << std::endl;
-        return 1;
+        kTool.complain("the socket layer does not start");
+        return output.status(1);
     }
     int status = 0;
     {
@@ -752,5 +792,5 @@ int main(int argc, char** argv) {
         if (status == 0) status = host.run();
     }
     platform::os().socket_layer_stop();
-    return status;
+    return output.status(status);
 }

@@ -1,4 +1,4 @@
-#include "tools/check/file_bytes.h"
+#include "tools/common/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,35 +13,41 @@
 #include <cerrno>
 #include <cstring>
 
-namespace travo_check {
+namespace toolkit {
 namespace {
 
 #ifdef _WIN32
 constexpr int kOpenFlags = O_RDONLY | O_BINARY;
 #else
 // Non-blocking, so that a file that turned into a pipe after its stat still cannot hold the open.
-constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 #endif
 
 FileBytes::Kind kind_of_error(int error) {
     if (error == ENOENT || error == ENOTDIR) return FileBytes::Kind::missing;
     if (error == EACCES || error == EPERM) return FileBytes::Kind::permission;
+    if (error == ELOOP) return FileBytes::Kind::loop;
     return FileBytes::Kind::failed;
 }
 
 FileBytes failed(FileBytes::Kind kind, int error = 0) {
     FileBytes out;
     out.kind = kind;
+    out.error = error;
     if (error != 0) out.why = std::strerror(error);
     return out;
 }
 
-// Directories, pipes and devices by what their stat says; nothing for a regular file.
+// Directories, pipes, sockets and devices by what their stat says; nothing for a regular file.
 bool special(const struct stat& st, FileBytes::Kind& kind) {
     if (S_ISDIR(st.st_mode)) {
         kind = FileBytes::Kind::directory;
     } else if (S_ISFIFO(st.st_mode)) {
         kind = FileBytes::Kind::fifo;
+#ifdef S_ISSOCK
+    } else if (S_ISSOCK(st.st_mode)) {
+        kind = FileBytes::Kind::socket;
+#endif
     } else if (!S_ISREG(st.st_mode)) {
         kind = FileBytes::Kind::device;
     } else {
@@ -113,4 +119,28 @@ FileBytes read_bounded(const std::string& path, std::size_t limit) {
     return out;
 }
 
-}  // namespace travo_check
+std::string why_unreadable(const FileBytes& file) {
+    switch (file.kind) {
+        case FileBytes::Kind::read:
+            return {};
+        case FileBytes::Kind::missing:
+            return "the file does not exist";
+        case FileBytes::Kind::directory:
+            return "it is a directory";
+        case FileBytes::Kind::permission:
+            return "permission denied";
+        case FileBytes::Kind::fifo:
+            return "it is a named pipe (FIFO), not a file";
+        case FileBytes::Kind::socket:
+            return "it is a socket, not a file";
+        case FileBytes::Kind::device:
+            return "it is a device, not a file";
+        case FileBytes::Kind::loop:
+            return "it is a symbolic link that leads back to itself (a loop)";
+        case FileBytes::Kind::failed:
+            break;
+    }
+    return "reading the file failed" + (file.why.empty() ? "" : " (" + file.why + ")");
+}
+
+}  // namespace toolkit

@@ -1,0 +1,109 @@
+#include "tools/common/standard_output.h"
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+namespace toolkit {
+
+class StandardOutput::Buffer : public std::streambuf {
+  public:
+    explicit Buffer(const Tool& tool) : tool_(tool) { setp(data_, data_ + sizeof data_); }
+
+    bool failed() const { return error_ != 0 && error_ != EPIPE; }
+
+    void drain() {
+        const char* p = pbase();
+        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+        setp(data_, data_ + sizeof data_);
+        while (left > 0 && error_ == 0) {
+#ifdef _WIN32
+            const int n = ::_write(1, p, static_cast<unsigned>(left));
+#else
+            const ssize_t n = ::write(1, p, left);
+            if (n < 0 && errno == EAGAIN) {
+                // Standard output left non-blocking by whoever shares it: wait for room.
+                pollfd ready{1, POLLOUT, 0};
+                (void)::poll(&ready, 1, -1);
+                continue;
+            }
+#endif
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                fail(n < 0 ? errno : EIO);
+                break;
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+
+  protected:
+    // Nothing is ever refused to the stream: a failure is kept here, and the tool goes on.
+    int_type overflow(int_type c) override {
+        drain();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        drain();
+        return 0;
+    }
+
+  private:
+    void fail(int error) {
+        error_ = error;
+        if (error == EPIPE) return;
+        tool_.complain(error == EBADF ? std::string("standard output is closed")
+                                      : "cannot write to standard output: " +
+                                            std::string(std::strerror(error)));
+    }
+
+    const Tool& tool_;
+    int error_ = 0;
+    char data_[4096];
+};
+
+StandardOutput::StandardOutput(const Tool& tool) : buffer_(std::make_unique<Buffer>(tool)) {
+#ifndef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    // A reader that went away shows as EPIPE on the write instead of ending the tool.
+    (void)std::signal(SIGPIPE, SIG_IGN);
+#endif
+    std::cout.flush();
+    previous_ = std::cout.rdbuf(buffer_.get());
+}
+
+StandardOutput::~StandardOutput() {
+    buffer_->drain();
+    std::cout.rdbuf(previous_);
+}
+
+int StandardOutput::status(int status) {
+    buffer_->drain();
+    return buffer_->failed() ? kOutputLostStatus : status;
+}
+
+}  // namespace toolkit

@@ -1,0 +1,32 @@
+// Standard output that notices when what a tool writes does not arrive.
+#pragma once
+
+#include "tools/common/messages.h"
+
+#include <memory>
+
+namespace toolkit {
+
+// While it lives, std::cout writes through a buffer that watches every write: the first failure
+// is said once on standard error, later output is dropped, and status() tells the exit status.
+// A reader that stops reading early (`| head`, a broken pipe) is no failure: the tool's work
+// was done. Standard input, output and error that were closed when the tool started are held
+// open on /dev/null for reading, so that no file or socket the tool opens takes their place and
+// a write there fails as it should.
+class StandardOutput {
+  public:
+    explicit StandardOutput(const Tool& tool);
+    ~StandardOutput();
+    StandardOutput(const StandardOutput&) = delete;
+    StandardOutput& operator=(const StandardOutput&) = delete;
+
+    // Flushes; `status`, or kOutputLostStatus when standard output failed.
+    int status(int status);
+
+  private:
+    class Buffer;
+    std::unique_ptr<Buffer> buffer_;
+    std::streambuf* previous_;
+};
+
+}  // namespace toolkit
