@@ -126,8 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)letters;
     const std::string shown = toolkit::escaped(bytes, Policy::terminal);
     if (!printable(shown) || shown.size() > 4 * bytes.size()) fail("escaped text", number);
-    for (const Policy p : {Policy::quoted, Policy::text, Policy::name, Policy::shell,
-                           Policy::windows1252, Policy::xml}) {
+    for (const Policy p : {Policy::quoted, Policy::text, Policy::name, Policy::quoted_name,
+                           Policy::shell, Policy::windows1252, Policy::xml}) {
         const std::string out = toolkit::escaped(bytes, p);
         if (!control_free(out)) fail("control byte after escaping", static_cast<int>(p));
         if (p != Policy::quoted && !toolkit::well_formed_utf8(out))

@@ -44,6 +44,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
          "a\\xE2\\x80\\x8Bb\\xEF\\xBB\\xBF"},
         {Policy::name, "\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"},
         {Policy::name, "C:\\travo\\p.svg", "C:\\travo\\p.svg"},
+        {Policy::quoted_name, "C:\\Travo\\caf\xC3\xA9\x01", "\"C:\\Travo\\caf\xC3\xA9\\x01\""},
         // A word that pastes into a shell as it stands, and runs nothing.
         {Policy::shell, "/etc/travo/quintaro.travo", "/etc/travo/quintaro.travo"},
         {Policy::shell, "my cfg;touch X.travo", "'my cfg;touch X.travo'"},

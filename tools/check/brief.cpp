@@ -42,7 +42,7 @@ std::string first_sentence(std::string_view message) {
 std::string brief_text(const Report& report, std::string_view name) {
     const app::ConfigValues& v = report.values;
     const std::size_t n = report.findings.size();
-    std::string out = kTool.line(toolkit::escaped(name, toolkit::Policy::quoted)) + ": host " +
+    std::string out = kTool.line(toolkit::escaped(name, toolkit::Policy::quoted_name)) + ": host " +
                       toolkit::escaped(v.host, toolkit::Policy::text) + ", port " +
                       std::to_string(app::port_from_text(v.port)) + ", " +
                       (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
@@ -60,7 +60,8 @@ std::string brief_text(const Report& report, std::string_view name) {
 }
 
 std::string brief_connect_text(const ConnectReport& report, std::string_view name) {
-    return kTool.line(toolkit::escaped(name, toolkit::Policy::quoted) + ": " + report.text) + "\n";
+    return kTool.line(toolkit::escaped(name, toolkit::Policy::quoted_name) + ": " + report.text) +
+           "\n";
 }
 
 bool is_loopback_or_private(std::uint32_t address_be) {

@@ -100,15 +100,12 @@ std::vector<NearName> near_names(const std::string& path) {
     return found;
 }
 
-std::string quoted_name(const std::string& name) {
-    return "\"" + shown(name) + "\"";
-}
-
 // ", but this folder holds ..." for a missing file with near names beside it.
 std::string near_text(const std::vector<NearName>& near) {
     if (near.empty()) return {};
     std::vector<std::string> names;
-    for (const NearName& n : near) names.push_back(quoted_name(n.name));
+    for (const NearName& n : near)
+        names.push_back(toolkit::escaped(n.name, toolkit::Policy::quoted_name));
     return ", but this folder holds " + join(names);
 }
 
@@ -118,15 +115,17 @@ std::string rename_fix(const std::string& path, const NearName& near) {
     const fs::path wanted(path);
     const std::string from = (wanted.parent_path() / near.name).string();
     const std::string want = wanted.filename().string();
-    std::string fix =
-        "if " + quoted_name(near.name) + " is the configuration, rename it to " + quoted_name(want);
+    std::string fix = "if " + toolkit::escaped(near.name, toolkit::Policy::quoted_name) +
+                      " is the configuration, rename it to " +
+                      toolkit::escaped(want, toolkit::Policy::quoted_name);
 #ifndef _WIN32
     fix += " (mv " + toolkit::escaped(from, toolkit::Policy::shell) + " " +
            toolkit::escaped(path, toolkit::Policy::shell) + ")";
 #endif
     if (near.rank == 0) {
         fix += "; Windows hides known extensions such as \"" + near.name.substr(want.size()) +
-               "\", so Explorer shows that file as " + quoted_name(want) +
+               "\", so Explorer shows that file as " +
+               toolkit::escaped(want, toolkit::Policy::quoted_name) +
                " (View, Show, \"File name extensions\" shows its whole name)";
     }
     return fix;

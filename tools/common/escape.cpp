@@ -256,6 +256,8 @@ std::string escaped(std::string_view bytes, Policy policy) {
             return backslashed(bytes, '"');
         case Policy::name:
             return name(bytes);
+        case Policy::quoted_name:
+            return '"' + name(bytes) + '"';
         case Policy::shell:
             return shell(bytes);
         case Policy::windows1252:

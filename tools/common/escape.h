@@ -19,6 +19,9 @@ enum class Policy {
     // A file name for a terminal or a journal: well-formed UTF-8 as it stands; control
     // characters and bytes that are not UTF-8 as \xNN.
     name,
+    // The same between double quotes, for a name that stands inside a sentence. A Windows path
+    // keeps its single backslashes.
+    quoted_name,
     // A file name as one word of a POSIX shell command that can be pasted as it stands.
     shell,
     // A text of the game (Windows-1252) for a UTF-8 terminal: decoded; bytes that show nothing
