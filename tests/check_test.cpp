@@ -198,7 +198,7 @@ TEST(CheckFile, AMissingFileNamesNearNamesBesideIt) {
         {{"quintaro.travo.txt"}, "\"quintaro.travo.txt\"", true},
         {{"quintaro.txt", "notes.txt"}, "\"quintaro.txt\"", false},
         {{"quintaro.trav"}, "\"quintaro.trav\"", false},
-        {{" quintaro.travo "}, "\" quintaro.travo \"", false},
+        {{" quintaro.travo"}, "\" quintaro.travo\"", false},  // Windows drops a blank at the end
         // The likeliest first, three at most.
         {{"quintaro", "quintaro.travo.bak", "quintaro.doc", "quintaro.travo.txt", "quintaro.old"},
          "\"quintaro.travo.bak\", \"quintaro.travo.txt\" and \"quintaro\";",
