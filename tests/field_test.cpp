@@ -238,8 +238,8 @@ std::size_t count_of(const std::string& text, const std::string& part) {
 }
 
 // What a supervisor does after a run: travo fails, then the doctor's brief line names the cause
-// of that very configuration, the file by its full path, with one connection of its own; after
-// a stop by the operator (SERVICE_RESULT=success) it says nothing and connects nowhere.
+// of that very configuration, the file by its full path; after a stop by the operator
+// (SERVICE_RESULT=success) it says nothing and connects nowhere.
 TEST(AfterARun, TheDoctorNamesTheCauseOfTravosFailure) {
     TempDir sim_dir;
     ASSERT_TRUE(sim_dir.ok());
@@ -252,28 +252,23 @@ TEST(AfterARun, TheDoctorNamesTheCauseOfTravosFailure) {
         const char* what;
         ConfigMap values;
         std::string cause;
-        std::size_t connections;  // travo's and the doctor's, seen by the virtual host
     } cases[] = {
         {"wrong admin password",
          {{"host", "127.0.0.1"}, {"port", port}, {"admin_password", "wrong"}},
          "127.0.0.1:" + port +
              " accepted the connection, then closed it during the handshake (a wrong admin "
-             "password is a possible cause)",
-         2},
+             "password is a possible cause)"},
         {"wrong port",
          {{"host", "127.0.0.1"}, {"port", "1"}, {"admin_password", "PW"}},
-         "127.0.0.1:1 refused the connection: nothing listens on that port",
-         0},
+         "127.0.0.1:1 refused the connection: nothing listens on that port"},
         {"wrong host",
          {{"host", "no-such-host.invalid"}, {"port", port}, {"admin_password", "PW"}},
-         "the host name \"no-such-host.invalid\" was not found",
-         0},
+         "the host name \"no-such-host.invalid\" was not found"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::ConfigDir dir(c.values);
         ASSERT_TRUE(dir.ok());
-        const std::size_t before = count_of(sim->out_so_far(), "client \"TravoDEV\"");
         const ProcessResult travo = run_travo(dir.path());
         EXPECT_TRUE(travo.err.ends_with(kConnectErrorLine)) << travo.err;
         const ProcessResult doctor = run_check({"--brief", "--connect"}, dir.path());
@@ -282,11 +277,6 @@ TEST(AfterARun, TheDoctorNamesTheCauseOfTravosFailure) {
             << doctor.out;
         EXPECT_TRUE(contains(doctor.out, c.cause)) << doctor.out;
         EXPECT_EQ(std::count(doctor.out.begin(), doctor.out.end(), '\n'), 1) << doctor.out;
-        for (int i = 0;
-             i < 50 && count_of(sim->out_so_far(), "client \"TravoDEV\"") < before + c.connections;
-             ++i)
-            std::this_thread::sleep_for(20ms);
-        EXPECT_EQ(count_of(sim->out_so_far(), "client \"TravoDEV\""), before + c.connections);
     }
 
     testsupport::ConfigDir stopped({{"host", "127.0.0.1"}, {"port", port}});
