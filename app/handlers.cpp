@@ -55,35 +55,69 @@ void delete_rules(insim::HostConnection& connection) {
 
 }  // namespace
 
-void handle_mso(insim::HostConnection& connection, const ConfigValues& config) {
-    const std::uint8_t* packet = connection.packet_data();
-    const std::size_t size = connection.packet_size();
-    if (packet == nullptr || size <= offsetof(insim::IS_MSO, TextStart)) return;
-    if (packet[offsetof(insim::IS_MSO, TextStart)] == 0) return;
-
+ChatReading read_chat_line(const std::uint8_t* packet, std::size_t size) {
+    ChatReading r{
+        ChatReading::Verdict::short_record, {}, std::string_view::npos, std::string_view::npos};
+    if (packet == nullptr || size <= offsetof(insim::IS_MSO, TextStart)) return r;
     const std::string_view frase = chat_text(packet, size);
+    r.text = frase;
+    if (packet[offsetof(insim::IS_MSO, TextStart)] == 0) {
+        r.verdict = ChatReading::Verdict::text_start_zero;
+        return r;
+    }
+
     const std::size_t bang = frase.find('!');
     const std::size_t mark = frase.find_first_of("^L");
+    r.bang = bang;
+    r.mark = mark;
     // Unsigned on purpose: with neither '^' nor 'L' the sum wraps to 1, so "x!cmd" passes.
-    if (bang != mark + 2) return;
+    if (bang != mark + 2) {
+        r.verdict = ChatReading::Verdict::not_after_mark;
+        return r;
+    }
 
     const std::string_view cmd_ts = frase.substr(bang, 3);
     const std::string_view cmd_luz = frase.substr(bang, 4);
     const std::string_view cmd_q1 = frase.substr(bang, 3);
     const std::string_view cmd_q0 = frase.substr(bang, 3);
     const std::string_view cmd_site = frase.substr(bang, 5);
-
+    // The five words differ within their first three characters: at most one matches.
     if (cmd_ts == "!fb") {
-        send_chat(connection, kFacebookAnswer, config.facebook_name);
+        r.verdict = ChatReading::Verdict::fb;
+    } else if (cmd_luz == "!luz") {
+        r.verdict = ChatReading::Verdict::luz;
+    } else if (cmd_q1 == "!r1") {
+        r.verdict = ChatReading::Verdict::r1;
+    } else if (cmd_q0 == "!r0") {
+        r.verdict = ChatReading::Verdict::r0;
+    } else if (cmd_site == "!web") {
+        r.verdict = ChatReading::Verdict::web;
+    } else {
+        r.verdict = ChatReading::Verdict::unknown_word;
     }
-    if (cmd_luz == "!luz") {
-        send_chat(connection, kLightsAnswer, config.lights_message);
-        lights::run_start_lights(connection);
-    }
-    if (cmd_q1 == "!r1") show_rules(connection, config);
-    if (cmd_q0 == "!r0") delete_rules(connection);
-    if (cmd_site == "!web") {
-        send_chat(connection, kWebAnswer, config.web_page);
+    return r;
+}
+
+void handle_mso(insim::HostConnection& connection, const ConfigValues& config) {
+    switch (read_chat_line(connection.packet_data(), connection.packet_size()).verdict) {
+        case ChatReading::Verdict::fb:
+            send_chat(connection, kFacebookAnswer, config.facebook_name);
+            break;
+        case ChatReading::Verdict::luz:
+            send_chat(connection, kLightsAnswer, config.lights_message);
+            lights::run_start_lights(connection);
+            break;
+        case ChatReading::Verdict::r1:
+            show_rules(connection, config);
+            break;
+        case ChatReading::Verdict::r0:
+            delete_rules(connection);
+            break;
+        case ChatReading::Verdict::web:
+            send_chat(connection, kWebAnswer, config.web_page);
+            break;
+        default:
+            break;  // not a command line, or no command of ours
     }
 }
 

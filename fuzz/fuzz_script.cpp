@@ -121,10 +121,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("number out of range", number);
     }
     using toolkit::Policy;
+    // Letters shown as a UTF-8 terminal shows them, so that Policy::text writes them too.
+    static const bool letters = (toolkit::show_letters(toolkit::utf8_letters()), true);
+    (void)letters;
     const std::string shown = toolkit::escaped(bytes, Policy::terminal);
     if (!printable(shown) || shown.size() > 4 * bytes.size()) fail("escaped text", number);
-    for (const Policy p :
-         {Policy::quoted, Policy::name, Policy::shell, Policy::windows1252, Policy::xml}) {
+    for (const Policy p : {Policy::quoted, Policy::text, Policy::name, Policy::quoted_name,
+                           Policy::shell, Policy::windows1252, Policy::xml}) {
         const std::string out = toolkit::escaped(bytes, p);
         if (!control_free(out)) fail("control byte after escaping", static_cast<int>(p));
         if (p != Policy::quoted && !toolkit::well_formed_utf8(out))

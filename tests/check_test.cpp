@@ -26,6 +26,7 @@
 #include "insim/builders.h"
 #include "insim/host_connection.h"
 #include "tests/support/fault_platform.h"
+#include "tests/support/folder.h"
 #include "tests/support/value_lines.h"
 #include "tools/check/checker.h"
 #include "tools/check/connect.h"
@@ -185,6 +186,49 @@ TEST(CheckFile, ReadsFromDiskLikeFromMemoryAndExitsWithTwoWhenUnreadable) {
         EXPECT_EQ(summary(report), std::vector<std::string>{"unreadable@0:0 empties 15 from 2"});
     }
     std::filesystem::remove_all(dir);
+}
+
+// A missing file beside one of a near name: the near one named, with the rename as the fix.
+TEST(CheckFile, AMissingFileNamesNearNamesBesideIt) {
+    const struct {
+        std::vector<std::string> files;  // a name ending in '/' is a folder
+        std::string holds;               // "" : no hint, the plain fix
+        bool extension_note;
+    } cases[] = {
+        {{"quintaro.travo.txt"}, "\"quintaro.travo.txt\"", true},
+        {{"quintaro.txt", "notes.txt"}, "\"quintaro.txt\"", false},
+        {{"quintaro.trav"}, "\"quintaro.trav\"", false},
+        {{" quintaro.travo"}, "\" quintaro.travo\"", false},  // Windows drops a blank at the end
+        // The likeliest first, three at most.
+        {{"quintaro", "quintaro.travo.bak", "quintaro.doc", "quintaro.travo.txt", "quintaro.old"},
+         "\"quintaro.travo.bak\", \"quintaro.travo.txt\" and \"quintaro\";",
+         true},
+        {{"other.travo", "notes.txt", "quintaro.travo.txt/", "quintaros.travo.old"}, "", false},
+#ifndef _WIN32
+        {{"Quintaro.Travo"}, "\"Quintaro.Travo\"", false},  // a Windows disk would find it
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.files));
+        testsupport::Folder folder;
+        for (const std::string& name : c.files) {
+            if (name.ends_with('/')) {
+                std::filesystem::create_directory(folder / name);
+            } else {
+                std::ofstream(folder / name) << config_text({});
+            }
+        }
+        const Report report = travo_check::check_file(folder / "quintaro.travo");
+        ASSERT_EQ(report.exit_code, 2);
+        const std::string& message = report.findings.at(0).message;
+        const std::string& fix = report.findings.at(0).fix;
+        EXPECT_EQ(message.find("but this folder holds " + c.holds) != std::string::npos,
+                  !c.holds.empty())
+            << message;
+        EXPECT_EQ(fix.starts_with("copy the example configuration"), c.holds.empty()) << fix;
+        EXPECT_EQ(fix.find("Windows hides known extensions") != std::string::npos, c.extension_note)
+            << fix;
+    }
 }
 
 #ifndef _WIN32

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <net/if.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -98,6 +100,12 @@ TEST(BrokenConfiguration, TravoDoesWhatTravoCheckPredicts) {
              d.write_file(app::kConfigFileName, text);
          },
          1, "every value comes out empty", false},
+        {"saved by Notepad as quintaro.travo.txt",
+         [&](const TempDir& d) {
+             d.write_file(std::string(app::kConfigFileName) + ".txt",
+                          first_lines("127.0.0.1", host.port()));
+         },
+         2, "but this folder holds \"quintaro.travo.txt\"", false},
         {"short",
          [&](const TempDir& d) {
              d.write_file(app::kConfigFileName, first_lines("127.0.0.1", host.port()));
@@ -195,6 +203,220 @@ TEST(ConnectDoctor, ProgramSaysWhatHappenedInOneLineWithItsExitStatus) {
                                                 {"--bogus"},
                                                 {"a.travo", "b.travo"}}) {
         EXPECT_TRUE(run_check(bad, dir.path()).exited_with(2)) << bad.front();
+    }
+}
+
+// travo-sim started in `dir` with these arguments, and its port once it listens (else empty).
+struct Sim {
+    std::unique_ptr<testsupport::Process> process;
+    std::string port;
+};
+
+Sim start_sim(const TempDir& dir, std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(),
+                     {"--port", "0", "--ready-file", dir.file("ready"), "--plain"});
+    Sim sim{std::make_unique<testsupport::Process>(
+                ProcessOptions{TRAVO_SIM_BINARY, arguments, dir.path()}),
+            {}};
+    for (int i = 0; i < 200 && sim.port.empty() && sim.process->started(); ++i) {
+        std::this_thread::sleep_for(50ms);
+        std::ifstream(dir.file("ready")) >> sim.port;
+    }
+    return sim;
+}
+
+// The configuration file in `dir` as a journal line names it.
+std::string full_path(const TempDir& dir) {
+    return (std::filesystem::canonical(dir.path()) / app::kConfigFileName).string();
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// What a supervisor does after a run: travo fails, then the doctor's brief line names the cause
+// of that very configuration, the file by its full path; after a stop by the operator
+// (SERVICE_RESULT=success) it says nothing and connects nowhere.
+TEST(AfterARun, TheDoctorNamesTheCauseOfTravosFailure) {
+    TempDir sim_dir;
+    ASSERT_TRUE(sim_dir.ok());
+    const Sim started =
+        start_sim(sim_dir, {"--forever", "--keepalive", "0", "--admin-password", "PW"});
+    testsupport::Process* sim = started.process.get();
+    const std::string& port = started.port;
+    ASSERT_FALSE(port.empty()) << sim->err_so_far();
+    const struct {
+        const char* what;
+        ConfigMap values;
+        std::string cause;
+    } cases[] = {
+        {"wrong admin password",
+         {{"host", "127.0.0.1"}, {"port", port}, {"admin_password", "wrong"}},
+         "127.0.0.1:" + port +
+             " accepted the connection, then closed it during the handshake (a wrong admin "
+             "password is a possible cause)"},
+        {"wrong port",
+         {{"host", "127.0.0.1"}, {"port", "1"}, {"admin_password", "PW"}},
+         "127.0.0.1:1 refused the connection: nothing listens on that port"},
+        {"wrong host",
+         {{"host", "no-such-host.invalid"}, {"port", port}, {"admin_password", "PW"}},
+         "the host name \"no-such-host.invalid\" was not found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::ConfigDir dir(c.values);
+        ASSERT_TRUE(dir.ok());
+        const ProcessResult travo = run_travo(dir.path());
+        EXPECT_TRUE(travo.err.ends_with(kConnectErrorLine)) << travo.err;
+        const ProcessResult doctor = run_check({"--brief", "--connect"}, dir.path());
+        EXPECT_TRUE(doctor.exited_with(1)) << doctor.out << doctor.err;
+        EXPECT_TRUE(doctor.out.starts_with("travo-check: \"" + full_path(dir) + "\": "))
+            << doctor.out;
+        EXPECT_TRUE(contains(doctor.out, c.cause)) << doctor.out;
+        EXPECT_EQ(std::count(doctor.out.begin(), doctor.out.end(), '\n'), 1) << doctor.out;
+    }
+
+    testsupport::ConfigDir stopped({{"host", "127.0.0.1"}, {"port", port}});
+    ASSERT_TRUE(stopped.ok());
+    const std::size_t before = count_of(sim->out_so_far(), "client \"TravoDEV\"");
+    const ProcessResult after_stop = testsupport::run_process(
+        {"/usr/bin/env",
+         {"SERVICE_RESULT=success", TRAVO_CHECK_BINARY, "--brief", "--connect"},
+         stopped.path()},
+        30s);
+    EXPECT_TRUE(after_stop.exited_with(0)) << after_stop.err;
+    EXPECT_EQ(after_stop.out + after_stop.err, "");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(count_of(sim->out_so_far(), "client \"TravoDEV\""), before);
+    // The brief check before a start names the file by its full path too.
+    const ProcessResult brief = run_check({"--brief"}, stopped.path());
+    EXPECT_TRUE(
+        brief.out.starts_with("travo-check: \"" + full_path(stopped) + "\": host \"127.0.0.1\""))
+        << brief.out;
+    ::kill(sim->pid(), SIGINT);
+    EXPECT_TRUE(sim->wait(10s).exited_with(0));
+}
+
+// Chat lines as a host may report them, for travo and for the watch alike.
+const char* const kChatScript =
+    "say Racer !fb\n"
+    "chat 6 Racer ^8!r1\n"
+    "chat 0 ^L!fb\n"
+    "chat 6 ^7Racer ^7: ^8!r1\n"
+    "chat 4 Lap ^L!fb\n"
+    "chat 1 x!web\n"
+    "chat 2 ab!web\n"
+    "chat 3 !fb\n"
+    "chat 2 ^L!web\n"
+    "chat 2 ^L!web \n"
+    "chat 2 ^L!webs\n"
+    "chat 2 ^L!fbook\n"
+    "chat 2 ^L!r10\n"
+    "chat 2 ^L!FB\n"
+    "chat 2 ^L!x !fb\n"
+    "say Racer !r0\n"
+    "say Racer P\xE1gina !web\n"
+    "wait 2\n";
+constexpr std::size_t kChatLines = 17;
+
+// The commands travo answered, in the order it answered them, from travo-sim's trace.
+std::vector<std::string> travo_answers(const std::string& trace) {
+    std::vector<std::string> out;
+    std::istringstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("<- ")) continue;
+        if (contains(line, "Msg=\"/msg ^3>> ^7Nuestro facebook es: ")) out.push_back("!fb");
+        if (contains(line, "Msg=\"/msg ^3>> ^7P\xC3\xA1gina web: ")) out.push_back("!web");
+        // The first button of each command's five.
+        if (line.starts_with("<- IS_BTN ") && contains(line, " ClickID=10 ")) out.push_back("!r1");
+        if (line.starts_with("<- IS_BFN ") && contains(line, " ClickID=10 ")) out.push_back("!r0");
+    }
+    return out;
+}
+
+// What the watch says travo answers, in order, and how many chat lines it showed.
+std::vector<std::string> watch_answers(const std::string& out, std::size_t& lines) {
+    std::vector<std::string> answers;
+    std::istringstream in(out);
+    lines = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("chat \"")) continue;
+        ++lines;
+        const std::size_t at = line.find("): travo answers !");
+        if (at != std::string::npos) {
+            const std::string word = line.substr(at + 17);
+            answers.push_back(word.substr(0, word.find(' ')));
+        }
+    }
+    return answers;
+}
+
+// The watch and travo, each against a virtual host that plays the same chat lines: the watch
+// says of every line what travo does with it.
+TEST(Watch, AgreesWithWhatTravoAnswers) {
+    TempDir travo_sim_dir, watch_sim_dir;
+    ASSERT_TRUE(travo_sim_dir.ok() && watch_sim_dir.ok());
+    ASSERT_TRUE(travo_sim_dir.write_file("chat.script", kChatScript));
+    ASSERT_TRUE(watch_sim_dir.write_file("chat.script", kChatScript));
+    const std::vector<std::string> arguments = {"--script", "chat.script",   "--keepalive",
+                                                "0",        "--wait-client", "20"};
+    std::vector<std::string> traced = arguments;
+    traced.push_back("--trace");
+    const Sim for_travo = start_sim(travo_sim_dir, traced);
+    const Sim for_watch = start_sim(watch_sim_dir, arguments);
+    ASSERT_FALSE(for_travo.port.empty() || for_watch.port.empty());
+    testsupport::ConfigDir travo_dir({{"host", "127.0.0.1"}, {"port", for_travo.port}});
+    testsupport::ConfigDir watch_dir({{"host", "127.0.0.1"}, {"port", for_watch.port}});
+    ASSERT_TRUE(travo_dir.ok() && watch_dir.ok());
+
+    testsupport::Process travo(testsupport::travo_options(TRAVO_BINARY, travo_dir.path()));
+    const ProcessResult watched = run_check({"--watch"}, watch_dir.path());
+    const ProcessResult traced_run = for_travo.process->wait(30s);
+    ASSERT_TRUE(traced_run.exited_with(0)) << traced_run.out << traced_run.err;
+    EXPECT_TRUE(travo.wait(10s).exited_with(kFailureStatus));
+    EXPECT_TRUE(for_watch.process->wait(10s).exited_with(0));
+
+    const std::vector<std::string> answered = travo_answers(traced_run.out);
+    EXPECT_EQ(answered,
+              (std::vector<std::string>{"!fb", "!r1", "!web", "!web", "!fb", "!r1", "!r0"}))
+        << traced_run.out;
+    std::size_t lines = 0;
+    EXPECT_EQ(watch_answers(watched.out, lines), answered) << watched.out;
+    EXPECT_EQ(lines, kChatLines) << watched.out;
+    // The host ended the watch by closing; nothing went to the players.
+    EXPECT_TRUE(watched.exited_with(1)) << watched.out << watched.err;
+    EXPECT_TRUE(contains(watched.out,
+                         "the host closed the connection after 17 chat lines, 7 "
+                         "answered by travo"))
+        << watched.out;
+}
+
+// Correct accents show as letters where the locale says the terminal is UTF-8, else as \xNN.
+TEST(CheckLetters, AccentsAsLettersWhereTheLocaleIsUtf8) {
+    testsupport::ConfigDir dir({{"host", "127.0.0.1"},
+                                {"port", "29999"},
+                                {"web_page", "dem\xE1s \x80 \x81"},
+                                {"rule_1", " \x95 dem\xE1s "}});
+    ASSERT_TRUE(dir.ok());
+    const struct {
+        const char* locale;
+        std::string web_page;
+        std::string rule_1;
+    } cases[] = {
+        {"LC_ALL=C.UTF-8", "\"dem\xC3\xA1s \xE2\x82\xAC \\x81\"",
+         "\" \xE2\x80\xA2 dem\xC3\xA1s \""},
+        {"LC_ALL=C", "\"dem\\xE1s \\x80 \\x81\"", "\" \\x95 dem\\xE1s \""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale);
+        const ProcessResult r = testsupport::run_process(
+            {"/usr/bin/env", {c.locale, TRAVO_CHECK_BINARY}, dir.path()}, 30s);
+        EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "web page (greeting, \"!web\"): " + c.web_page)) << r.out;
+        EXPECT_TRUE(contains(r.out, "line 1: " + c.rule_1)) << r.out;
     }
 }
 
@@ -312,8 +534,9 @@ bool set_link(const char* name, bool up) {
 }
 
 // A port that accepts and never answers (another service, a hung host) ends travo with the
-// connect error 30 s after its IS_ISI, so that the supervisor tries again; a host that takes
-// its time, with keep-alives meanwhile, is still served. Both run at once: slow by design.
+// connect error 30 s after its IS_ISI, so that the supervisor tries again, and its doctor names
+// the cause; a host that takes its time, with keep-alives meanwhile, is still served. Both run at
+// once: slow by design.
 TEST(SilentHost, HandshakeEndsAfterThirtySecondsButASlowHostIsServed) {
     FakeHost silent;
     FakeHost slow;
@@ -362,6 +585,15 @@ TEST(SilentHost, HandshakeEndsAfterThirtySecondsButASlowHostIsServed) {
     const auto close = silent.next_packet(5s);
     ASSERT_TRUE(close.has_value());
     EXPECT_EQ(close->bytes, (hostside::Bytes{4, insim::ISP_TINY, 0, insim::TINY_CLOSE}));
+
+    // After that run, the supervisor's doctor names the cause.
+    const ProcessResult doctor =
+        run_check({"--brief", "--connect", "--timeout", "1"}, silent_dir.path());
+    EXPECT_TRUE(doctor.exited_with(1));
+    EXPECT_TRUE(contains(doctor.out, "127.0.0.1:" + std::to_string(silent.port()) +
+                                         " accepted the connection, then sent no answer within "
+                                         "1 s: the port may belong to another service"))
+        << doctor.out;
 }
 
 constexpr const char* kInsideVariable = "TRAVO_DEAD_LINK_INSIDE";

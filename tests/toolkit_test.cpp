@@ -44,6 +44,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
          "a\\xE2\\x80\\x8Bb\\xEF\\xBB\\xBF"},
         {Policy::name, "\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"},
         {Policy::name, "C:\\travo\\p.svg", "C:\\travo\\p.svg"},
+        {Policy::quoted_name, "C:\\Travo\\caf\xC3\xA9\x01", "\"C:\\Travo\\caf\xC3\xA9\\x01\""},
         // A word that pastes into a shell as it stands, and runs nothing.
         {Policy::shell, "/etc/travo/quintaro.travo", "/etc/travo/quintaro.travo"},
         {Policy::shell, "my cfg;touch X.travo", "'my cfg;touch X.travo'"},
@@ -58,11 +59,23 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
         {Policy::xml, "<a & \"b\">", "&lt;a &amp; &quot;b&quot;&gt;"},
         {Policy::xml, "caf\xC3\xA9\x01", "caf\xC3\xA9\\x01"},
         {Policy::xml, "conf\xE9\x01\x81", "conf\xC3\xA9\\x01\\x81"},
+        // A text of the game on a UTF-8 terminal: letters as letters, in quotes that show blanks.
+        {Policy::text, " dem\xE1s \x80\x95\"\\",
+         "\" dem\xC3\xA1s \xE2\x82\xAC\xE2\x80\xA2\\\"\\\\\""},
+        {Policy::text, "\x1B[2J\x81\x9D\xA0\x7F", "\"\\x1B[2J\\x81\\x9D\xC2\xA0\\x7F\""},
     };
+    toolkit::show_letters(toolkit::utf8_letters());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.in);
         EXPECT_EQ(toolkit::escaped(c.in, c.policy), c.out);
     }
+    // A terminal that takes only some letters (a code page), and one that takes none (the C
+    // locale): the others as \xNN.
+    toolkit::show_letters(toolkit::letters_from(
+        [](char32_t cp) { return cp < 0x100 ? std::string(1, static_cast<char>(cp)) : ""; }));
+    EXPECT_EQ(toolkit::escaped("\xE1\x80", Policy::text), "\"\xE1\\x80\"");
+    toolkit::show_letters({});
+    EXPECT_EQ(toolkit::escaped("dem\xE1s", Policy::text), "\"dem\\xE1s\"");
     EXPECT_EQ(toolkit::escaped_start("abcdef", Policy::terminal, 3), "abc...");
     EXPECT_EQ(toolkit::escaped_start("abc", Policy::terminal, 3), "abc");
 }

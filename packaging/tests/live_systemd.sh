@@ -3,7 +3,9 @@
 # once by debootstrap), installs the package there and runs travo@demo against travo-sim inside.
 # It checks that the instance runs as the user travo in /etc/travo/demo, answers a join, is
 # started again within RestartSec + 2 s after the host closes the connection, and ends with
-# systemctl stop; that two instances are told apart in the journal; that an upgrade leaves a
+# systemctl stop; that after a failure the journal names its likely cause (a wrong admin
+# password, a wrong port, a wrong host), once per ended run and never after systemctl stop;
+# that two instances are told apart in the journal; that an upgrade leaves a
 # stopped instance stopped, removing the package stops everything and installing it again
 # starts what is enabled; and that purging it leaves no enable link behind. It prints
 # systemd-analyze security for the instance.
@@ -105,7 +107,7 @@ grep -q 'Nuestro facebook es: Travo Racing$' sim1/out || fail "no answer to the 
 echo "the first host was greeted, the player welcomed and answered"
 
 # travo-check --brief ran in the unit's sandbox before travo, and the journal shows its line first.
-brief="travo-check: \"quintaro.travo\": host \"127.0.0.1\", port $port, no admin password, no warnings"
+brief="travo-check: \"/etc/travo/demo/quintaro.travo\": host \"127.0.0.1\", port $port, no admin password, no warnings"
 journal_lines() { journalctl -u "$unit" -o cat --no-pager > journal.txt 2>&1; }
 line_of() { grep -n -m1 -F -- "$1" journal.txt | cut -d: -f1; }
 until_true 5 'journal_lines && [ -n "$(line_of "*Conectado a LFS version")" ]' ||
@@ -115,6 +117,18 @@ banner_at="$(line_of "*Conectado a LFS version")"
 [ -n "$brief_at" ] || fail "no --brief line in the journal: $(cat journal.txt)"
 [ "$brief_at" -lt "$banner_at" ] || fail "the --brief line comes after the banner: $(cat journal.txt)"
 echo "the journal begins the start with: $brief"
+
+# After the run, the doctor tried the connection once (the first host may still have answered it,
+# or be gone). Waited for, so that it cannot take the second host's place of travo.
+doctor_at() {
+    grep -n -F -- 'travo-check: "/etc/travo/demo/quintaro.travo": ' journal.txt |
+        grep -v -F '": host "' | head -n 1 | cut -d: -f1
+}
+until_true 10 'journal_lines && [ -n "$(doctor_at)" ]' ||
+    fail "no line of the doctor after the run: $(cat journal.txt)"
+[ "$(doctor_at)" -gt "$(line_of "*Error al recibir los paquetes")" ] ||
+    fail "the doctor's line comes before travo's last: $(cat journal.txt)"
+echo "after the run: $(sed -n "$(doctor_at)p" journal.txt)"
 
 # The second host on the same port: the restarted travo finds it by name this time, through the
 # C library's lookup under the unit's system call filter.
@@ -137,12 +151,79 @@ echo "the restarted travo welcomed the second host's player"
 pid="$(prop MainPID)"
 timeout 20 systemctl stop "$unit" || fail "systemctl stop did not return"
 state="$(systemctl is-active "$unit")"
-[ "$state" = inactive ] || fail "after stop the unit is $state"
+# A stop that comes while the doctor looks into a failed run waits for it, and the unit keeps
+# that run's result.
+[ "$state" = inactive ] || { [ "$state" = failed ] && [ "$(prop Result)" = exit-code ]; } ||
+    fail "after stop the unit is $state ($(prop Result))"
 [ "$pid" != 0 ] && kill -0 "$pid" 2> /dev/null && fail "travo $pid still runs after stop"
-echo "systemctl stop ended it"
+echo "systemctl stop ended it ($state)"
 
 systemd-analyze security --no-pager "$unit" > security.txt 2>&1
 tail -1 security.txt
+
+# Faults of the configuration, each named in the journal after travo's failure: a host that wants
+# a password, and travo@fault given a wrong one, a port where nothing listens, a host name that
+# does not exist. Restarting it in between is a stop by the operator: no doctor's line for it.
+mkdir -p simP /etc/travo/fault
+(cd simP && exec travo-sim --plain --forever --admin-password PW --port 0 --ready-file ready \
+    > out 2> err) &
+simP=$!
+portP="$(sim_port simP/ready 10)" || fail "travo-sim P did not start: $(cat simP/err)"
+fault=travo@fault.service
+fault_doctor='travo-check: "/etc/travo/fault/quintaro.travo": '
+# The journal of travo@fault from line $1 on.
+fault_since() { journalctl -q -u "$fault" -o cat --no-pager | tail -n +"$1" > fault.txt; }
+fault_mark() { journalctl -q -u "$fault" -o cat --no-pager | wc -l; }
+# After line $1, travo's connect error and then the doctor's line holding $2.
+cause_follows() {
+    fault_since "$1"
+    local e d
+    e="$(grep -n -m1 -F '*Error al conectar a Live For Speed' fault.txt | cut -d: -f1)"
+    d="$(grep -n -F -- "$fault_doctor" fault.txt | grep -F -- "$2" | head -n 1 | cut -d: -f1)"
+    [ -n "$e" ] && [ -n "$d" ] && [ "$d" -gt "$e" ]
+}
+faults=(
+    "8s/.*/wrong/|closed it during the handshake (a wrong admin password is a possible cause)"
+    "5s/.*/1/|127.0.0.1:1 refused the connection: nothing listens on that port"
+    "2s/.*/no-such-host.invalid/|the host name \"no-such-host.invalid\" was not found"
+)
+for f in "${faults[@]}"; do
+    sed "2s/.*/127.0.0.1/; 5s/.*/$portP/; 8s/.*/PW/; ${f%%|*}" \
+        /usr/share/travo/examples/quintaro.travo > /etc/travo/fault/quintaro.travo
+    chown root:travo /etc/travo/fault/quintaro.travo
+    chmod 0640 /etc/travo/fault/quintaro.travo
+    mark=$(($(fault_mark) + 1))
+    systemctl restart "$fault" || fail "systemctl restart $fault: $(systemctl status "$fault")"
+    until_true 20 'cause_follows "$mark" "${f#*|}"' ||
+        fail "no cause after the failure (${f#*|}): $(cat fault.txt)"
+    echo "after the failure: $(grep -F -- "${f#*|}" fault.txt | head -n 1)"
+done
+# Right again: travo runs, and systemctl stop then adds no connection and no doctor's line.
+sed "2s/.*/127.0.0.1/; 5s/.*/$portP/; 8s/.*/PW/" /usr/share/travo/examples/quintaro.travo \
+    > /etc/travo/fault/quintaro.travo
+right() { grep -c 'admin password right' simP/out || true; }
+rights=$(($(right) + 1))
+systemctl restart "$fault"
+until_true 20 '[ "$(right)" -ge "$rights" ]' || fail "travo@fault did not connect: $(cat simP/out)"
+until_true 5 '[ "$(ps -o comm= -p "$(systemctl show -p MainPID --value "$fault")")" = travo ]' ||
+    fail "travo@fault does not run"
+mark=$(($(fault_mark) + 1))
+clients="$(grep -c 'client "TravoDEV"' simP/out)"
+timeout 20 systemctl stop "$fault" || fail "systemctl stop $fault did not return"
+sleep 2
+[ "$(grep -c 'client "TravoDEV"' simP/out)" = "$clients" ] ||
+    fail "systemctl stop made a connection: $(tail -n 3 simP/out)"
+# The doctor's lines, not the check's before each start ("host ...").
+doctor_lines() { grep -F -- "$fault_doctor" fault.txt | grep -vF -- "$fault_doctor"'host "' || true; }
+fault_since "$mark"
+[ -z "$(doctor_lines)" ] || fail "a doctor's line after systemctl stop: $(cat fault.txt)"
+# One doctor's run at most for each run of travo that ended.
+fault_since 1
+runs="$(grep -c '^\*Error al ' fault.txt || true)"
+checks="$(doctor_lines | wc -l)"
+[ "$checks" -le "$runs" ] || fail "$checks doctor's lines for $runs runs: $(cat fault.txt)"
+kill "$simP"
+echo "systemctl stop added no connection and no line; $checks doctor's lines for $runs ended runs"
 
 # Two hosts that stay up: travo.service and travo@demo on the first, travo@drift on the second.
 mkdir -p simA simB /etc/travo/drift
@@ -186,8 +267,12 @@ echo "the journal tells the instances apart:"
 grep -E " travo@(demo|drift)\[[0-9]+\]: travo-check: .*port ($portA|$portB)," instances.txt |
     tail -n 2 | sed 's/^[^ ]* [^ ]* [^ ]* /  /'
 
-# An upgrade leaves a stopped instance stopped and restarts a running one.
+# An upgrade leaves a stopped instance stopped and restarts a running one. Stopping travo@drift
+# costs its host no connection of the doctor.
+drift_clients="$(connections simB)"
 systemctl stop travo@drift.service
+sleep 1
+[ "$(connections simB)" = "$drift_clients" ] || fail "systemctl stop made a connection: $(cat simB/out)"
 connected_again 1 0 dpkg -i travo.deb > dpkg.log 2>&1 || fail "not restarted by an upgrade: $(cat dpkg.log)"
 [ "$(systemctl is-active travo@drift.service)" = inactive ] ||
     fail "an upgrade started the stopped travo@drift"
@@ -199,6 +284,9 @@ pgrep -x travo > /dev/null && fail "travo still runs after dpkg -r: $(pgrep -a -
 connected_again 2 1 dpkg -i travo.deb > dpkg.log 2>&1 ||
     fail "not started again by a reinstall: $(cat dpkg.log; systemctl status 'travo*')"
 echo "dpkg -r stopped travo, travo@demo and travo@drift; dpkg -i started them again"
+
+# For a reader of the scratch folder (KEEP=1): the journal of every instance.
+journalctl -u 'travo*' -o short --no-hostname --no-pager > journal-all.txt 2>&1
 
 # Purging leaves no link to a missing unit.
 dpkg -r travo > dpkg.log 2>&1 || fail "dpkg -r: $(cat dpkg.log)"

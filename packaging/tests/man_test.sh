@@ -25,7 +25,7 @@ done
 for want in '23-27' '36 ' 'Error al recibir los paquetes de Live For Speed' 'status 255'; do
     grep -qF -- "$want" "$scratch/travo.txt" || fail "travo(1) lacks \"$want\""
 done
-for want in '--connect' '--timeout SECONDS' '--brief' '--version'; do
+for want in '--connect' '--timeout SECONDS' '--brief' '--watch' '--version'; do
     grep -qF -- "$want" "$scratch/travo-check.txt" || fail "travo-check(1) lacks \"$want\""
 done
 grep -qF -- '--host-version TEXT' "$scratch/travo-sim.txt" || fail "travo-sim(1) lacks --host-version"

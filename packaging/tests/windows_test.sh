@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Windows build: builds the .zip, checks what it holds, and runs its travo-forever.cmd under
 # Wine against the packaged travo-sim.exe: travo runs, the virtual host goes away, and the
-# .cmd starts travo again after its pause, and again.
+# .cmd names the likely cause and starts travo again after its pause, and again.
 # Usage: windows_test.sh BUILD_DIR VERSION EMULATOR...
 source "$(dirname "$0")/lib.sh"
 build="$1" version="$2"
@@ -84,7 +84,7 @@ for _ in $(seq 400); do
     seen="$(cat "$host/forever.err" 2> /dev/null || true)"
     [ -z "$ended_at" ] && [ "$(count 'travo-forever: travo ended')" -ge 1 ] && ended_at="$now"
     [ -z "$failed_at" ] && [ "$(count 'Error al conectar')" -ge 1 ] && failed_at="$now"
-    [ "$(count 'travo-forever: travo ended')" -ge 2 ] && break
+    [ "$(count '^travo-check: ')" -ge 2 ] && break
     sleep 0.1
 done
 kill "$forever_pid" 2> /dev/null || true
@@ -96,13 +96,19 @@ tr -d '\r' < "$host/forever.out" | head -n 1 | grep -qx 'travo-check: quintaro.t
     fail "travo-forever.cmd did not check the file first: $(head -n 3 "$host/forever.out")"
 [ "$(grep -c '^travo-check: ' "$host/forever.out")" -eq 1 ] ||
     fail "the file was checked more than once: $(cat "$host/forever.out")"
-# Run 1 loses its host, run 2 finds none: the lines come in this order.
-tr -d '\r' < "$host/forever.err" | grep -v '^(HostConnection)' | head -n 4 > "$scratch/lines"
+# Run 1 loses its host, run 2 finds none: the lines come in this order, each run followed by the
+# doctor's line on the file by its full path; the second finds nothing listening.
+tr -d '\r' < "$host/forever.err" | grep -v '^(HostConnection)' | head -n 6 |
+    sed 's/^\(travo-check: "[^"]*quintaro.travo": \).*/\1.../' > "$scratch/lines"
 printf '%s\n' '*Error al recibir los paquetes de Live For Speed' \
     'travo-forever: travo ended with status -1, starting it again in 5 seconds' \
+    "travo-check: \"$(win "$top/quintaro.travo")\": ..." \
     '*Error al conectar a Live For Speed' \
-    'travo-forever: travo ended with status -1, starting it again in 5 seconds' > "$scratch/want"
+    'travo-forever: travo ended with status -1, starting it again in 5 seconds' \
+    "travo-check: \"$(win "$top/quintaro.travo")\": ..." > "$scratch/want"
 diff "$scratch/want" "$scratch/lines" > /dev/null || fail "unexpected standard error: $err"
+tr -d '\r' < "$host/forever.err" | grep '^travo-check: ' | sed -n 2p |
+    grep -qF "127.0.0.1:$port refused the connection" || fail "no cause after the second run: $err"
 # The pause: from the first exit to the second run's failure.
 [ -n "$ended_at" ] && [ -n "$failed_at" ] || fail "no restart seen: $err"
 gap="$(awk -v a="$ended_at" -v b="$failed_at" 'BEGIN { print b - a }')"

@@ -42,8 +42,8 @@ std::string first_sentence(std::string_view message) {
 std::string brief_text(const Report& report, std::string_view name) {
     const app::ConfigValues& v = report.values;
     const std::size_t n = report.findings.size();
-    std::string out = kTool.line(toolkit::escaped(name, toolkit::Policy::quoted)) + ": host " +
-                      toolkit::escaped(v.host, toolkit::Policy::quoted) + ", port " +
+    std::string out = kTool.line(toolkit::escaped(name, toolkit::Policy::quoted_name)) + ": host " +
+                      toolkit::escaped(v.host, toolkit::Policy::text) + ", port " +
                       std::to_string(app::port_from_text(v.port)) + ", " +
                       (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
                       ", " +
@@ -59,6 +59,11 @@ std::string brief_text(const Report& report, std::string_view name) {
     return out;
 }
 
+std::string brief_connect_text(const ConnectReport& report, std::string_view name) {
+    return kTool.line(toolkit::escaped(name, toolkit::Policy::quoted_name) + ": " + report.text) +
+           "\n";
+}
+
 bool is_loopback_or_private(std::uint32_t address_be) {
     unsigned char a[4];
     std::memcpy(a, &address_be, 4);
@@ -72,7 +77,7 @@ std::string remote_host_note(const app::ConfigValues& values, const Lookup& look
     if (std::strcmp(values.host, "localhost") == 0) return {};
     std::uint32_t address = 0;
     if (!lookup || !lookup(values.host, &address) || is_loopback_or_private(address)) return {};
-    return "Note: the host " + toolkit::escaped(values.host, toolkit::Policy::quoted) +
+    return "Note: the host " + toolkit::escaped(values.host, toolkit::Policy::text) +
            " is neither this machine nor in a private network, and InSim is not encrypted: the "
            "admin password and every packet cross the network as they stand. Run travo on the "
            "host's machine, or reach the host through an SSH forward or a VPN and put the "

@@ -9,13 +9,17 @@
 
 #include "app/config.h"
 #include "tools/check/checker.h"
+#include "tools/check/connect.h"
 
 namespace travo_check {
 
-// One line naming the file as given, the host and port travo will use, whether an admin
-// password is set (never the password) and how many warnings there are; then one line per
-// warning: its line and the first sentence of its message, cut to a journal line's width.
+// One line naming the file (as the caller names it: its full path, for a journal), the host and
+// port travo will use, whether an admin password is set (never the password) and how many warnings
+// there are; then one line per warning: its line and the first sentence of its message, cut to a
+// journal line's width.
 std::string brief_text(const Report& report, std::string_view name);
+// The connection doctor's answer in one line for a journal: the file, then the answer.
+std::string brief_connect_text(const ConnectReport& report, std::string_view name);
 
 // A host name or dotted address to an IPv4 address in network byte order; false: not found.
 using Lookup = std::function<bool(const char* host, std::uint32_t* address_be)>;

@@ -17,7 +17,7 @@ namespace {
 std::string shown_value(const app::ConfigValues& values, const app::ConfigLine& l) {
     const std::string_view text = app::config_field(values, l);
     if (l.field != &app::ConfigValues::admin_password)
-        return toolkit::escaped(text, toolkit::Policy::quoted);
+        return toolkit::escaped(text, toolkit::Policy::text);
     if (text.empty()) return "(empty)";
     return "(set, " + plural(text.size(), "byte", "bytes") + ")";
 }
@@ -128,7 +128,7 @@ Report check_read(const ReadFile& file, std::string_view name, const Options& op
     if (lines.size() > static_cast<std::size_t>(app::kConfigLines)) {
         out << " (lines " << app::kConfigLines + 1 << " and later are not read)";
     }
-    out << "\n\nValues as travo reads them (bytes outside printable ASCII as \\xNN):\n";
+    out << "\n\nValues as travo reads them (bytes that cannot be shown here as \\xNN):\n";
     for (const app::ConfigLine& l : app::kValueLines) {
         out << "  line " << (l.line < 10 ? " " : "") << l.line << "  " << l.meaning << ": "
             << shown_value(values, l) << "\n";

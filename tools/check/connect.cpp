@@ -21,8 +21,9 @@ namespace {
 
 using Outcome = ConnectReport::Outcome;
 
+// A text of the configuration or of the host, as the game's texts are shown.
 std::string quoted(std::string_view text) {
-    return toolkit::escaped(text, toolkit::Policy::quoted);
+    return toolkit::escaped(text, toolkit::Policy::text);
 }
 
 std::string dotted(std::uint32_t address_be) {
@@ -46,8 +47,9 @@ std::string seconds_text(std::chrono::milliseconds limit) {
 class Session {
   public:
     Session(const app::ConfigValues& values, std::chrono::milliseconds limit,
-            platform::Platform& platform)
+            platform::Platform& platform, const WhileConnected& while_connected)
         : platform_(platform),
+          while_connected_(while_connected),
           connection_(platform),
           limit_(limit),
           deadline_(platform.monotonic_ms() + static_cast<unsigned long long>(limit.count())),
@@ -65,7 +67,7 @@ class Session {
         return now < deadline_ ? static_cast<long>(deadline_ - now) : 0L;
     }
     static ConnectReport report(Outcome o, const std::string& text) {
-        return ConnectReport{o, kTool.line(text), o == Outcome::connected ? 0 : 1};
+        return doctor_report(o, text, o == Outcome::connected ? 0 : 1);
     }
     std::optional<ConnectReport> open(const app::ConfigValues& values);
     ConnectReport stopped_reading() const;
@@ -75,12 +77,15 @@ class Session {
     ConnectReport answer(const std::uint8_t* record);
 
     platform::Platform& platform_;
+    const WhileConnected& while_connected_;
     insim::HostConnection connection_;
     std::chrono::milliseconds limit_;
     unsigned long long deadline_;
     std::uint16_t port_;
     std::string where_;   // the host and port, and the address tried for a name
     std::string during_;  // the start of every line about what came after the connect
+    // After a watch, its own deadline has long passed: the goodbye gets a moment of its own.
+    static constexpr unsigned long long kGoodbyeMs = 1000;
     static constexpr const char* kPasswordHint =
         " during the handshake (a wrong admin password is a possible cause)";
 };
@@ -157,7 +162,8 @@ ConnectReport Session::cut_or_foreign(bool closed) const {
     }
     const std::string shown(reinterpret_cast<const char*>(p), std::min<std::size_t>(n, 24));
     return report(Outcome::not_insim, during_ + "sent " + std::to_string(n) +
-                                          " bytes that are not InSim (" + quoted(shown) +
+                                          " bytes that are not InSim (" +
+                                          toolkit::escaped(shown, toolkit::Policy::quoted) +
                                           "): another service may listen on that port");
 }
 
@@ -222,17 +228,26 @@ ConnectReport Session::not_a_version() const {
                       "InSim that travo speaks");
 }
 
-// The host's version, once it came: the doctor says goodbye and reports it.
+// The host's version, once it came: the doctor reports it (or lets the watch have the connection)
+// and says goodbye.
 ConnectReport Session::answer(const std::uint8_t* record) {
     const auto version = insim::record_from<insim::IS_VER>(record, sizeof(insim::IS_VER));
+    const std::string version_text =
+        "host version " +
+        toolkit::escaped(insim::field_text(version.Version), toolkit::Policy::terminal) +
+        ", InSim version " + std::to_string(version.InSimVer.get());
+    ConnectReport result =
+        report(Outcome::connected, "connected to " + where_ + ": " + version_text +
+                                       "; the handshake worked, closed again "
+                                       "without a chat line or button");
+    unsigned long long goodbye_by = deadline_;
+    if (while_connected_) {
+        result = while_connected_(Connected{connection_, where_, version_text});
+        goodbye_by = platform_.monotonic_ms() + kGoodbyeMs;
+    }
     insim::IS_TINY close = insim::make_tiny(insim::TINY_CLOSE);
-    (void)connection_.send_packet_until(&close, deadline_);
-    return report(
-        Outcome::connected,
-        "connected to " + where_ + ": host version " +
-            toolkit::escaped(insim::field_text(version.Version), toolkit::Policy::terminal) +
-            ", InSim version " + std::to_string(version.InSimVer.get()) +
-            "; the handshake worked, closed again without a chat line or button");
+    (void)connection_.send_packet_until(&close, goodbye_by);
+    return result;
 }
 
 ConnectReport Session::run(const app::ConfigValues& values) {
@@ -269,13 +284,18 @@ ConnectReport Session::run(const app::ConfigValues& values) {
 
 }  // namespace
 
+ConnectReport doctor_report(ConnectReport::Outcome outcome, const std::string& text,
+                            int exit_code) {
+    return ConnectReport{outcome, kTool.line(text), exit_code, text};
+}
+
 ConnectReport connect_check(const app::ConfigValues& values, std::chrono::milliseconds limit,
-                            platform::Platform& platform) {
+                            platform::Platform& platform, const WhileConnected& while_connected) {
     if (platform.socket_layer_start() != 0) {
         platform.socket_layer_stop();
-        return ConnectReport{Outcome::failed, kTool.line("the socket layer did not start"), 1};
+        return doctor_report(Outcome::failed, "the socket layer did not start", 1);
     }
-    ConnectReport report = Session(values, limit, platform).run(values);
+    ConnectReport report = Session(values, limit, platform, while_connected).run(values);
     platform.socket_layer_stop();
     return report;
 }

@@ -155,7 +155,7 @@ void check_zero_bytes(const std::vector<std::string_view>& texts, const app::Con
                             std::to_string(zero + 1) + "; travo ends the value there and sends " +
                             (secret ? "only the " + plural(zero, "byte", "bytes") + " before it"
                                     : toolkit::escaped(app::config_field(values, l),
-                                                       toolkit::Policy::quoted));
+                                                       toolkit::Policy::text));
                 f.fix =
                     "remove the zero byte (a program that saves binary data or UTF-16 may "
                     "have put it there)";

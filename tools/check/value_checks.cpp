@@ -54,19 +54,18 @@ void check_port(const app::ConfigValues& values, std::vector<Finding>& findings)
     if (text.empty()) {
         problem = "the port is empty";
     } else if (!digits) {
-        problem =
-            "the port " + toolkit::escaped(text, toolkit::Policy::quoted) + " is not a number";
+        problem = "the port " + toolkit::escaped(text, toolkit::Policy::text) + " is not a number";
     } else if (sign && text[sign_at] == '-' && number != 0) {
-        problem = "the port " + toolkit::escaped(text, toolkit::Policy::quoted) + " is negative";
+        problem = "the port " + toolkit::escaped(text, toolkit::Policy::text) + " is negative";
     } else if (number == 0) {
         problem = "the port is 0";
     } else if (number > 65535) {
-        problem = "the port " + toolkit::escaped(text, toolkit::Policy::quoted) + " is above 65535";
+        problem = "the port " + toolkit::escaped(text, toolkit::Policy::text) + " is above 65535";
     } else if (after) {
-        problem = "the port " + toolkit::escaped(text, toolkit::Policy::quoted) +
+        problem = "the port " + toolkit::escaped(text, toolkit::Policy::text) +
                   " has characters after its digits";
     } else if (sign_at > 0 || sign) {
-        problem = "the port " + toolkit::escaped(text, toolkit::Policy::quoted) + " has " +
+        problem = "the port " + toolkit::escaped(text, toolkit::Policy::text) + " has " +
                   (sign_at > 0 ? "blanks" : "a sign") + " before its digits";
     } else {
         return;
@@ -94,8 +93,8 @@ void check_host(const app::ConfigValues& values, const Options& options,
             "write the simulator host's name or IPv4 address, e.g. 127.0.0.1 when it runs on this "
             "machine";
     } else if (!blanks.empty()) {
-        f.message = "the host " + toolkit::escaped(host, toolkit::Policy::quoted) + " has " +
-                    blanks + " it; travo looks it up as it stands, blanks included";
+        f.message = "the host " + toolkit::escaped(host, toolkit::Policy::text) + " has " + blanks +
+                    " it; travo looks it up as it stands, blanks included";
         if (options.resolves) {
             f.message += options.resolves(values.host)
                              ? ", which happens to work here for this address"
@@ -103,7 +102,7 @@ void check_host(const app::ConfigValues& values, const Options& options,
         }
         f.fix = "remove the blanks from the host";
     } else if (options.resolves && !options.resolves(values.host)) {
-        f.message = "the host name " + toolkit::escaped(host, toolkit::Policy::quoted) +
+        f.message = "the host name " + toolkit::escaped(host, toolkit::Policy::text) +
                     " could not be resolved here, so travo would fail to connect from this machine";
         f.fix = "check the spelling, or write the host's IPv4 address";
     } else {

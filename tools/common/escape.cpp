@@ -62,9 +62,14 @@ std::size_t showable_utf8(std::string_view s, std::size_t i) {
     return invisible(cp) ? 0 : n;
 }
 
-// Printable ASCII as it stands; '\\' and the `quote` character (none for 0) after a '\\'; every
-// other byte as \xNN. Between the quotes, if any.
-std::string backslashed(std::string_view bytes, char quote) {
+Letters& letters_shown() {
+    static Letters letters;
+    return letters;
+}
+
+// Printable ASCII as it stands; '\\' and the `quote` character (none for 0) after a '\\'; the
+// letters a terminal shows as it shows them; every other byte as \xNN. Between the quotes, if any.
+std::string backslashed(std::string_view bytes, char quote, const Letters* letters = nullptr) {
     std::string out;
     out.reserve(bytes.size() + 2);
     if (quote != 0) out += quote;
@@ -73,6 +78,8 @@ std::string backslashed(std::string_view bytes, char quote) {
         if (ch == '\\' || (quote != 0 && ch == quote)) {
             out += '\\';
             out += ch;
+        } else if (b >= 0x80 && letters != nullptr && !(*letters)[b - 0x80].empty()) {
+            out += (*letters)[b - 0x80];
         } else if (b < 0x20 || b >= 0x7F) {
             hex_byte(out, b);
         } else {
@@ -210,6 +217,27 @@ bool well_formed_utf8(std::string_view s) {
     return true;
 }
 
+Letters letters_from(const std::function<std::string(char32_t)>& encode) {
+    Letters letters;
+    for (unsigned b = 0x80; b <= 0xFF; ++b) {
+        if (const std::uint32_t cp = windows1252(static_cast<unsigned char>(b)); cp != 0)
+            letters[b - 0x80] = encode(cp);
+    }
+    return letters;
+}
+
+Letters utf8_letters() {
+    return letters_from([](char32_t cp) {
+        std::string out;
+        append_utf8(out, cp);
+        return out;
+    });
+}
+
+void show_letters(const Letters& letters) {
+    letters_shown() = letters;
+}
+
 std::string windows1252_to_utf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -228,10 +256,14 @@ std::string escaped(std::string_view bytes, Policy policy) {
             return backslashed(bytes, '"');
         case Policy::name:
             return name(bytes);
+        case Policy::quoted_name:
+            return '"' + name(bytes) + '"';
         case Policy::shell:
             return shell(bytes);
         case Policy::windows1252:
             return decoded(bytes);
+        case Policy::text:
+            return backslashed(bytes, '"', &letters_shown());
         case Policy::xml:
             return xml(bytes);
     }

@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <langinfo.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 #endif
 
@@ -104,6 +107,32 @@ StandardOutput::~StandardOutput() {
 int StandardOutput::status(int status) {
     buffer_->drain();
     return buffer_->failed() ? kOutputLostStatus : status;
+}
+
+Letters terminal_letters() {
+#ifdef _WIN32
+    // 0: no console at all, as under a task; its output is then read as bytes.
+    const UINT page = ::GetConsoleOutputCP();
+    if (page == 0) return {};
+    if (page == CP_UTF8) return utf8_letters();
+    return letters_from([page](char32_t cp) -> std::string {
+        const wchar_t wide = static_cast<wchar_t>(cp);  // Windows-1252 stays in 16 bits
+        char out[8];
+        BOOL lost = FALSE;
+        const int n = ::WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, &wide, 1, out, sizeof out,
+                                            nullptr, &lost);
+        return n > 0 && !lost ? std::string(out, static_cast<std::size_t>(n)) : std::string();
+    });
+#else
+    // Only the character set is asked for, and the "C" of everything else is left alone:
+    // numbers keep their '.' whatever the locale.
+    const char* before = std::setlocale(LC_CTYPE, nullptr);
+    const std::string kept = before != nullptr ? before : "C";
+    const bool utf8 = std::setlocale(LC_CTYPE, "") != nullptr &&
+                      std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
+    (void)std::setlocale(LC_CTYPE, kept.c_str());
+    return utf8 ? utf8_letters() : Letters{};
+#endif
 }
 
 }  // namespace toolkit

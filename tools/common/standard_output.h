@@ -1,6 +1,7 @@
 // Standard output that notices when what a tool writes does not arrive.
 #pragma once
 
+#include "tools/common/escape.h"
 #include "tools/common/messages.h"
 
 #include <memory>
@@ -28,5 +29,10 @@ class StandardOutput {
     std::unique_ptr<Buffer> buffer_;
     std::streambuf* previous_;
 };
+
+// The letters whoever reads standard output sees: UTF-8 where the locale's character set is
+// UTF-8, the console's code page on Windows; none otherwise (the C locale), so that every byte
+// beyond ASCII shows as \xNN. For show_letters.
+Letters terminal_letters();
 
 }  // namespace toolkit
