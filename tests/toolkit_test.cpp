@@ -130,6 +130,13 @@ TEST(Options, BothFormsAndEveryCarelessValue) {
         {{"--number", "9"}, "", {}, "--number needs a whole number from 0 to 8, not \"9\""},
         {{"--number", " 5"}, "", {}, "--number needs a whole number from 0 to 8, not \" 5\""},
         {{"--secret", "hunter2"}, "", {}, "--secret needs 1 to 4 bytes"},
+        // The last of two values would win unseen; a flag twice is still one flag.
+        {{"--value", "a", "--value=b"}, "", {}, "--value is given twice; give it once"},
+        {{"--number=1", "--flag", "--number", "1"},
+         "",
+         {},
+         "--number is given twice; give it once"},
+        {{"--flag", "--value", "x", "--flag"}, "x", {}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.words));

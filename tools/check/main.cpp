@@ -38,7 +38,7 @@ With --connect, connects to the configured host and port, makes travo's handshak
 at most SECONDS in all (0.1 to 3600, default 10) and sends no chat line or button.
 With --brief, prints one line with the host, the port, whether an admin password
 is set and how many warnings there are, then one short line per warning.
-Options take their value as --option VALUE or --option=VALUE.
+Options take their value as --option VALUE or --option=VALUE, once.
 Exit status: 0 no problems (connected), 1 warnings (not connected),
 2 the file cannot be read, a usage error or a picture refused before any work,
 3 standard output could not be written.
