@@ -72,6 +72,9 @@ std::string fix(const FileBytes& file, const std::string& path, const Options& o
                    std::string(app::kConfigFileName) + "\" in travo's directory";
         case FileBytes::Kind::loop:
             return "point the link at the configuration file, or put the file in its place";
+        case FileBytes::Kind::closed:
+            return "name the configuration file, or give it on standard input (" +
+                   std::string(kTool.name()) + " - < " + app::kConfigFileName + ")";
         case FileBytes::Kind::read:
         case FileBytes::Kind::failed:
             break;
@@ -93,8 +96,10 @@ std::optional<Report> unreadable_report(const std::string& path, const FileBytes
     Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     f.message = "cannot read " + shown(shown_name(path)) + ": " + reason(file);
-    // A pipe or a device holds travo at its start; anything else gives it empty values.
-    if (file.kind != FileBytes::Kind::fifo && file.kind != FileBytes::Kind::device)
+    // A pipe or a device holds travo at its start; anything else gives it empty values. Travo
+    // never reads standard input.
+    if (file.kind != FileBytes::Kind::fifo && file.kind != FileBytes::Kind::device &&
+        file.kind != FileBytes::Kind::closed)
         f.message += "; travo would run with every value empty and fail to connect";
     f.fix = fix(file, path, options);
     Report report{{}, {}, toolkit::kUsageStatus, {}};
