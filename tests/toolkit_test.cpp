@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sys/mount.h>
 #endif
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -226,6 +232,56 @@ TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
     ::close(pipe_ends[1]);
 #endif
 }
+
+#ifndef _WIN32
+// The file standard input is, by every name that leads to it; the programs' standard output and
+// error are tried in tool_outputs_test.cpp.
+TEST(RunFiles, RefusesTheFileStandardInputIsByAnyName) {
+    Folder dir;
+    write(dir / "in.conf", "settings");
+    fs::create_hard_link(dir / "in.conf", dir / "hard.svg");
+    fs::create_symlink("in.conf", dir / "soft.svg");
+    fs::create_symlink("/dev/stdin", dir / "to-stdin.svg");
+    const int saved = ::dup(0);
+    const int in = ::open((dir / "in.conf").c_str(), O_RDONLY);
+    ASSERT_GE(in, 0);
+    ::dup2(in, 0);
+    ::close(in);
+    toolkit::RunFiles files;
+    for (const std::string& name :
+         {dir / "in.conf", dir / "hard.svg", dir / "soft.svg", dir / "to-stdin.svg",
+          std::string("/dev/stdin"), std::string("/proc/self/fd/0"), std::string("/dev/fd/0")}) {
+        EXPECT_EQ(files.write(name, "svg", "the picture"),
+                  "the picture " + name + " is the file standard input comes from; give it a " +
+                      "name of its own");
+    }
+    EXPECT_EQ(files.write(dir / "other.svg", "svg", "the picture"), "");
+    ::dup2(saved, 0);
+    ::close(saved);
+    EXPECT_EQ(read(dir / "in.conf"), "settings");
+}
+#endif
+
+#ifdef __linux__
+// A file mounted over a name cannot be renamed over; the refusal names it before any work.
+TEST(RunFiles, NamesAMountPoint) {
+    Folder dir;
+    write(dir / "mounted.svg", "old");
+    write(dir / "over.svg", "over");
+    if (::mount((dir / "over.svg").c_str(), (dir / "mounted.svg").c_str(), nullptr, MS_BIND,
+                nullptr) != 0)
+        GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+    toolkit::RunFiles files;
+    const std::string claimed = files.claim(dir / "mounted.svg", "the picture");
+    const std::string written = files.write(dir / "mounted.svg", "new", "the picture");
+    ::umount((dir / "mounted.svg").c_str());
+    EXPECT_EQ(claimed, "cannot write the picture " + dir / "mounted.svg" +
+                           ": it is a mount point, which no other file can replace");
+    EXPECT_EQ(written, claimed);
+    EXPECT_EQ(read(dir / "over.svg"), "over");
+    EXPECT_EQ(read(dir / "mounted.svg"), "old");
+}
+#endif
 
 // A new file, a file replaced whole with its permissions, a link written through, a name as long
 // as a folder takes; and never a temporary file left.
