@@ -342,9 +342,7 @@ TEST(ToolOutputs, StandardStreamsAreNeverOutputsAndClosedInputIsNoFile) {
          "is the file standard input comes from"},
         {check + " --picture p.svg > /dev/null", 0, ""},
         {check + " --picture p.svg | cat > /dev/null", 0, ""},
-        {"mkfifo out; cat out > /dev/null & " + check +
-             " --picture p.svg > out; status=$?; wait;"
-             " exit $status",
+        {"mkfifo out; cat out >/dev/null & " + check + " --picture p.svg >out; s=$?; wait; exit $s",
          0, ""},
         {check + " - <&-", 2, "travo-check: cannot read standard input: it is closed."},
         {check + " /dev/stdin <&-", 2, "cannot read /dev/stdin: it is closed."},

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 #ifdef __linux__
@@ -138,10 +137,7 @@ TEST(Options, BothFormsAndEveryCarelessValue) {
         {{"--secret", "hunter2"}, "", {}, "--secret needs 1 to 4 bytes"},
         // The last of two values would win unseen; a flag twice is still one flag.
         {{"--value", "a", "--value=b"}, "", {}, "--value is given twice; give it once"},
-        {{"--number=1", "--flag", "--number", "1"},
-         "",
-         {},
-         "--number is given twice; give it once"},
+        {{"--number=1", "--number", "1"}, "", {}, "--number is given twice; give it once"},
         {{"--flag", "--value", "x", "--flag"}, "x", {}, ""},
     };
     for (const auto& c : cases) {
@@ -232,35 +228,6 @@ TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
     ::close(pipe_ends[1]);
 #endif
 }
-
-#ifndef _WIN32
-// The file standard input is, by every name that leads to it; the programs' standard output and
-// error are tried in tool_outputs_test.cpp.
-TEST(RunFiles, RefusesTheFileStandardInputIsByAnyName) {
-    Folder dir;
-    write(dir / "in.conf", "settings");
-    fs::create_hard_link(dir / "in.conf", dir / "hard.svg");
-    fs::create_symlink("in.conf", dir / "soft.svg");
-    fs::create_symlink("/dev/stdin", dir / "to-stdin.svg");
-    const int saved = ::dup(0);
-    const int in = ::open((dir / "in.conf").c_str(), O_RDONLY);
-    ASSERT_GE(in, 0);
-    ::dup2(in, 0);
-    ::close(in);
-    toolkit::RunFiles files;
-    for (const std::string& name :
-         {dir / "in.conf", dir / "hard.svg", dir / "soft.svg", dir / "to-stdin.svg",
-          std::string("/dev/stdin"), std::string("/proc/self/fd/0"), std::string("/dev/fd/0")}) {
-        EXPECT_EQ(files.write(name, "svg", "the picture"),
-                  "the picture " + name + " is the file standard input comes from; give it a " +
-                      "name of its own");
-    }
-    EXPECT_EQ(files.write(dir / "other.svg", "svg", "the picture"), "");
-    ::dup2(saved, 0);
-    ::close(saved);
-    EXPECT_EQ(read(dir / "in.conf"), "settings");
-}
-#endif
 
 #ifdef __linux__
 // A file mounted over a name cannot be renamed over; the refusal names it before any work.

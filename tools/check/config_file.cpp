@@ -96,8 +96,8 @@ std::optional<Report> unreadable_report(const std::string& path, const FileBytes
     Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     f.message = "cannot read " + shown(shown_name(path)) + ": " + reason(file);
-    // A pipe or a device holds travo at its start; anything else gives it empty values. Travo
-    // never reads standard input.
+    // A pipe or a device holds travo at its start; anything else gives it empty values. Closed
+    // standard input tells nothing of the file travo reads.
     if (file.kind != FileBytes::Kind::fifo && file.kind != FileBytes::Kind::device &&
         file.kind != FileBytes::Kind::closed)
         f.message += "; travo would run with every value empty and fail to connect";
