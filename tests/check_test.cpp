@@ -452,7 +452,7 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
              h.next_packet(5s);
              h.send_raw(hostside::version_packet("0.7F", 9).data(), 10), h.close();
          },
-         Outcome::closed, "closed it after 10 of the 20 bytes of its version during the handshake"},
+         Outcome::closed, "closed it after 10 of the 20 bytes of its version, in the middle"},
         {"version text with control bytes",
          [](hostside::FakeHost& h) { h.handshake("\x1B[2J\r", 9), h.client_closed(5s); },
          Outcome::connected, "host version \\x1B[2J\\x0D, InSim version 9"},
