@@ -152,9 +152,9 @@ TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
     };
     const travo_check::Lookup lookup = [&](const char* host, std::uint32_t* out) {
         const auto it = names.find(host);
-        if (it == names.end()) return false;
+        if (it == names.end()) return platform::LookupResult::kNotFound;
         *out = address(it->second.c_str());
-        return true;
+        return platform::LookupResult::kFound;
     };
     const struct {
         const char* host;

@@ -557,7 +557,12 @@ TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
 // Lookups are the caller's: a name that does not resolve here, blanks that break the lookup.
 TEST(Check, HostLookupFindings) {
     travo_check::Options options;
-    options.resolves = [](const char* host) { return std::string_view(host) == "127.0.0.1"; };
+    options.lookup = [](const char* host, std::uint32_t*) {
+        const std::string_view h = host;
+        return h == "127.0.0.1"      ? platform::LookupResult::kFound
+               : h == "silent.example" ? platform::LookupResult::kNoAnswer
+                                       : platform::LookupResult::kNotFound;
+    };
     const auto says = [&](const std::string& host) {
         const Report r = travo_check::check_contents(config_text({{2, host}}), "f", options);
         return r.findings.empty() ? std::string() : r.findings.front().message;
@@ -565,6 +570,9 @@ TEST(Check, HostLookupFindings) {
     EXPECT_EQ(says("127.0.0.1"), "");
     EXPECT_NE(says("lfs.example").find("could not be resolved here"), std::string::npos);
     EXPECT_NE(says(" 127.0.0.1").find("that lookup fails here"), std::string::npos);
+    EXPECT_EQ(says("silent.example"),
+              "no answer from the name server within 5 s for the host name \"silent.example\"; "
+              "travo would wait for it as long as the system lets it, then connect or fail");
 }
 
 // Where the blanks are, said as they are: at either end, at both, or nothing else.

@@ -71,7 +71,9 @@ std::string remote_host_note(const app::ConfigValues& values, const Lookup& look
     if (values.admin_password[0] == '\0' || values.host[0] == '\0') return {};
     if (std::strcmp(values.host, "localhost") == 0) return {};
     std::uint32_t address = 0;
-    if (!lookup || !lookup(values.host, &address) || is_loopback_or_private(address)) return {};
+    if (!lookup || lookup(values.host, &address) != platform::LookupResult::kFound ||
+        is_loopback_or_private(address))
+        return {};
     return "Note: the host " + toolkit::escaped(values.host, toolkit::Policy::quoted) +
            " is neither this machine nor in a private network, and InSim is not encrypted: the "
            "admin password and every packet cross the network as they stand. Run travo on the "

@@ -1,6 +1,7 @@
 // travo-check: reads a configuration file the way travo does and says what travo will make of it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "insim/platform.h"
 #include "tools/common/messages.h"
 
 namespace travo_check {
@@ -53,9 +55,15 @@ struct Report {
     app::ConfigValues values;  // as travo reads them; all empty when unreadable
 };
 
+// A host name or dotted address to an IPv4 address in network byte order, as travo looks it up.
+using Lookup = std::function<platform::LookupResult(const char* host, std::uint32_t* address_be)>;
+
+// How long the check waits for the name server; the doctor has its own limit.
+inline constexpr long kLookupLimitMs = 5000;
+
 struct Options {
-    // Whether a host name resolves on this machine; empty: no lookup is made.
-    std::function<bool(const char* host)> resolves;
+    // The lookup of the host name on this machine; empty: no lookup is made.
+    Lookup lookup;
     // The example configuration of the installed package, where one is found (else empty).
     std::string installed_example;
     // Whether the user the service runs as can read a file; empty, or nothing returned: that

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -17,6 +18,11 @@
 
 namespace travo_check {
 namespace {
+
+struct Answer {
+    platform::LookupResult result = platform::LookupResult::kNotFound;
+    std::uint32_t address = 0;
+};
 
 using toolkit::FileBytes;
 
@@ -117,9 +123,16 @@ FileBytes read_config_file(const std::string& path) {
 Options default_options(const char* argv0) {
     Options options;
     options.service_user_reads = [](const std::string& path) { return user_can_read(path); };
-    options.resolves = [](const char* host) {
-        std::uint32_t address = 0;
-        return platform::os().lookup_ipv4(host, &address);
+    // The check and the remote-host note ask for the same name: one wait for the name server.
+    options.lookup = [last = std::make_shared<std::pair<std::string, Answer>>()](
+                         const char* host, std::uint32_t* address_be) {
+        if (last->first != host) {
+            last->first = host;
+            last->second.result =
+                platform::os().lookup_ipv4_within(host, &last->second.address, kLookupLimitMs);
+        }
+        *address_be = last->second.address;
+        return last->second.result;
     };
     // Installed layouts: PREFIX/bin beside PREFIX/share/travo/examples; the Windows folder holds
     // the example beside the programs.

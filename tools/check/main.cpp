@@ -113,10 +113,8 @@ int check(const Arguments& a, const travo_check::Options& options) {
             return kTool.refuse(why);
     }
     const travo_check::Report report = travo_check::check_file(a.path, options);
-    const auto lookup = [](const char* host, std::uint32_t* address) {
-        return platform::os().lookup_ipv4(host, address);
-    };
-    std::cout << report.text << travo_check::remote_host_note(report.values, lookup) << std::flush;
+    std::cout << report.text << travo_check::remote_host_note(report.values, options.lookup)
+              << std::flush;
     if (a.picture.empty() || report.exit_code == toolkit::kUsageStatus) return report.exit_code;
 
     const auto records = travo_check::play_scene(report.values);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -88,6 +89,9 @@ void check_host(const app::ConfigValues& values, const Options& options,
     const std::string_view host = values.host;
     Finding f{Issue::host, app::config_line_of(&app::ConfigValues::host).line, 0, {}, {}, {}};
     const std::string blanks = blank_ends(host);
+    std::optional<platform::LookupResult> found;
+    std::uint32_t address = 0;
+    if (options.lookup && !host.empty()) found = options.lookup(values.host, &address);
     if (host.empty()) {
         f.message = "the host is empty; travo would fail to connect";
         f.fix =
@@ -96,16 +100,24 @@ void check_host(const app::ConfigValues& values, const Options& options,
     } else if (!blanks.empty()) {
         f.message = "the host " + toolkit::escaped(host, toolkit::Policy::quoted) + " has " +
                     blanks + " it; travo looks it up as it stands, blanks included";
-        if (options.resolves) {
-            f.message += options.resolves(values.host)
-                             ? ", which happens to work here for this address"
-                             : ", and that lookup fails here";
-        }
+        if (found == platform::LookupResult::kFound)
+            f.message += ", which happens to work here for this address";
+        else if (found == platform::LookupResult::kNotFound)
+            f.message += ", and that lookup fails here";
+        else if (found == platform::LookupResult::kNoAnswer)
+            f.message += ", and the name server gave no answer here";
         f.fix = "remove the blanks from the host";
-    } else if (options.resolves && !options.resolves(values.host)) {
+    } else if (found == platform::LookupResult::kNotFound) {
         f.message = "the host name " + toolkit::escaped(host, toolkit::Policy::quoted) +
                     " could not be resolved here, so travo would fail to connect from this machine";
         f.fix = "check the spelling, or write the host's IPv4 address";
+    } else if (found == platform::LookupResult::kNoAnswer) {
+        f.message = "no answer from the name server within " +
+                    std::to_string(kLookupLimitMs / 1000) + " s for the host name " +
+                    toolkit::escaped(host, toolkit::Policy::quoted) +
+                    "; travo would wait for it as long as the system lets it, then connect or fail";
+        f.fix =
+            "check the name server of this machine (resolv.conf), or write the host's IPv4 address";
     } else {
         return;
     }
