@@ -85,29 +85,33 @@ TEST(Brief, OneLineForAGoodFileAndOneMorePerWarningNeverThePassword) {
     }
 }
 
-TEST(Brief, AWarningShowsOnlyItsFirstSentenceAndAnUnreadableFileIsAWarningOfTheFile) {
+TEST(Brief, AWarningShowsItsShortFormOrItsWholeFirstSentenceAndAnUnreadableFileOnlyWhy) {
     travo_check::Report report{};
     report.values = {};
-    report.findings.push_back({travo_check::Issue::port, 5, 0, {}, "first. second. third", "fix"});
-    report.findings.push_back({travo_check::Issue::host, 2, 0, {}, "one; two", "fix"});
+    report.findings.push_back({travo_check::Issue::port, 5, 0, {}, "first. second. third", "fix", {}});
+    report.findings.push_back({travo_check::Issue::host, 2, 0, {}, "one; two", "fix", {}});
     report.findings.push_back(
-        {travo_check::Issue::short_file, 6, 0, {}, "many words " + std::string(200, 'w'), "fix"});
-    report.findings.push_back({travo_check::Issue::unreadable, 0, 0, {}, "cannot read it", "fix"});
+        {travo_check::Issue::short_file, 6, 0, {}, "many words " + std::string(200, 'w'), "fix", {}});
+    report.findings.push_back({travo_check::Issue::unreadable, 0, 0, {}, "cannot read it", "fix", {}});
+    report.findings.push_back(
+        {travo_check::Issue::overflow, 14, 0, {}, "a long story; more", "fix", "short form"});
     EXPECT_EQ(travo_check::brief_text(report, "a\tb"),
-              "travo-check: \"a\\x09b\": host \"\", port 0, no admin password, 4 warnings\n"
+              "travo-check: \"a\\x09b\": host \"\", port 0, no admin password, 5 warnings\n"
               "  line 5: first.\n"
               "  line 2: one.\n"
-              "  line 6: many words ...\n"
-              "  file: cannot read it.\n");
+              "  line 6: many words " +
+                  std::string(200, 'w') +
+                  ".\n"
+                  "  file: cannot read it.\n"
+                  "  line 14: short form.\n");
 
     const travo_check::Report missing =
         travo_check::check_file("/nonexistent/quintaro.travo", travo_check::Options{});
     const std::string text = travo_check::brief_text(missing, "/nonexistent/quintaro.travo");
     EXPECT_EQ(missing.exit_code, 2);
-    EXPECT_TRUE(
-        text.starts_with("travo-check: \"/nonexistent/quintaro.travo\": host \"\", port 0, "
-                         "no admin password, 1 warning\n  file: "))
-        << text;
+    EXPECT_EQ(text,
+              "travo-check: \"/nonexistent/quintaro.travo\": cannot read "
+              "/nonexistent/quintaro.travo: the file does not exist.\n");
 }
 
 TEST(RemoteHost, LoopbackAndThePrivateRangesAreLocalEverythingElseIsNot) {

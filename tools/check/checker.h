@@ -46,6 +46,9 @@ struct Finding {
     std::vector<int> emptied;  // value lines that come out empty because of this finding
     std::string message;
     std::string fix;
+    // For --brief, where the message's first clause is long: a short form of the finding, a whole
+    // sentence without its full stop.
+    std::string brief;
 };
 
 struct Report {

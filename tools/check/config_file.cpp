@@ -99,7 +99,7 @@ std::string shown_name(const std::string& path) {
 std::optional<Report> unreadable_report(const std::string& path, const FileBytes& file,
                                         const Options& options) {
     if (file.kind == FileBytes::Kind::read) return std::nullopt;
-    Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
+    Finding f{Issue::unreadable, 0, 0, {}, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     f.message = "cannot read " + shown(shown_name(path)) + ": " + reason(file);
     // A pipe or a device holds travo at its start; anything else gives it empty values. Closed

@@ -57,7 +57,7 @@ void check_lines(const std::vector<std::string_view>& texts, bool more,
         if (length <= static_cast<std::size_t>(app::kMaxValueLength)) continue;
         const app::ConfigLine* own = app::config_line_at(line);
         Finding f{
-            Issue::long_line, line, static_cast<int>(length) - app::kMaxValueLength, {}, {}, {}};
+            Issue::long_line, line, static_cast<int>(length) - app::kMaxValueLength, {}, {}, {}, {}};
         f.message = "this line has " + std::string(more && line == lines ? "more than " : "") +
                     std::to_string(length) + " characters; travo reads at most " +
                     std::to_string(app::kMaxValueLength) + " from a line";
@@ -89,13 +89,14 @@ void check_lines(const std::vector<std::string_view>& texts, bool more,
     }
 
     if (lines < app::kConfigLines && !more) {
-        Finding f{Issue::short_file, lines + 1, lines, {}, {}, {}};
+        Finding f{Issue::short_file, lines + 1, lines, {}, {}, {}, {}};
         for (const app::ConfigLine& l : app::kValueLines) {
             if (l.line > lines) f.emptied.push_back(l.line);
         }
-        f.message = (lines == 0 ? std::string("the file is empty")
-                                : "the file ends after line " + std::to_string(lines)) +
-                    ", but travo reads " + std::to_string(app::kConfigLines) + " lines, so " +
+        f.brief = (lines == 0 ? std::string("the file is empty")
+                              : "the file ends after line " + std::to_string(lines)) +
+                  ", but travo reads " + std::to_string(app::kConfigLines) + " lines";
+        f.message = f.brief + ", so " +
                     value_list(f.emptied) + (f.emptied.size() == 1 ? " comes" : " come") +
                     " out empty";
         f.fix = "add the missing lines: values go on lines " + value_line_numbers() +
@@ -109,7 +110,7 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
     if (raw.find('\n') != std::string_view::npos || raw.find('\r') == std::string_view::npos)
         return false;
     const auto lines = std::count(raw.begin(), raw.end(), '\r') + (raw.back() != '\r' ? 1 : 0);
-    Finding f{Issue::line_ends, 1, static_cast<int>(lines), {}, {}, {}};
+    Finding f{Issue::line_ends, 1, static_cast<int>(lines), {}, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     f.message = "the " + plural(static_cast<std::size_t>(lines), "line", "lines") +
                 " of this file end in CR alone (old Mac line ends); travo ends a line only at LF "
@@ -125,7 +126,7 @@ bool check_utf16(std::string_view raw, const app::ConfigValues& values,
                  std::vector<Finding>& findings) {
     const std::string order = utf16_order(raw);
     if (order.empty()) return false;
-    Finding f{Issue::utf16, 1, 0, {}, {}, {}};
+    Finding f{Issue::utf16, 1, 0, {}, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) {
         if (app::config_field(values, l)[0] == '\0') f.emptied.push_back(l.line);
     }
@@ -149,7 +150,7 @@ void check_zero_bytes(const std::vector<std::string_view>& texts, const app::Con
             ++next_value;
             const std::size_t zero = text.substr(0, app::kMaxValueLength).find('\0');
             if (zero != std::string_view::npos) {
-                Finding f{Issue::zero_byte, line, static_cast<int>(zero + 1), {}, {}, {}};
+                Finding f{Issue::zero_byte, line, static_cast<int>(zero + 1), {}, {}, {}, {}};
                 const bool secret = l.field == &app::ConfigValues::admin_password;
                 f.message = "the " + std::string(l.label) + " holds a zero byte at column " +
                             std::to_string(zero + 1) + "; travo ends the value there and sends " +

@@ -72,7 +72,7 @@ void check_port(const app::ConfigValues& values, std::vector<Finding>& findings)
     } else {
         return;
     }
-    Finding f{Issue::port, app::config_line_of(&app::ConfigValues::port).line, used, {}, {}, {}};
+    Finding f{Issue::port, app::config_line_of(&app::ConfigValues::port).line, used, {}, {}, {}, {}};
     f.message = problem +
                 (digits && after && number <= 65535 && number > 0
                      ? "; travo uses the digits and connects to port "
@@ -87,7 +87,7 @@ void check_port(const app::ConfigValues& values, std::vector<Finding>& findings)
 void check_host(const app::ConfigValues& values, const Options& options,
                 std::vector<Finding>& findings) {
     const std::string_view host = values.host;
-    Finding f{Issue::host, app::config_line_of(&app::ConfigValues::host).line, 0, {}, {}, {}};
+    Finding f{Issue::host, app::config_line_of(&app::ConfigValues::host).line, 0, {}, {}, {}, {}};
     const std::string blanks = blank_ends(host);
     std::optional<platform::LookupResult> found;
     std::uint32_t address = 0;
@@ -132,6 +132,7 @@ void check_password(const app::ConfigValues& values, std::vector<Finding>& findi
                   0,
                   {},
                   {},
+                  {},
                   {}};
         f.message = "the admin password has " + blanks +
                     " it; travo sends the password as it stands, blanks included, and the host "
@@ -143,6 +144,7 @@ void check_password(const app::ConfigValues& values, std::vector<Finding>& findi
     Finding f{Issue::long_password,
               app::config_line_of(&app::ConfigValues::admin_password).line,
               static_cast<int>(length - kAdminRoom),
+              {},
               {},
               {},
               {}};
@@ -171,13 +173,16 @@ void check_overflow(const app::ConfigValues& values, std::vector<Finding>& findi
             std::vector<std::string> where;
             for (const app::ValueUse* t : targets) where.emplace_back(t->where);
             const bool chat = targets.front()->room == app::kChatRoom;
-            Finding f{Issue::overflow, l.line, static_cast<int>(lost), {}, {}, {}};
+            Finding f{Issue::overflow, l.line, static_cast<int>(lost), {}, {}, {}, {}};
             f.message = "the " + std::string(l.label) + " has " + std::to_string(length) +
                         " characters, too many for " + join(where) + ": " +
                         (targets.size() == 1 ? "it loses" : "each loses") + " its last " +
                         plural(lost, "character", "characters") + " (" +
                         (chat ? "a chat line" : "a button text") + " holds " +
                         std::to_string(targets.front()->room) + ")";
+            f.brief = "the " + std::string(l.label) + " loses its last " +
+                      plural(lost, "character", "characters") + " in " +
+                      plural(targets.size(), "text", "texts");
             f.fix = "shorten the " + std::string(l.label) + " to at most " +
                     std::to_string(app::longest_fit(l)) + " characters";
             findings.push_back(std::move(f));
@@ -205,10 +210,11 @@ void check_encoding(const app::ConfigValues& values, std::vector<Finding>& findi
         }
         if (sequences == 0) continue;
         const bool secret = l.field == &app::ConfigValues::admin_password;
-        Finding f{Issue::utf8, l.line, sequences, {}, {}, {}};
+        Finding f{Issue::utf8, l.line, sequences, {}, {}, {}, {}};
         f.message = "the " + std::string(l.label) + " holds " +
                     plural(static_cast<std::size_t>(sequences), "byte sequence", "byte sequences") +
                     (sequences == 1 ? " that looks like UTF-8" : " that look like UTF-8");
+        f.brief = f.message;
         if (!secret) {
             f.message += " (" + join(shown) +
                          (static_cast<std::size_t>(sequences) > shown.size() ? ", ..." : "") + ")";
