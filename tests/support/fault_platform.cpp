@@ -75,8 +75,8 @@ bool FaultPlatform::lookup_ipv4(const char* host, std::uint32_t* address_be) {
 }
 
 platform::LookupResult FaultPlatform::lookup_ipv4_within(const char* host,
-                                                        std::uint32_t* address_be,
-                                                        long milliseconds) {
+                                                         std::uint32_t* address_be,
+                                                         long milliseconds) {
     if (fails(Call::lookup_unanswered)) {
         log_.lookups.emplace_back(host);
         host_.sleep_ms(static_cast<unsigned long>(std::max(milliseconds, 0L)));

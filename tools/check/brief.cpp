@@ -36,14 +36,13 @@ std::string brief_text(const Report& report, std::string_view name) {
         return kTool.line(shown_name + ": " + short_form(report.findings.front())) + ".\n";
     const app::ConfigValues& v = report.values;
     const std::size_t n = report.findings.size();
-    std::string out = kTool.line(shown_name) + ": host " +
-                      toolkit::escaped(v.host, toolkit::Policy::quoted) + ", port " +
-                      std::to_string(app::port_from_text(v.port)) + ", " +
-                      (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
-                      ", " +
-                      (n == 0 ? std::string("no warnings")
-                              : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
-                      "\n";
+    std::string out =
+        kTool.line(shown_name) + ": host " + toolkit::escaped(v.host, toolkit::Policy::quoted) +
+        ", port " + std::to_string(app::port_from_text(v.port)) + ", " +
+        (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") + ", " +
+        (n == 0 ? std::string("no warnings")
+                : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
+        "\n";
     for (const Finding& f : report.findings) {
         out += f.line > 0 ? "  line " + std::to_string(f.line) : std::string("  file");
         out += ": ";

@@ -17,7 +17,6 @@ namespace travo_check {
 // warning: its line and the first sentence of its message, cut to a journal line's width.
 std::string brief_text(const Report& report, std::string_view name);
 
-
 // 0/8 and 127/8 (this machine), 10/8, 172.16/12, 192.168/16 and the link-local 169.254/16; the
 // address in network byte order.
 bool is_loopback_or_private(std::uint32_t address_be);

@@ -116,6 +116,7 @@ Report check_read(const ReadFile& file, std::string_view name, const Options& op
         check_password(values, report.findings);
         check_overflow(values, report.findings);
         check_encoding(values, report.findings);
+        check_control_bytes(values, report.findings);
     }
     std::stable_sort(report.findings.begin(), report.findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });

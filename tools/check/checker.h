@@ -31,9 +31,10 @@ enum class Issue {
     host,           // empty, blanks around it, or a name that does not resolve
     password,       // blanks before or after the admin password
     line_ends,      // lines ended by CR alone: travo sees one long line
-    utf16,          // the file is UTF-16 text
+    utf16,          // the file is UTF-16 or UTF-32 text
     zero_byte,      // a zero byte inside a value, which ends it
     service_user,   // the user the service runs as cannot read the file
+    control_byte,   // a control byte inside a text that players see
 };
 
 struct Finding {
@@ -41,7 +42,7 @@ struct Finding {
     int line;  // 1-based; 0 for the file as a whole
     // unreadable: 0; short_file: lines present; long_line: characters beyond 99; port: the port
     // travo would use; long_password: bytes cut; overflow: characters cut; utf8: sequences found;
-    // zero_byte: its column.
+    // zero_byte, control_byte: the column of the first.
     int count;
     std::vector<int> emptied;  // value lines that come out empty because of this finding
     std::string message;

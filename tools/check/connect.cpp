@@ -156,11 +156,11 @@ ConnectReport Session::cut_or_foreign(Ending ending) const {
         const std::string part = std::to_string(n) + " of the " + std::to_string(size) +
                                  " bytes of " + (version ? "its version" : "a keep-alive");
         if (ending == Ending::closed)
-            return report(Outcome::closed, during_ + "closed it after " + part +
-                                               ", in the middle of the record");
+            return report(Outcome::closed,
+                          during_ + "closed it after " + part + ", in the middle of the record");
         if (ending == Ending::reset)
-            return report(Outcome::reset, during_ + "reset it after " + part +
-                                              ", in the middle of the record");
+            return report(Outcome::reset,
+                          during_ + "reset it after " + part + ", in the middle of the record");
         return report(Outcome::cut_short, during_ + "sent " + part + " and no more within " +
                                               seconds_text(limit_) +
                                               ": the host or the link is very slow, or the host "
@@ -202,9 +202,9 @@ ConnectReport Session::no_version(int received) const {
             }
             // Only a host that took travo's handshake and ended without a word may have
             // refused the password.
-            return report(Outcome::closed,
-                          during_ + "closed it during the handshake (a wrong "
-                                    "admin password is a possible cause)");
+            return report(Outcome::closed, during_ +
+                                               "closed it during the handshake (a wrong "
+                                               "admin password is a possible cause)");
         case insim::HostConnection::kLate:
             return stopped_reading();
         case insim::HostConnection::kNotRecords:

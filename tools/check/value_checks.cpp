@@ -72,7 +72,8 @@ void check_port(const app::ConfigValues& values, std::vector<Finding>& findings)
     } else {
         return;
     }
-    Finding f{Issue::port, app::config_line_of(&app::ConfigValues::port).line, used, {}, {}, {}, {}};
+    Finding f{Issue::port, app::config_line_of(&app::ConfigValues::port).line, used, {}, {}, {},
+              {}};
     f.message = problem +
                 (digits && after && number <= 65535 && number > 0
                      ? "; travo uses the digits and connects to port "
@@ -234,6 +235,34 @@ void check_encoding(const app::ConfigValues& values, std::vector<Finding>& findi
                 "Windows-1252, so players see two or more wrong characters for each";
             f.fix = "save the file in Windows-1252 (\"ANSI\") rather than UTF-8";
         }
+        findings.push_back(std::move(f));
+    }
+}
+
+// Tabs, escapes, a stray CR: bytes a player's chat or button has no letter for. Zero bytes end the
+// value before this sees them.
+void check_control_bytes(const app::ConfigValues& values, std::vector<Finding>& findings) {
+    for (const app::ConfigLine& l : app::kValueLines) {
+        const bool shown = std::any_of(l.uses.begin(), l.uses.end(),
+                                       [](const app::ValueUse& u) { return u.where != nullptr; });
+        if (!shown) continue;
+        const std::string_view text = app::config_field(values, l);
+        std::size_t first = text.size();
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto b = static_cast<unsigned char>(text[i]);
+            if (b >= 0x20 && b != 0x7F) continue;
+            if (count++ == 0) first = i;
+        }
+        if (count == 0) continue;
+        Finding f{Issue::control_byte, l.line, static_cast<int>(first + 1), {}, {}, {}, {}};
+        f.message = "the " + std::string(l.label) + " holds the control byte " +
+                    toolkit::escaped(text.substr(first, 1), toolkit::Policy::terminal) +
+                    " at column " + std::to_string(first + 1) +
+                    (count > 1 ? " (and " + std::to_string(count - 1) + " more)" : "") +
+                    "; travo sends it as it stands, and players' chat and buttons have no letter "
+                    "for it";
+        f.fix = "remove it (a tab or a stray CR from another editor may be such a byte)";
         findings.push_back(std::move(f));
     }
 }
