@@ -365,11 +365,15 @@ TEST(ScriptLines, NumbersAreFiniteWholeWhereAskedAndInRange) {
         bool whole;
         std::optional<double> value;
     } cases[] = {
-        {"29999", true, 29999}, {"0", true, 0},    {"65535", true, 65535}, {"65536", true, {}},
-        {"70000", true, {}},    {"-1", true, {}},  {"2.5", true, {}},      {"2.5", false, 2.5},
-        {"nan", false, {}},     {"NAN", true, {}}, {"inf", false, {}},     {"-infinity", false, {}},
-        {"1e400", false, {}},   {"", false, {}},   {"12abc", false, {}},   {"0x10", true, 16},
-        {"1e3", true, 1000},
+        {"29999", true, 29999}, {"0", true, 0},       {"65535", true, 65535},
+        {"65536", true, {}},    {"70000", true, {}},  {"-1", true, {}},
+        {"2.5", true, {}},      {"2.5", false, 2.5},  {"nan", false, {}},
+        {"NAN", true, {}},      {"inf", false, {}},   {"-infinity", false, {}},
+        {"1e400", false, {}},   {"", false, {}},      {"12abc", false, {}},
+        {"0x10", true, {}},     {"1e3", true, {}},    {"0x10", false, {}},
+        {"+5", true, {}},       {"80.0", true, {}},   {".5", false, 0.5},
+        {"5.", false, 5},       {"1.2.3", false, {}}, {".", false, {}},
+        {"0010", true, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

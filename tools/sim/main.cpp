@@ -72,7 +72,8 @@ Options:
   --plain             no terminal colours
   --help              this text
   --version           the name and version of this program
-Options take their value as --option VALUE or --option=VALUE; an empty value is refused.
+Options take their value as --option VALUE or --option=VALUE, once; an empty value is
+refused, and numbers are plain decimal.
 --snapshot, --ready-file and the snapshot command write only a new file or a regular one
 (replaced whole), never a *.travo file or the script, and are checked before listening.
 
