@@ -177,7 +177,7 @@ ConnectReport Session::cut_or_foreign(Ending ending) const {
                                                  : ")";
     return report(Outcome::not_insim, during_ + "sent " + std::to_string(n) +
                                           " bytes that are not InSim (" +
- toolkit::escaped(shown, toolkit::Policy::quoted) + then +
+                                          toolkit::escaped(shown, toolkit::Policy::quoted) + then +
                                           ": another service may listen on that port");
 }
 

@@ -98,8 +98,8 @@ void check_host(const app::ConfigValues& values, const Options& options,
             "write the simulator host's name or IPv4 address, e.g. 127.0.0.1 when it runs on this "
             "machine";
     } else if (!blanks.empty()) {
-        f.message = "the host " + toolkit::escaped(host, toolkit::Policy::text) + " has " +
-                    blanks + " it; travo looks it up as it stands, blanks included";
+        f.message = "the host " + toolkit::escaped(host, toolkit::Policy::text) + " has " + blanks +
+                    " it; travo looks it up as it stands, blanks included";
         if (found == platform::LookupResult::kFound)
             f.message += ", which happens to work here for this address";
         else if (found == platform::LookupResult::kNotFound)
