@@ -3,7 +3,9 @@
 // through the operating system's platform, platform::os().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "insim/platform.h"
 
@@ -15,5 +17,19 @@ platform::SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_
 platform::SocketHandle accept_client(platform::SocketHandle listener);
 // Makes the next close send a reset instead of an orderly shutdown.
 void set_reset_on_close(platform::SocketHandle s);
+
+// A send that never blocks: the number of bytes the system took (maybe fewer than asked),
+// platform::kWouldBlock when it takes none now, negative when the connection failed.
+long send_waiting(platform::SocketHandle s, const void* data, std::size_t length);
+// Bounds what the system holds for a peer that does not read.
+void set_send_buffer(platform::SocketHandle s, int bytes);
+
+struct Watched {
+    platform::SocketHandle socket;
+    bool write;  // also wake when a send would go out
+};
+// Waits until one of `sockets` can be read (or written, where asked) or has failed, or until
+// `milliseconds` pass; a signal ends the wait early.
+void wait_any(const std::vector<Watched>& sockets, long milliseconds);
 
 }  // namespace hostside

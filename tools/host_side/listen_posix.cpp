@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,6 +45,27 @@ SocketHandle accept_client(SocketHandle listener) {
 void set_reset_on_close(SocketHandle s) {
     linger l{1, 0};
     ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+long send_waiting(SocketHandle s, const void* data, std::size_t length) {
+    ssize_t r;
+    do {
+        r = ::send(s, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return platform::kWouldBlock;
+    return static_cast<long>(r);
+}
+
+void set_send_buffer(SocketHandle s, int bytes) {
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
+void wait_any(const std::vector<Watched>& sockets, long milliseconds) {
+    std::vector<pollfd> polled;
+    polled.reserve(sockets.size());
+    for (const Watched& w : sockets)
+        polled.push_back({w.socket, static_cast<short>(POLLIN | (w.write ? POLLOUT : 0)), 0});
+    ::poll(polled.data(), polled.size(), static_cast<int>(milliseconds));
 }
 
 }  // namespace hostside

@@ -56,4 +56,43 @@ void set_reset_on_close(SocketHandle s) {
     ::setsockopt(native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
 }
 
+long send_waiting(SocketHandle s, const void* data, std::size_t length) {
+    // Non-blocking for this one send: the same socket's other calls stay as they were.
+    u_long on = 1;
+    if (::ioctlsocket(native(s), FIONBIO, &on) == SOCKET_ERROR) return -1;
+    const int most = length > 1 << 30 ? 1 << 30 : static_cast<int>(length);
+    const int r = ::send(native(s), static_cast<const char*>(data), most, 0);
+    const int error = ::WSAGetLastError();
+    u_long off = 0;
+    ::ioctlsocket(native(s), FIONBIO, &off);
+    if (r == SOCKET_ERROR) return error == WSAEWOULDBLOCK ? platform::kWouldBlock : -1;
+    return r;
+}
+
+void set_send_buffer(SocketHandle s, int bytes) {
+    ::setsockopt(native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                 sizeof bytes);
+}
+
+void wait_any(const std::vector<Watched>& sockets, long milliseconds) {
+    // select() takes up to FD_SETSIZE (64) sockets on Windows, whatever their numbers.
+    fd_set read_set;
+    fd_set write_set;
+    fd_set error_set;
+    FD_ZERO(&read_set);
+    FD_ZERO(&write_set);
+    FD_ZERO(&error_set);
+    for (const Watched& w : sockets) {
+        FD_SET(native(w.socket), &read_set);
+        FD_SET(native(w.socket), &error_set);
+        if (w.write) FD_SET(native(w.socket), &write_set);
+    }
+    if (sockets.empty()) {
+        ::Sleep(static_cast<DWORD>(milliseconds));
+        return;
+    }
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    ::select(0, &read_set, &write_set, &error_set, &limit);
+}
+
 }  // namespace hostside
