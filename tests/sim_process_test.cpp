@@ -49,8 +49,11 @@ std::size_t lines_of(const std::string& text) {
 // An InSim program's end of a connection to the virtual host.
 class Client {
   public:
-    explicit Client(std::uint16_t port) {
+    // A `receive_buffer` of a few bytes makes a client that falls behind at once.
+    explicit Client(std::uint16_t port, int receive_buffer = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ >= 0 && receive_buffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
@@ -90,8 +93,10 @@ class Client {
     std::optional<Bytes> next(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         const auto deadline = Clock::now() + timeout;
         for (;;) {
-            if (!pending_.empty() && pending_.size() >= std::max<std::size_t>(1, pending_[0])) {
-                const std::size_t n = std::max<std::size_t>(1, pending_[0]);
+            const std::size_t size =
+                std::max<std::size_t>(1, pending_.empty() ? 0 : pending_[0] * unit_);
+            if (!pending_.empty() && pending_.size() >= size) {
+                const std::size_t n = size;
                 Bytes p(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
                 pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
                 return p;
@@ -135,6 +140,9 @@ class Client {
         return closed_;
     }
 
+    // Cuts what comes at Size times `unit` bytes, as a client of a host that counts in units.
+    void count_size_in(std::size_t unit) { unit_ = unit; }
+
     std::size_t received_bytes() const { return received_bytes_; }
     int seen(std::uint8_t type) const { return seen_[type]; }
 
@@ -143,6 +151,7 @@ class Client {
     Bytes pending_;
     bool closed_ = false;
     std::size_t received_bytes_ = 0;
+    std::size_t unit_ = 1;
     int seen_[256] = {};
 };
 
@@ -260,32 +269,48 @@ TEST(SimUsage, APortInUseIsSaidWithItsReason) {
         << r.err;
 }
 
-TEST(SimScript, ABadLineEndsTheRunNamingItsLine) {
+// A mistake anywhere in a script ends the run before it listens, naming its line.
+TEST(SimScript, ABadLineEndsTheRunBeforeListening) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
     struct Case {
         std::string line;
         const char* says;
     } cases[] = {
         {"wait 0.2abc", "line 2: wait needs a number of seconds from 0 to 86400"},
-        {"wait inf", "line 2: wait needs"},
         {"wait nan", "line 2: wait needs"},
-        {"wait 1e10", "line 2: wait needs"},
         {"chat 300 x", "line 2: chat needs a TextStart from 0 to 127"},
-        {"close 3", "line 2: client 3 is not connected"},
+        {"screen now please", "line 2: screen takes nothing after it, not \"now please\""},
+        {"say Racer", "line 2: say needs a name and a text"},
+        {"join " + std::string(24, 'n'), "line 2: the name is 24 bytes, more than the 23"},
         {"j\x1b[2J", "line 2: unknown command \"j\\x1B[2J\""},
         {std::string(5000, 'x'), "line 2: the line is longer than 4096 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line.substr(0, 20));
-        Sim sim({"--keepalive", "0"}, "# a comment\n" + c.line + "\nwait 5\n");
-        ASSERT_NE(sim.port, 0);
-        Client client(sim.port);
-        ASSERT_TRUE(client.send_isi(""));
-        const ProcessResult r = sim.process->wait(kLimit);
-        EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
-        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+        ASSERT_TRUE(dir.write_file("sim.script", "# a comment\n" + c.line + "\nwait 5\n"));
+        const ProcessResult r = testsupport::run_process(
+            {TRAVO_SIM_BINARY, {"--script", dir.file("sim.script"), "--port", "0"}, dir.path()},
+            kLimit);
+        EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.err, "the script " + dir.file("sim.script") + " " + c.says))
+            << r.err;
+        EXPECT_EQ(lines_of(r.err), 1u) << r.err;
         EXPECT_FALSE(contains(r.err, "\x1b")) << r.err;
-        EXPECT_LT(r.ended_at - r.started_at, 4s);  // "wait 5" never ran
+        EXPECT_FALSE(contains(r.out, "listening")) << r.out;
     }
+}
+
+// What only the run can tell still ends it, with the line that failed.
+TEST(SimScript, ACommandThatFailsEndsTheRunNamingItsLine) {
+    Sim sim({"--keepalive", "0"}, "# a comment\nclose 3\nwait 5\n");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "sim.script line 2: client 3 is not connected")) << r.err;
+    EXPECT_LT(r.ended_at - r.started_at, 4s);  // "wait 5" never ran
 }
 
 // Three programs at once: each its own handshake, keep-alives and multi-car packets, every
@@ -505,6 +530,150 @@ TEST(SimInput, AFloodOfCommandsWaitsInsteadOfFillingMemory) {
     const long rss = child_rss_kb(sim.process->pid());
     EXPECT_GT(rss, 0);
     EXPECT_LT(rss, 100 * 1024) << rss << " kB";
+}
+
+TEST(SimInput, ATypedMistakeIsRefusedAndTheRunGoesOn) {
+    Sim sim({"--keepalive", "0"}, "",
+            "printf 'screen now please\\nsay\\tRacer\\n\\nsay Racer hola\\nquit\\n' |");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    EXPECT_TRUE(client.next_of_type(insim::ISP_MSO));
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_EQ(r.err,
+              "travo-sim: input line 1: screen takes nothing after it, not \"now please\" "
+              "(refused)\ntravo-sim: input line 2: say needs a name and a text (refused)\n");
+}
+
+// A client that never reads, beside one that does: the reader gets every player's line and its
+// multi-car packets at its own pace from standard input's commands, and the other is closed
+// once 256 KiB wait for it. Memory stays that of a small program.
+TEST(SimStall, AClientThatNeverReadsIsClosedWhileTheOthersGoOn) {
+    Sim sim({"--cars", "8", "--keepalive", "0"}, "",
+            "(sleep 1; yes 'say Racer hola' | head -n 10000; echo 'wait 2') |");
+    ASSERT_NE(sim.port, 0);
+    Client stuck(sim.port, 1024);
+    ASSERT_TRUE(stuck.send_isi("", 1, insim::ISF_MCI, 1));
+    Client reader(sim.port);
+    ASSERT_TRUE(reader.send_isi("", 1, insim::ISF_MCI, 10));
+
+    int said = 0;
+    while (said < 10000 && reader.next_of_type(insim::ISP_MSO, 10s)) ++said;
+    EXPECT_EQ(said, 10000);
+    const long rss = child_rss_kb(sim.process->pid());
+    const int cars = reader.seen(insim::ISP_MCI);
+    EXPECT_GT(cars, 0);
+    EXPECT_TRUE(reader.next_of_type(insim::ISP_MCI, 2s));
+    EXPECT_TRUE(stuck.closed_within(5s));
+
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    EXPECT_TRUE(contains(r.out,
+                         "[client 1] client \"tester\" closed: more than 256 KiB waited "
+                         "for it: it reads more slowly than the host sends"))
+        << r.out.substr(0, 2000);
+    EXPECT_FALSE(contains(r.out, "[client 2] client \"tester\" closed")) << r.err;
+    EXPECT_GT(rss, 0);
+    EXPECT_LT(rss, 50 * 1024) << rss << " kB";
+}
+
+// A port probe, or a program that is no InSim client, is said in one line, and the run goes on
+// waiting for the client it is for; none coming within --wait-client ends it.
+TEST(SimClients, APortProbeOrAStrangerIsNotTheClientTheRunWaitsFor) {
+    {
+        Sim sim({"--keepalive", "0", "--wait-client", "10"}, "say Racer hola\n");
+        ASSERT_NE(sim.port, 0);
+        { Client probe(sim.port); }
+        Client stranger(sim.port);
+        ASSERT_TRUE(stranger.send(Bytes{8, 99, 0, 0, 0, 0, 0, 0}));
+        EXPECT_TRUE(stranger.closed_within(5s));
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        EXPECT_TRUE(client.next_of_type(insim::ISP_MSO));
+        const ProcessResult r = sim.process->wait(kLimit);
+        EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "the client closed the connection before its IS_ISI\n"))
+            << r.out;
+        EXPECT_TRUE(
+            contains(r.out, "[client 2] the client's first packet is not an IS_ISI: type 99"))
+            << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+    Sim sim({"--keepalive", "0", "--wait-client", "1"}, "quit\n");
+    ASSERT_NE(sim.port, 0);
+    { Client probe(sim.port); }
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+    EXPECT_EQ(r.err, "travo-sim: no client made its handshake within 1 s\n");
+}
+
+// Whatever a client sends, it costs a bounded number of lines a second; a stream that cannot be
+// cut any further ends its connection.
+TEST(SimClients, NothingAClientSendsFloodsTheOutput) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool closed;
+        const char* says;
+    } cases[] = {
+        {"200,000 zero bytes", Bytes(200000, 0), true,
+         "client \"tester\" closed: it sent a record with Size 0"},
+        {"records of a type no client sends",
+         {},
+         false,
+         "protocol fault: a record of type 99 that a client does not send"},
+        {"chat lines", {}, false, "[typed] flood"},
+    };
+    for (int i = 0; i < 20000; ++i) cases[1].bytes.insert(cases[1].bytes.end(), {4, 99, 0, 0});
+    for (int i = 0; i < 5000; ++i) {
+        const Bytes line = chat("flood");
+        cases[2].bytes.insert(cases[2].bytes.end(), line.begin(), line.end());
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sim sim({"--forever", "--keepalive", "0"}, "wait 0\n");
+        ASSERT_NE(sim.port, 0);
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        ASSERT_TRUE(client.next_of_type(insim::ISP_VER));
+        client.send(c.bytes);
+        EXPECT_EQ(client.closed_within(1500ms), c.closed);
+        ASSERT_EQ(::kill(sim.process->pid(), SIGTERM), 0);
+        const ProcessResult r = sim.process->wait(kLimit);
+        EXPECT_TRUE(r.exited_with(0)) << r.err;
+        EXPECT_TRUE(contains(r.out, c.says)) << r.out.substr(0, 2000);
+        // At most 100 lines a second about one client, and one line for the rest.
+        EXPECT_LT(lines_of(r.out), 400u) << r.out.substr(0, 2000);
+        if (!c.closed) {
+            EXPECT_TRUE(contains(r.out, "more lines about this client were not shown")) << r.out;
+        }
+    }
+}
+
+// A host that counts Size in 4-byte units, as hosts of InSim version 9 and later do for a client
+// that asks for it: every record it sends says so in its first byte.
+TEST(SimFraming, SizeInFourByteUnits) {
+    Sim sim({"--size-unit", "4", "--keepalive", "0.2"}, "join Racer\nwait 0.5\n");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    client.count_size_in(4);
+    const struct {
+        std::uint8_t type;
+        std::uint8_t size;
+        std::size_t bytes;
+    } records[] = {{insim::ISP_VER, 5, 20}, {insim::ISP_NCN, 14, 56}, {insim::ISP_TINY, 1, 4}};
+    for (const auto& want : records) {
+        SCOPED_TRACE(int{want.type});
+        const auto got = client.next_of_type(want.type);
+        ASSERT_TRUE(got);
+        EXPECT_EQ((*got)[0], want.size);
+        EXPECT_EQ(got->size(), want.bytes);
+    }
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "(Size in 4-byte units)")) << r.out;
 }
 
 }  // namespace
