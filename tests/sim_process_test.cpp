@@ -676,4 +676,32 @@ TEST(SimFraming, SizeInFourByteUnits) {
     EXPECT_TRUE(contains(r.out, "(Size in 4-byte units)")) << r.out;
 }
 
+// Lines typed while packets flow and are traced: every line of the output is whole (the thread
+// that reads standard input once flushed standard output under the other's writes), and a
+// client that answers no keep-alive is said to, however often they come.
+TEST(SimOutput, EveryLineIsWholeWhileLinesAreTypedAndPacketsFlow) {
+    Sim sim({"--cars", "8", "--trace", "--keepalive", "0.05"}, "",
+            "(sleep 0.5; for i in $(seq 300); do echo \"say Racer line $i\"; sleep 0.002; done; "
+            "echo 'wait 2.5') |");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi("", 1, insim::ISF_MCI, 1));
+    const auto deadline = Clock::now() + kLimit;
+    while (client.seen(insim::ISP_MSO) < 300 && Clock::now() < deadline)
+        client.next_of_type(insim::ISP_MSO, 1s);
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    std::istringstream lines(r.out);
+    int said = 0;
+    for (std::string line; std::getline(lines, line);) {
+        said += line.rfind("[player] Racer types line ", 0) == 0;
+        const bool whole = line.rfind("travo-sim: ", 0) == 0 || line.rfind("-> IS_", 0) == 0 ||
+                           line.rfind("<- IS_", 0) == 0 ||
+                           line.rfind("[player] Racer types line ", 0) == 0;
+        EXPECT_TRUE(whole) << line;
+    }
+    EXPECT_EQ(said, 300);
+    EXPECT_TRUE(contains(r.out, "the client did not answer the keep-alive within 2 s")) << r.out;
+}
+
 }  // namespace

@@ -21,8 +21,10 @@ void set_reset_on_close(platform::SocketHandle s);
 // A send that never blocks: the number of bytes the system took (maybe fewer than asked),
 // platform::kWouldBlock when it takes none now, negative when the connection failed.
 long send_waiting(platform::SocketHandle s, const void* data, std::size_t length);
-// Bounds what the system holds for a peer that does not read.
-void set_send_buffer(platform::SocketHandle s, int bytes);
+// A client's connection as the virtual host keeps it: `send_buffer` bytes at most held by the
+// system for a client that does not read, and urgent data read as part of the stream, so that
+// it is neither lost nor taken for a failed connection.
+void tune_client(platform::SocketHandle s, int send_buffer);
 
 struct Watched {
     platform::SocketHandle socket;

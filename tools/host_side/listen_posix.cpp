@@ -14,6 +14,10 @@ namespace hostside {
 using platform::kNoSocket;
 using platform::SocketHandle;
 
+// Connections the system holds until they are accepted: a burst of them (several programs
+// restarted at once, a port scan) is taken without the system dropping any for a second.
+constexpr int kBacklog = 16;
+
 SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     const SocketHandle s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s < 0) return kNoSocket;
@@ -25,7 +29,7 @@ SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     sa.sin_port = htons(port);
     socklen_t len = sizeof sa;
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(s, 4) < 0 ||
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(s, kBacklog) < 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
         ::close(s);
         return kNoSocket;
@@ -56,8 +60,10 @@ long send_waiting(SocketHandle s, const void* data, std::size_t length) {
     return static_cast<long>(r);
 }
 
-void set_send_buffer(SocketHandle s, int bytes) {
-    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+void tune_client(SocketHandle s, int send_buffer) {
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof send_buffer);
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
 }
 
 void wait_any(const std::vector<Watched>& sockets, long milliseconds) {

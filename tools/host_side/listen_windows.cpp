@@ -9,6 +9,10 @@ namespace hostside {
 using platform::kNoSocket;
 using platform::SocketHandle;
 
+// Connections the system holds until they are accepted: a burst of them (several programs
+// restarted at once, a port scan) is taken without the system dropping any for a second.
+constexpr int kBacklog = 16;
+
 namespace {
 
 SOCKET native(SocketHandle s) {
@@ -36,7 +40,7 @@ SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     sa.sin_port = htons(port);
     int len = sizeof sa;
     if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR ||
-        ::listen(s, 4) == SOCKET_ERROR ||
+        ::listen(s, kBacklog) == SOCKET_ERROR ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == SOCKET_ERROR) {
         ::closesocket(s);
         return kNoSocket;
@@ -69,9 +73,12 @@ long send_waiting(SocketHandle s, const void* data, std::size_t length) {
     return r;
 }
 
-void set_send_buffer(SocketHandle s, int bytes) {
-    ::setsockopt(native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
-                 sizeof bytes);
+void tune_client(SocketHandle s, int send_buffer) {
+    ::setsockopt(native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&send_buffer),
+                 sizeof send_buffer);
+    const BOOL on = TRUE;
+    ::setsockopt(native(s), SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
 }
 
 void wait_any(const std::vector<Watched>& sockets, long milliseconds) {

@@ -51,6 +51,7 @@ struct Clients::Client {
     Clock::duration mci_interval{};  // zero: it asked for none
     Clock::time_point next_mci{};
     LineBudget lines{kClientLines};
+    LineBudget traced{kClientLines};  // the trace's own, so that it never hides a line
 };
 
 Clients::Clients(const Options& options, Report& report)
@@ -134,7 +135,8 @@ void Clients::timers(Client& c, Clock::time_point now) {
     }
     if (opt_.keepalive > 0 && now >= c.next_keepalive) {
         if (!send(c, hostside::tiny_packet(insim::TINY_NONE))) return;
-        c.keepalive_sent = now;
+        // The first unanswered one counts: keep-alives closer than the limit cannot hide it.
+        if (!c.awaiting_keepalive) c.keepalive_sent = now;
         c.awaiting_keepalive = true;
         c.next_keepalive = now + seconds(opt_.keepalive);
     }
@@ -162,7 +164,7 @@ void Clients::accept_clients() {
             continue;
         }
         platform::os().set_no_delay(s);
-        hostside::set_send_buffer(s, kSendBuffer);
+        hostside::tune_client(s, kSendBuffer);
         auto c = std::make_unique<Client>();
         c->number = ++clients_seen_;
         c->link.adopt(s);
@@ -175,7 +177,7 @@ void Clients::read(Client& c) {
     for (int i = 0; i < kPacketsPerRound && !c.departed; ++i) {
         const auto p = c.link.next_packet(0ms);
         if (!p) break;
-        if (report_.tracing() && c.lines.take(p->at)) report_.packet(tag(c), false, p->bytes);
+        if (report_.tracing() && c.traced.take(p->at)) report_.packet(tag(c), false, p->bytes);
         if (c.greeted)
             on_packet(c, p->bytes);
         else
@@ -260,7 +262,7 @@ void Clients::on_packet(Client& c, const insim::Bytes& p) {
 bool Clients::send(Client& c, const insim::Bytes& packet) {
     if (c.departed) return false;
     const auto now = Clock::now();
-    if (report_.tracing() && c.lines.take(now)) report_.packet(tag(c), true, packet);
+    if (report_.tracing() && c.traced.take(now)) report_.packet(tag(c), true, packet);
     insim::Bytes framed = packet;
     // Every record is a whole number of 4-byte units.
     framed[0] = static_cast<std::uint8_t>(packet.size() / static_cast<std::size_t>(opt_.size_unit));
@@ -304,7 +306,7 @@ void Clients::drop_departed() {
     for (const auto& c : clients_) {
         if (!c->departed) continue;
         report_.forget(c->number);
-        say_refused(*c, c->lines.refused_now());
+        say_refused(*c, c->lines.refused_now(), c->traced.refused_now());
     }
     clients_.erase(
         std::remove_if(clients_.begin(), clients_.end(), [](const auto& c) { return c->departed; }),
@@ -325,16 +327,19 @@ void Clients::arrival_line(const std::string& line) {
     if (arrivals_.take(Clock::now())) report_.say(line);
 }
 
-void Clients::say_refused(const Client& c, long n) {
-    if (n > 0)
-        report_.say(tag(c) + std::to_string(n) +
-                    " more lines about this client were not shown (at most " +
-                    std::to_string(kClientLines) + " a second)");
+void Clients::say_refused(const Client& c, long lines, long packets) {
+    const std::string most = " (at most " + std::to_string(kClientLines) + " a second)";
+    if (lines > 0)
+        report_.say(tag(c) + std::to_string(lines) +
+                    " more lines about this client were not shown" + most);
+    if (packets > 0)
+        report_.say(tag(c) + std::to_string(packets) + " more of its packets were not traced" +
+                    most);
 }
 
 void Clients::settle_budgets() {
     const auto now = Clock::now();
-    for (const auto& c : clients_) say_refused(*c, c->lines.refused(now));
+    for (const auto& c : clients_) say_refused(*c, c->lines.refused(now), c->traced.refused(now));
     if (const long n = arrivals_.refused(now); n > 0)
         report_.say(std::to_string(n) +
                     " more lines about clients coming and going were not shown (at most " +

@@ -67,7 +67,7 @@ class Clients {
     void arrival_line(const std::string& line);
     // The lines a budget refused, in one line once their second is over.
     void settle_budgets();
-    void say_refused(const Client& c, long n);
+    void say_refused(const Client& c, long lines, long packets);
 
     const Options& opt_;
     Report& report_;

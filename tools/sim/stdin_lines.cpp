@@ -26,6 +26,9 @@ struct StdinLines::Shared {
 };
 
 StdinLines::StdinLines() : shared_(std::make_shared<Shared>()) {
+    // A read of std::cin flushes what it is tied to, std::cout, which the other thread writes:
+    // untied, the reading thread never touches standard output.
+    std::cin.tie(nullptr);
     std::thread([shared = shared_] {
         std::string text;
         for (;;) {
