@@ -29,8 +29,8 @@ SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     sa.sin_port = htons(port);
     socklen_t len = sizeof sa;
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(s, kBacklog) < 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 ||
+        ::listen(s, kBacklog) < 0 || ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
         ::close(s);
         return kNoSocket;
     }
