@@ -307,6 +307,7 @@ TEST(ScriptLines, CommandsAndTheirArguments) {
         {"say 23456789012345678901234 " + std::string(101, 't'), Verb::kSay,
          "23456789012345678901234", std::string(101, 't'), 0, 0},
         {"chat 0 " + std::string(127, 'c'), Verb::kChat, "", std::string(127, 'c'), 0, 0},
+        {"chat 0\t  blanks first", Verb::kChat, "", "  blanks first", 0, 0},
         {"chat 6 Racer ^8!fb", Verb::kChat, "", "Racer ^8!fb", 0, 0},
         {"wait 0.2", Verb::kWait, "", "", 0.2, 0},
         {"wait 13.2 ", Verb::kWait, "", "", 13.2, 0},

@@ -113,7 +113,10 @@ bool parse_command(std::string_view raw, Command* out, std::string* reason) {
         return true;
     }
     if (verb == "chat") {
-        const auto [head, text] = split_word(rest);
+        // The text as it stands after the one blank or tab that ends TextStart: exactly this Msg.
+        const std::size_t end = std::min(rest.find_first_of(kBlanks), rest.size());
+        const std::string_view head = rest.substr(0, end);
+        const std::string_view text = rest.substr(std::min(end + 1, rest.size()));
         const auto start = parse_number(head, 0, 127, true);
         if (!start) return fail("chat needs a TextStart from 0 to 127, then a text");
         if (text.empty()) return fail("chat needs a text after its TextStart");
