@@ -84,16 +84,16 @@ void Clients::round(Clock::time_point until) {
 
     Clock::time_point wake = std::min(until, report_.next_draw());
     bool unread = false;
-    std::vector<hostside::Watched> watched;
-    if (listener_ != platform::kNoSocket) watched.push_back({listener_, false});
+    watched_.clear();
+    if (listener_ != platform::kNoSocket) watched_.push_back({listener_, false});
     for (const auto& c : clients_) {
         wake = std::min(wake, next_deadline(*c));
         unread = unread || c->link.has_whole_packet();
-        watched.push_back({c->link.socket(), !c->outbox.empty()});
+        watched_.push_back({c->link.socket(), !c->outbox.empty()});
     }
     if (!unread && wake > now) {
         const auto left = std::min<Clock::duration>(wake - now, kLongestWait);
-        hostside::wait_any(watched, std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        hostside::wait_any(watched_, std::chrono::ceil<std::chrono::milliseconds>(left).count());
     }
 
     accept_clients();
@@ -328,6 +328,7 @@ void Clients::arrival_line(const std::string& line) {
 }
 
 void Clients::say_refused(const Client& c, long lines, long packets) {
+    if (lines == 0 && packets == 0) return;
     const std::string most = " (at most " + std::to_string(kClientLines) + " a second)";
     if (lines > 0)
         report_.say(tag(c) + std::to_string(lines) +

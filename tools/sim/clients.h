@@ -10,6 +10,7 @@
 
 #include "insim/builders.h"
 #include "insim/platform.h"
+#include "tools/host_side/listen.h"
 #include "tools/sim/line_budget.h"
 #include "tools/sim/report.h"
 #include "tools/sim/settings.h"
@@ -74,6 +75,8 @@ class Clients {
     platform::SocketHandle listener_ = platform::kNoSocket;
     std::uint16_t port_ = 0;
     std::vector<std::unique_ptr<Client>> clients_;
+    // What a round waits on; kept, so that a round between two commands allocates nothing.
+    std::vector<hostside::Watched> watched_;
     int clients_seen_ = 0;
     bool greeted_any_ = false;
     std::vector<std::string> noted_;
