@@ -676,6 +676,20 @@ TEST(SimFraming, SizeInFourByteUnits) {
     EXPECT_TRUE(contains(r.out, "(Size in 4-byte units)")) << r.out;
 }
 
+// What the connection doctor says to such a host: its own line for it, not "connected".
+TEST(SimFraming, TheDoctorNamesAHostThatCountsInUnits) {
+    Sim sim({"--size-unit", "4", "--keepalive", "0"}, "wait 1\n");
+    ASSERT_NE(sim.port, 0);
+    ASSERT_TRUE(sim.dir.write_file(
+        "quintaro.travo",
+        testsupport::config_text({{"host", "127.0.0.1"}, {"port", std::to_string(sim.port)}})));
+    const ProcessResult check =
+        testsupport::run_process({TRAVO_CHECK_BINARY, {"--connect"}, sim.dir.path()}, kLimit);
+    EXPECT_TRUE(check.exited_with(1)) << check.out << check.err;
+    EXPECT_TRUE(contains(check.out, "version record whose Size byte is 5")) << check.out;
+    EXPECT_TRUE(contains(check.out, "counts Size in 4-byte units")) << check.out;
+}
+
 // Lines typed while packets flow and are traced: every line of the output is whole (the thread
 // that reads standard input once flushed standard output under the other's writes), and a
 // client that answers no keep-alive is said to, however often they come.
