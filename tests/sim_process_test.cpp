@@ -71,6 +71,14 @@ class Client {
 
     bool ok() const { return fd_ >= 0; }
 
+    // Ends the connection with a reset instead of a close.
+    void reset() {
+        const linger hard{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(fd_);
+        fd_ = -1;
+    }
+
     bool send(const Bytes& b) {
         return ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
     }
@@ -282,6 +290,8 @@ TEST(SimScript, ABadLineEndsTheRunBeforeListening) {
         {"chat 300 x", "line 2: chat needs a TextStart from 0 to 127"},
         {"screen now please", "line 2: screen takes nothing after it, not \"now please\""},
         {"say Racer", "line 2: say needs a name and a text"},
+        {"join", "line 2: join needs a name"},
+        {"wait 86401", "line 2: wait needs a number of seconds from 0 to 86400"},
         {"join " + std::string(24, 'n'), "line 2: the name is 24 bytes, more than the 23"},
         {"j\x1b[2J", "line 2: unknown command \"j\\x1B[2J\""},
         {std::string(5000, 'x'), "line 2: the line is longer than 4096 bytes"},
@@ -546,6 +556,80 @@ TEST(SimInput, ATypedMistakeIsRefusedAndTheRunGoesOn) {
               "(refused)\ntravo-sim: input line 2: say needs a name and a text (refused)\n");
 }
 
+// Commands that cannot be read are no end of them: one line with the reason, and status 2.
+TEST(SimInput, CommandsThatCannotBeReadEndTheRunWithTheReason) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    ASSERT_TRUE(dir.write_file("bad.script", "join Racer\nbogus\n"));
+    const std::string folder = "reading the file failed (Is a directory)";
+    const struct {
+        std::string redirect;
+        std::string says;
+    } cases[] = {
+        {"< '" + dir.path() + "'", "cannot read the commands on standard input: " + folder},
+        {"--script - < '" + dir.path() + "'",
+         "cannot read the commands on standard input: " + folder},
+        {"0> '" + dir.file("written") + "'",
+         "cannot read the commands on standard input: reading the file failed (Bad file "
+         "descriptor)"},
+        // A file on standard input is known whole, as a script is.
+        {"< '" + dir.file("bad.script") + "'", "standard input line 2: unknown command \"bogus\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.redirect);
+        const ProcessResult r = testsupport::run_process(
+            {"/bin/sh",
+             {"-c", std::string(TRAVO_SIM_BINARY) + " --port 0 --wait-client 5 " + c.redirect},
+             dir.path()},
+            kLimit);
+        EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+        EXPECT_EQ(r.err, "travo-sim: " + c.says + "\n");
+        EXPECT_FALSE(contains(r.out, "listening")) << r.out;
+    }
+    // A stream is known to fail only once the commands start: standard input open for writing.
+    Sim sim({"--keepalive", "0"}, "", "exec 0>&1;");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+    EXPECT_EQ(r.err,
+              "travo-sim: cannot read the commands on standard input: Bad file descriptor\n");
+}
+
+// Standard output that nobody reads holds up no client: what does not fit is counted, and said
+// once the reader catches up, before the last line.
+TEST(SimOutput, StandardOutputNobodyReadsHoldsUpNoClient) {
+    TempDir out_dir;
+    ASSERT_TRUE(out_dir.ok());
+    const std::string fifo = out_dir.file("out");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The shell holds the FIFO open for reading, and never reads it.
+    Sim sim({"--keepalive", "0", "--cars", "8"}, "",
+            "exec 3<>'" + fifo + "' >'" + fifo +
+                "'; (sleep 0.5; yes 'say Racer hola' | head -n 20000; echo 'wait 0.5') |");
+    ASSERT_NE(sim.port, 0);
+    Client reader(sim.port);
+    ASSERT_TRUE(reader.send_isi("", 1, insim::ISF_MCI, 10));
+    int said = 0;
+    while (said < 20000 && reader.next_of_type(insim::ISP_MSO, 5s)) ++said;
+    EXPECT_EQ(said, 20000);
+    EXPECT_TRUE(reader.next_of_type(insim::ISP_MCI, 2s));
+
+    std::string shown;
+    std::thread drain([&] {
+        std::ifstream in(fifo);
+        shown.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    });
+    const ProcessResult r = sim.process->wait(kLimit);
+    drain.join();
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    EXPECT_TRUE(contains(shown, " lines were not shown: standard output was not read in time\n"))
+        << shown.substr(shown.size() - std::min<std::size_t>(shown.size(), 500));
+    EXPECT_TRUE(shown.ends_with("travo-sim: done\n"))
+        << shown.substr(shown.size() - std::min<std::size_t>(shown.size(), 500));
+}
+
 // A client that never reads, beside one that does: the reader gets every player's line and its
 // multi-car packets at its own pace from standard input's commands, and the other is closed
 // once 256 KiB wait for it. Memory stays that of a small program.
@@ -585,9 +669,46 @@ TEST(SimClients, APortProbeOrAStrangerIsNotTheClientTheRunWaitsFor) {
         Sim sim({"--keepalive", "0", "--wait-client", "10"}, "say Racer hola\n");
         ASSERT_NE(sim.port, 0);
         { Client probe(sim.port); }
-        Client stranger(sim.port);
-        ASSERT_TRUE(stranger.send(Bytes{8, 99, 0, 0, 0, 0, 0, 0}));
-        EXPECT_TRUE(stranger.closed_within(5s));
+        // Each one that is not the client is closed, with a line saying what it did.
+        const struct {
+            Bytes first;
+            const char* says;
+        } strangers[] = {
+            {{8, 99, 0, 0, 0, 0, 0, 0},
+             "[client 2] the client's first packet is not an IS_ISI: type 99"},
+            {{0, 1, 2, 3}, "[client 3] the client's first record has Size 0: its stream cannot"},
+            {{40, insim::ISP_ISI,
+              1,  0,
+              0,  0,
+              0,  0,
+              9,  '!',
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0,
+              0,  0},
+             "[client 4] the client's first record is an IS_ISI of 40 bytes, not 44"},
+        };
+        for (const auto& stranger : strangers) {
+            Client c(sim.port);
+            ASSERT_TRUE(c.send(stranger.first));
+            EXPECT_TRUE(c.closed_within(5s));
+        }
+        {
+            Client resetting(sim.port);
+            resetting.reset();
+        }
+        std::this_thread::sleep_for(200ms);
         Client client(sim.port);
         ASSERT_TRUE(client.send_isi(""));
         EXPECT_TRUE(client.next_of_type(insim::ISP_MSO));
@@ -595,8 +716,8 @@ TEST(SimClients, APortProbeOrAStrangerIsNotTheClientTheRunWaitsFor) {
         EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
         EXPECT_TRUE(contains(r.out, "the client closed the connection before its IS_ISI\n"))
             << r.out;
-        EXPECT_TRUE(
-            contains(r.out, "[client 2] the client's first packet is not an IS_ISI: type 99"))
+        for (const auto& stranger : strangers) EXPECT_TRUE(contains(r.out, stranger.says)) << r.out;
+        EXPECT_TRUE(contains(r.out, "[client 5] the client reset the connection before its IS_ISI"))
             << r.out;
         EXPECT_TRUE(r.err.empty()) << r.err;
     }
@@ -624,8 +745,14 @@ TEST(SimClients, NothingAClientSendsFloodsTheOutput) {
          false,
          "protocol fault: a record of type 99 that a client does not send"},
         {"chat lines", {}, false, "[typed] flood"},
+        {"8-byte records of a type no client sends",
+         {},
+         false,
+         "protocol fault: a record of type 99 that a client does not send"},
     };
     for (int i = 0; i < 20000; ++i) cases[1].bytes.insert(cases[1].bytes.end(), {4, 99, 0, 0});
+    for (int i = 0; i < 20000; ++i)
+        cases[3].bytes.insert(cases[3].bytes.end(), {8, 99, 0, 0, 1, 2, 3, 4});
     for (int i = 0; i < 5000; ++i) {
         const Bytes line = chat("flood");
         cases[2].bytes.insert(cases[2].bytes.end(), line.begin(), line.end());

@@ -19,8 +19,8 @@ enum class Policy {
     name,
     // A file name as one word of a POSIX shell command that can be pasted as it stands.
     shell,
-    // A text of the game (Windows-1252) for a UTF-8 terminal: decoded; bytes that show nothing
-    // (control bytes, the five unassigned ones) as \xNN.
+    // A text of the game (Windows-1252) for a UTF-8 terminal: decoded, '\' as "\\"; bytes that
+    // show nothing (control bytes, the five unassigned ones) as \xNN.
     windows1252,
     // Text inside SVG or XML: kept where the whole text is well-formed UTF-8, else read as
     // Windows-1252; control characters as \xNN, markup characters as entities.

@@ -44,13 +44,14 @@ bool ClientLink::fill(Clock::time_point deadline) {
                                                 static_cast<long>(left.count() % 1000000));
     if (r != platform::WaitResult::kReadable) {
         if (r == platform::WaitResult::kException || r == platform::WaitResult::kFailed)
-            gone_ = true;
+            gone_ = failed_ = true;
         return false;
     }
     std::uint8_t chunk[4096];
     const long n = platform::os().receive_bytes(socket_, chunk, sizeof chunk);
     if (n <= 0) {
         gone_ = true;
+        failed_ = n < 0;
         return false;
     }
     pending_.insert(pending_.end(), chunk, chunk + n);

@@ -39,6 +39,8 @@ class ClientLink {
     bool connected() const { return socket_ != platform::kNoSocket; }
     // The client closed its end or the connection failed.
     bool gone() const { return gone_; }
+    // It failed (a reset) rather than being closed.
+    bool failed() const { return failed_; }
 
     platform::SocketHandle socket() const { return socket_; }
 
@@ -65,6 +67,7 @@ class ClientLink {
     platform::SocketHandle socket_ = platform::kNoSocket;
     Bytes pending_;
     bool gone_ = false;
+    bool failed_ = false;
 };
 
 class FakeHost {

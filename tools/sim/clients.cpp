@@ -35,6 +35,16 @@ constexpr std::size_t kNotes = 64;
 // The longest a round waits, so that a stop is noticed.
 constexpr auto kLongestWait = 250ms;
 
+// What is wrong with a first record that is no IS_ISI, after "the client's first ".
+std::string first_record_fault(const insim::Bytes& p) {
+    if (p[0] == 0) return "record has Size 0: its stream cannot be cut into records";
+    if (insim::record_from<insim::Header>(p).Type == insim::ISP_ISI) {
+        return "record is an IS_ISI of " + std::to_string(p.size()) + " bytes, not " +
+               std::to_string(sizeof(insim::IS_ISI));
+    }
+    return "packet is not an IS_ISI: " + hostside::describe_packet(p);
+}
+
 }  // namespace
 
 struct Clients::Client {
@@ -185,10 +195,11 @@ void Clients::read(Client& c) {
     }
     // Whole packets that came before the close are read first.
     if (c.departed || !c.link.gone() || c.link.has_whole_packet()) return;
+    const std::string how = c.link.failed() ? "reset" : "closed";
     if (!c.greeted) {
-        handshake_failed(c, "the client closed the connection before its IS_ISI");
+        handshake_failed(c, "the client " + how + " the connection before its IS_ISI");
     } else {
-        arrival_line(tag(c) + "the client closed the connection");
+        arrival_line(tag(c) + "the client " + how + " the connection");
         c.departed = true;
     }
 }
@@ -198,8 +209,7 @@ void Clients::on_first_packet(Client& c, const insim::Bytes& p) {
     const hostside::Handshake h =
         hostside::answer_handshake(p, {opt_.version, opt_.insim_version, opt_.admin_password});
     if (h.outcome == Outcome::not_isi) {
-        handshake_failed(
-            c, "the client's first packet is not an IS_ISI: " + hostside::describe_packet(p));
+        handshake_failed(c, "the client's first " + first_record_fault(p));
         return;
     }
     c.name = hostside::terminal_text(insim::field_text(h.isi.IName), opt_.ansi);

@@ -1,7 +1,10 @@
 #include "tools/sim/host.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <sstream>
 
@@ -37,15 +40,35 @@ std::string cannot_listen(std::uint16_t port, int error) {
     return why;
 }
 
+// Standard input that is a file or a directory, not a stream (a pipe, a terminal): it can be read
+// whole, and is, as a script.
+bool standard_input_is_a_file() {
+    struct stat st {};
+    return ::fstat(0, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+}
+
 }  // namespace
 
 VirtualHost::VirtualHost(const Options& options)
     : opt_(options), report_(options.ansi, options.trace), clients_(opt_, report_) {}
 
+VirtualHost::~VirtualHost() {
+    // The port it names is nobody's once the run is over: a script waiting for the file must
+    // not find it. Only the file as written goes; a link, or a file rewritten since, stays.
+    if (ready_text_.empty()) return;
+    std::error_code error;
+    if (std::filesystem::symlink_status(opt_.ready_file, error).type() !=
+        std::filesystem::file_type::regular)
+        return;
+    if (toolkit::read_bounded(opt_.ready_file, ready_text_.size()).bytes == ready_text_)
+        std::filesystem::remove(opt_.ready_file, error);
+}
+
 int VirtualHost::prepare() {
     files_.reads(opt_.script.empty() ? "-" : opt_.script, "the script");
     std::string text;
-    if (!opt_.script.empty()) {
+    streamed_ = opt_.script.empty() && !standard_input_is_a_file();
+    if (!streamed_) {
         if (const std::string why = read_script(&text); !why.empty()) return kTool.refuse(why);
     }
     if (!opt_.ready_file.empty()) {
@@ -58,7 +81,7 @@ int VirtualHost::prepare() {
     }
     // Every line of a script is known now: a mistake in any of them, or a snapshot it cannot
     // write, ends the run before a client is kept waiting for it.
-    const std::string where = "the script " + toolkit::escaped(opt_.script, toolkit::Policy::name);
+    const std::string where = script_name();
     std::istringstream lines(text);
     int number = 0;
     for (simscript::LineRead kind;
@@ -77,18 +100,20 @@ int VirtualHost::prepare() {
 
 // The script, read whole and no further than its bound, without waiting on a pipe.
 std::string VirtualHost::read_script(std::string* text) {
-    const std::string name = "the script " + toolkit::escaped(opt_.script, toolkit::Policy::name);
-    toolkit::FileBytes file = toolkit::read_bounded(opt_.script, kScriptLimit);
+    const std::string name = script_name();
+    toolkit::FileBytes file =
+        toolkit::read_bounded(opt_.script.empty() ? "-" : opt_.script, kScriptLimit);
     using Kind = toolkit::FileBytes::Kind;
     if (file.kind != Kind::read) {
         const bool stream =
             file.kind == Kind::fifo || file.kind == Kind::socket || file.kind == Kind::device;
-        return "cannot read " + name + ": " + toolkit::why_unreadable(file) +
+        return "cannot read " + (opt_.script.empty() ? "the commands on " + name : name) + ": " +
+               toolkit::why_unreadable(file) +
                (stream ? "; give a pipe's commands on standard input" : "");
     }
     if (file.more) {
         return name + " is longer than " + std::to_string(kScriptLimit / 1024 / 1024) +
-               " MiB; give the commands on standard input instead";
+               " MiB; give the commands through a pipe instead";
     }
     *text = std::move(file.bytes);
     return {};
@@ -101,16 +126,19 @@ int VirtualHost::run() {
                 (opt_.size_unit == 4 ? " (Size in 4-byte units)" : "") +
                 ", waiting for the client");
     if (!opt_.ready_file.empty()) {
-        const std::string why =
-            files_.write(opt_.ready_file, std::to_string(clients_.port()) + "\n", kReadyFile);
-        if (!why.empty()) return fail(why);
+        const std::string text = std::to_string(clients_.port()) + "\n";
+        if (const std::string why = files_.write(opt_.ready_file, text, kReadyFile); !why.empty())
+            return fail(why);
+        ready_text_ = text;
     }
     if (!await_first_client()) return stopping() ? finish() : 1;
 
     std::optional<StdinLines> input;
-    if (opt_.script.empty()) input.emplace();
+    if (streamed_) input.emplace();
     const std::string source =
-        opt_.script.empty() ? "input" : toolkit::escaped(opt_.script, toolkit::Policy::name);
+        streamed_ ? "input"
+                  : (opt_.script.empty() ? "standard input"
+                                         : toolkit::escaped(opt_.script, toolkit::Policy::name));
     std::size_t next = 0;  // of the script's lines
     int typed = 0;         // lines of standard input so far
     bool flowing = false;  // standard input gave a line the last time it was asked
@@ -126,6 +154,11 @@ int VirtualHost::run() {
             bool ended = false;
             const auto line = input->poll(&ended);
             if (!line) {
+                if (ended && !input->failure().empty()) {
+                    report_.complain("cannot read the commands on standard input: " +
+                                     input->failure());
+                    return toolkit::kUsageStatus;
+                }
                 if (ended) break;
                 // Lines that come in a stream are taken as fast as they come.
                 clients_.serve(Clock::now() + (flowing ? 1ms : 20ms));
@@ -155,6 +188,11 @@ int VirtualHost::run() {
         while (!stopping()) clients_.serve(Clock::now() + 1s);
     }
     return finish();
+}
+
+std::string VirtualHost::script_name() const {
+    if (opt_.script.empty()) return "standard input";
+    return "the script " + toolkit::escaped(opt_.script, toolkit::Policy::name);
 }
 
 bool VirtualHost::await_first_client() {
@@ -217,7 +255,7 @@ int VirtualHost::finish() {
     if (!opt_.snapshot.empty()) {
         if (const std::string why = write_snapshot(opt_.snapshot); !why.empty()) return fail(why);
     }
-    report_.say("done");
+    report_.say_last("done");
     return 0;
 }
 

@@ -16,6 +16,10 @@ namespace sim {
 class VirtualHost {
   public:
     explicit VirtualHost(const Options& options);
+    // Removes the ready file it wrote.
+    ~VirtualHost();
+    VirtualHost(const VirtualHost&) = delete;
+    VirtualHost& operator=(const VirtualHost&) = delete;
 
     // The script and the files are tried before listening, so that a client is never left
     // waiting for a run that cannot start: 0, or 2 with the reason printed.
@@ -29,7 +33,9 @@ class VirtualHost {
         simscript::Command command;
     };
 
+    // The script, or standard input where it is a file: read whole, before listening.
     std::string read_script(std::string* text);
+    std::string script_name() const;
     bool await_first_client();
     // Empty when the command did its work, else the reason it could not.
     std::string execute(const simscript::Command& command, bool* quit);
@@ -40,6 +46,9 @@ class VirtualHost {
     Options opt_;
     toolkit::RunFiles files_;
     std::vector<ScriptLine> script_;
+    // The commands come from standard input as they are typed, not from script_.
+    bool streamed_ = false;
+    std::string ready_text_;  // what the ready file was written with, once it was
     Report report_;
     Clients clients_;
 };

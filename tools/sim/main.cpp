@@ -81,8 +81,9 @@ not the client the run waits for. A client is closed, with a line saying why, wh
 record with Size 0; no client holds up another or the commands.
 
 Exit status: 0 when the commands ran to their end (with --forever: when stopped), 1 with a
-one-line reason otherwise, 2 for a usage error or a script or output file that cannot be used,
-3 when standard output could not be written.
+one-line reason otherwise, 2 for a usage error, commands that cannot be read (a script or
+standard input) or an output file that cannot be used, 3 when standard output could not be
+written.
 )";
 
 // The version text as IS_VER holds it, with its zero.
@@ -190,6 +191,12 @@ int main(int argc, char** argv) {
         sim::VirtualHost host(opt);
         status = host.prepare();
         if (status == 0) status = host.run();
+        // The host's lines may still wait for a reader that is slow to take them: a signal
+        // now ends the wait, and them.
+        if (opt.forever) {
+            (void)std::signal(SIGINT, SIG_DFL);
+            (void)std::signal(SIGTERM, SIG_DFL);
+        }
     }
     platform::os().socket_layer_stop();
     return output.status(status);

@@ -1,7 +1,5 @@
 #include "tools/sim/report.h"
 
-#include <iostream>
-
 #include "tools/host_side/decode.h"
 #include "tools/host_side/text.h"
 
@@ -15,7 +13,11 @@ constexpr std::chrono::milliseconds kRedrawPause(150);
 }  // namespace
 
 void Report::say(std::string_view line) {
-    kTool.say(line);
+    printer_.put(kTool.line(line) + "\n");
+}
+
+void Report::say_last(std::string_view line) {
+    printer_.last(kTool.line(line) + "\n");
 }
 
 void Report::complain(std::string_view line) {
@@ -23,14 +25,15 @@ void Report::complain(std::string_view line) {
 }
 
 void Report::packet(std::string_view tag, bool outgoing, const insim::Bytes& bytes) {
-    std::cout << (outgoing ? "-> " : "<- ") << tag << hostside::describe_packet(bytes) << std::endl;
+    printer_.put((outgoing ? "-> " : "<- ") + std::string(tag) + hostside::describe_packet(bytes) +
+                 "\n");
 }
 
 void Report::player(std::string_view name, std::string_view deed) {
     // A change not drawn yet is drawn first, so that what is shown keeps its order.
     draw_changes();
-    std::cout << "[player] " << hostside::terminal_text(name, ansi_) << ' '
-              << hostside::terminal_text(deed, ansi_) << std::endl;
+    printer_.put("[player] " + hostside::terminal_text(name, ansi_) + ' ' +
+                 hostside::terminal_text(deed, ansi_) + "\n");
 }
 
 void Report::chat(std::string_view tag, std::string_view msg) {
@@ -38,12 +41,9 @@ void Report::chat(std::string_view tag, std::string_view msg) {
     // that a client's lines cannot draw it at their own pace.
     if (dirty_ && Clock::now() - last_draw_ >= kRedrawPause) draw();
     constexpr std::string_view kMsg = "/msg ";
-    if (msg.substr(0, kMsg.size()) == kMsg) {
-        std::cout << tag << "[chat] " << hostside::terminal_text(msg.substr(kMsg.size()), ansi_)
-                  << std::endl;
-    } else {
-        std::cout << tag << "[typed] " << hostside::terminal_text(msg, ansi_) << std::endl;
-    }
+    const bool chat = msg.substr(0, kMsg.size()) == kMsg;
+    printer_.put(std::string(tag) + (chat ? "[chat] " : "[typed] ") +
+                 hostside::terminal_text(chat ? msg.substr(kMsg.size()) : msg, ansi_) + "\n");
 }
 
 void Report::buttons(const insim::Bytes& packet, int owner) {
@@ -74,8 +74,9 @@ void Report::draw_changes() {
 void Report::draw() {
     dirty_ = false;
     last_draw_ = Clock::now();
-    std::cout << "[screen] " << screen_.count() << " buttons\n"
-              << screen_.render_terminal(ansi_) << std::flush;
+    const std::size_t n = screen_.count();
+    printer_.put("[screen] " + std::to_string(n) + (n == 1 ? " button\n" : " buttons\n") +
+                 screen_.render_terminal(ansi_));
 }
 
 }  // namespace sim

@@ -7,6 +7,7 @@
 
 #include "insim/builders.h"
 #include "tools/host_side/screen.h"
+#include "tools/sim/printer.h"
 #include "tools/sim/settings.h"
 
 namespace sim {
@@ -15,9 +16,12 @@ class Report {
   public:
     Report(bool ansi, bool trace) : ansi_(ansi), trace_(trace) {}
 
-    // "travo-sim: LINE" on standard output, or on standard error.
+    // "travo-sim: LINE" on standard output, or on standard error (which is seldom written, and
+    // not through the Printer).
     void say(std::string_view line);
     void complain(std::string_view line);
+    // The run's last line, shown whatever was dropped before it.
+    void say_last(std::string_view line);
 
     bool tracing() const { return trace_; }
     // A packet in words, "-> " going out, "<- " coming in; `tag` names the client.
@@ -46,6 +50,7 @@ class Report {
 
     bool ansi_;
     bool trace_;
+    Printer printer_;
     hostside::ScreenModel screen_;
     bool dirty_ = false;
     Clock::time_point last_change_{};

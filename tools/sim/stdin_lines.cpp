@@ -1,6 +1,8 @@
 #include "tools/sim/stdin_lines.h"
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <iostream>
 #include <mutex>
@@ -22,6 +24,7 @@ struct StdinLines::Shared {
     std::condition_variable room;
     std::deque<Line> lines;
     bool ended = false;
+    std::string failure;  // why standard input could not be read, once it ended so
     bool closed = false;
 };
 
@@ -32,9 +35,15 @@ StdinLines::StdinLines() : shared_(std::make_shared<Shared>()) {
     std::thread([shared = shared_] {
         std::string text;
         for (;;) {
+            errno = 0;
             const simscript::LineRead kind = simscript::read_line(std::cin, &text);
+            const int error = errno;
             std::unique_lock<std::mutex> hold(shared->mutex);
             if (kind == simscript::LineRead::kEnd) {
+                // A stream that cannot be read (a directory, a descriptor open for writing) is
+                // no end of the commands.
+                if (std::cin.bad())
+                    shared->failure = error != 0 ? std::strerror(error) : "the read failed";
                 shared->ended = true;
                 return;
             }
@@ -64,6 +73,11 @@ std::optional<StdinLines::Line> StdinLines::poll(bool* ended) {
     }
     *ended = shared_->ended;
     return std::nullopt;
+}
+
+std::string StdinLines::failure() const {
+    std::lock_guard<std::mutex> hold(shared_->mutex);
+    return shared_->failure;
 }
 
 }  // namespace sim

@@ -24,6 +24,8 @@ class StdinLines {
 
     // A line if one is ready; nothing otherwise, and `ended` once input is over.
     std::optional<Line> poll(bool* ended);
+    // Once input has ended: why it could not be read, or empty for its end.
+    std::string failure() const;
 
   private:
     struct Shared;
