@@ -778,6 +778,26 @@ TEST(SimClients, NothingAClientSendsFloodsTheOutput) {
     }
 }
 
+// A client that comes back comes back to the budget it left: 30 connections of faults in about a
+// second cost the lines of a few.
+TEST(SimClients, ComingBackDoesNotRenewTheBudget) {
+    Sim sim({"--forever", "--keepalive", "0"}, "wait 0\n");
+    ASSERT_NE(sim.port, 0);
+    Bytes faults;
+    for (int i = 0; i < 150; ++i) faults.insert(faults.end(), {8, 99, 0, 0, 1, 2, 3, 4});
+    for (int i = 0; i < 30; ++i) {
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        ASSERT_TRUE(client.send(faults));
+        ASSERT_TRUE(client.next_of_type(insim::ISP_VER));
+    }
+    ASSERT_EQ(::kill(sim.process->pid(), SIGTERM), 0);
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    const auto seconds = std::chrono::duration<double>(r.ended_at - r.started_at).count();
+    EXPECT_LT(static_cast<double>(lines_of(r.out)), 300 * (seconds + 1)) << seconds << " s";
+}
+
 // A host that counts Size in 4-byte units, as hosts of InSim version 9 and later do for a client
 // that asks for it: every record it sends says so in its first byte.
 TEST(SimFraming, SizeInFourByteUnits) {

@@ -30,6 +30,8 @@ constexpr int kPacketsPerRound = 32;
 // Lines a second about one client's packets, and about clients coming and going.
 constexpr int kClientLines = 100;
 constexpr int kArrivalLines = 50;
+// And about every client's packets together, so that a client cannot make more by coming back.
+constexpr int kAllClientsLines = 200;
 // Different notes remembered, so that each shows once.
 constexpr std::size_t kNotes = 64;
 // The longest a round waits, so that a stop is noticed.
@@ -65,7 +67,11 @@ struct Clients::Client {
 };
 
 Clients::Clients(const Options& options, Report& report)
-    : opt_(options), report_(report), arrivals_(kArrivalLines) {}
+    : opt_(options),
+      report_(report),
+      arrivals_(kArrivalLines),
+      lines_(kAllClientsLines),
+      traced_(kAllClientsLines) {}
 
 Clients::~Clients() {
     platform::os().close_socket(listener_);
@@ -167,6 +173,18 @@ void Clients::accept_clients() {
         const platform::SocketHandle s = hostside::accept_client(listener_);
         if (s == platform::kNoSocket) return;
         if (clients_.size() >= kMaxClients) {
+            // Silent probes cannot keep the places from a client: the one that has waited
+            // longest without its IS_ISI gives its place to the newcomer.
+            const auto idle = std::find_if(clients_.begin(), clients_.end(), [](const auto& c) {
+                return !c->greeted && !c->departed;
+            });
+            if (idle != clients_.end())
+                handshake_failed(**idle,
+                                 "the client gave its place to a newer one before its "
+                                 "IS_ISI");
+            drop_departed();
+        }
+        if (clients_.size() >= kMaxClients) {
             platform::os().close_socket(s);
             arrival_line("a client was refused: " + std::to_string(kMaxClients) +
                          " clients are connected, the most " + std::string(kTool.name()) +
@@ -187,7 +205,8 @@ void Clients::read(Client& c) {
     for (int i = 0; i < kPacketsPerRound && !c.departed; ++i) {
         const auto p = c.link.next_packet(0ms);
         if (!p) break;
-        if (report_.tracing() && c.traced.take(p->at)) report_.packet(tag(c), false, p->bytes);
+        if (report_.tracing() && may_show(c.traced, traced_, p->at))
+            report_.packet(tag(c), false, p->bytes);
         if (c.greeted)
             on_packet(c, p->bytes);
         else
@@ -258,7 +277,8 @@ void Clients::on_packet(Client& c, const insim::Bytes& p) {
             }
             break;
         case insim::ISP_MST:
-            if (c.lines.take(Clock::now())) report_.chat(tag(c), hostside::chat_text(p));
+            if (may_show(c.lines, lines_, Clock::now()))
+                report_.chat(tag(c), hostside::chat_text(p));
             break;
         case insim::ISP_BTN:
         case insim::ISP_BFN:
@@ -272,7 +292,7 @@ void Clients::on_packet(Client& c, const insim::Bytes& p) {
 bool Clients::send(Client& c, const insim::Bytes& packet) {
     if (c.departed) return false;
     const auto now = Clock::now();
-    if (report_.tracing() && c.traced.take(now)) report_.packet(tag(c), true, packet);
+    if (report_.tracing() && may_show(c.traced, traced_, now)) report_.packet(tag(c), true, packet);
     insim::Bytes framed = packet;
     // Every record is a whole number of 4-byte units.
     framed[0] = static_cast<std::uint8_t>(packet.size() / static_cast<std::size_t>(opt_.size_unit));
@@ -330,7 +350,14 @@ std::string Clients::tag(const Client& c) const {
 }
 
 void Clients::client_line(Client& c, const std::string& line) {
-    if (c.lines.take(Clock::now())) report_.say(line);
+    if (may_show(c.lines, lines_, Clock::now())) report_.say(line);
+}
+
+bool Clients::may_show(LineBudget& own, LineBudget& all, Clock::time_point now) {
+    if (!own.take(now)) return false;
+    if (all.take(now)) return true;
+    own.count_refused();
+    return false;
 }
 
 void Clients::arrival_line(const std::string& line) {
@@ -340,12 +367,14 @@ void Clients::arrival_line(const std::string& line) {
 void Clients::say_refused(const Client& c, long lines, long packets) {
     if (lines == 0 && packets == 0) return;
     const std::string most = " (at most " + std::to_string(kClientLines) + " a second)";
+    // Within the host's budget: a client that comes and goes at its own pace cannot make these
+    // lines at that pace.
     if (lines > 0)
-        report_.say(tag(c) + std::to_string(lines) +
-                    " more lines about this client were not shown" + most);
+        arrival_line(tag(c) + std::to_string(lines) +
+                     " more lines about this client were not shown" + most);
     if (packets > 0)
-        report_.say(tag(c) + std::to_string(packets) + " more of its packets were not traced" +
-                    most);
+        arrival_line(tag(c) + std::to_string(packets) + " more of its packets were not traced" +
+                     most);
 }
 
 void Clients::settle_budgets() {

@@ -65,6 +65,8 @@ class Clients {
     // A line about a client's packets, within its budget; a line about clients coming and
     // going, within the host's.
     void client_line(Client& c, const std::string& line);
+    // One more line within a client's `own` budget and the budget of `all` clients.
+    bool may_show(LineBudget& own, LineBudget& all, Clock::time_point now);
     void arrival_line(const std::string& line);
     // The lines a budget refused, in one line once their second is over.
     void settle_budgets();
@@ -81,6 +83,8 @@ class Clients {
     bool greeted_any_ = false;
     std::vector<std::string> noted_;
     LineBudget arrivals_;
+    LineBudget lines_;   // about every client's packets
+    LineBudget traced_;  // every client's packets traced
 };
 
 }  // namespace sim

@@ -12,6 +12,8 @@ class LineBudget {
     explicit LineBudget(int per_second) : per_second_(per_second) {}
     // True when one more line may show now.
     bool take(Clock::time_point now);
+    // Counts one more refused line, taken but refused by another budget.
+    void count_refused() { ++refused_; }
     // The lines refused in a second that has ended, once; 0 when none.
     long refused(Clock::time_point now);
     // The lines refused so far, once, whether or not their second has ended.
