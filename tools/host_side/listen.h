@@ -11,6 +11,10 @@
 
 namespace hostside {
 
+// Connections the system holds until they are accepted: a burst of them (several programs
+// restarted at once, a port scan) is taken without the system dropping any for a second.
+inline constexpr int kListenBacklog = 16;
+
 // Listens on 127.0.0.1; port 0 picks a free one, written to `bound_port` when that is not null.
 // kNoSocket when it cannot.
 platform::SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port);

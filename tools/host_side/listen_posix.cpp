@@ -14,10 +14,6 @@ namespace hostside {
 using platform::kNoSocket;
 using platform::SocketHandle;
 
-// Connections the system holds until they are accepted: a burst of them (several programs
-// restarted at once, a port scan) is taken without the system dropping any for a second.
-constexpr int kBacklog = 16;
-
 SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     const SocketHandle s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s < 0) return kNoSocket;
@@ -30,7 +26,8 @@ SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     sa.sin_port = htons(port);
     socklen_t len = sizeof sa;
     if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 ||
-        ::listen(s, kBacklog) < 0 || ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
+        ::listen(s, kListenBacklog) < 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
         ::close(s);
         return kNoSocket;
     }

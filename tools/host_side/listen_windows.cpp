@@ -9,10 +9,6 @@ namespace hostside {
 using platform::kNoSocket;
 using platform::SocketHandle;
 
-// Connections the system holds until they are accepted: a burst of them (several programs
-// restarted at once, a port scan) is taken without the system dropping any for a second.
-constexpr int kBacklog = 16;
-
 namespace {
 
 SOCKET native(SocketHandle s) {
@@ -40,7 +36,7 @@ SocketHandle listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     sa.sin_port = htons(port);
     int len = sizeof sa;
     if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR ||
-        ::listen(s, kBacklog) == SOCKET_ERROR ||
+        ::listen(s, kListenBacklog) == SOCKET_ERROR ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == SOCKET_ERROR) {
         ::closesocket(s);
         return kNoSocket;
