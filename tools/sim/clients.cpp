@@ -139,7 +139,7 @@ Clock::time_point Clients::next_deadline(const Client& c) const {
 void Clients::timers(Client& c, Clock::time_point now) {
     if (c.departed) return;
     if (!c.greeted) {
-        if (now >= c.isi_deadline) handshake_failed(c, "the client sent no IS_ISI within 10 s");
+        if (now >= c.isi_deadline) let_go(c, "the client sent no IS_ISI within 10 s");
         return;
     }
     if (c.outbox.stalled(now) >= kStallLimit) {
@@ -179,9 +179,7 @@ void Clients::accept_clients() {
                 return !c->greeted && !c->departed;
             });
             if (idle != clients_.end())
-                handshake_failed(**idle,
-                                 "the client gave its place to a newer one before its "
-                                 "IS_ISI");
+                let_go(**idle, "the client gave its place to a newer one before its IS_ISI");
             drop_departed();
         }
         if (clients_.size() >= kMaxClients) {
@@ -216,7 +214,7 @@ void Clients::read(Client& c) {
     if (c.departed || !c.link.gone() || c.link.has_whole_packet()) return;
     const std::string how = c.link.failed() ? "reset" : "closed";
     if (!c.greeted) {
-        handshake_failed(c, "the client " + how + " the connection before its IS_ISI");
+        let_go(c, "the client " + how + " the connection before its IS_ISI");
     } else {
         arrival_line(tag(c) + "the client " + how + " the connection");
         c.departed = true;
@@ -228,14 +226,14 @@ void Clients::on_first_packet(Client& c, const insim::Bytes& p) {
     const hostside::Handshake h =
         hostside::answer_handshake(p, {opt_.version, opt_.insim_version, opt_.admin_password});
     if (h.outcome == Outcome::not_isi) {
-        handshake_failed(c, "the client's first " + first_record_fault(p));
+        let_go(c, "the client's first " + first_record_fault(p));
         return;
     }
     c.name = hostside::terminal_text(insim::field_text(h.isi.IName), opt_.ansi);
     const std::string who = "client \"" + c.name + "\"";
     if (h.outcome == Outcome::wrong_password) {
         // As a host does: no answer, the connection closed.
-        handshake_failed(c, who + " gave a wrong admin password: closed without an answer");
+        let_go(c, who + " gave a wrong admin password: closed without an answer");
         return;
     }
     const bool given = !insim::field_text(h.isi.Admin).empty();
@@ -312,23 +310,17 @@ void Clients::flush(Client& c) {
     const auto send = [&c](const std::uint8_t* data, std::size_t length) {
         return c.link.send_waiting(data, length);
     };
-    if (!c.outbox.drain(send, Clock::now())) {
-        arrival_line(tag(c) + "the connection is broken");
-        c.link.close();
-        c.departed = true;
-    }
+    if (!c.outbox.drain(send, Clock::now())) let_go(c, "the connection is broken");
 }
 
 void Clients::drop(Client& c, const std::string& why, bool orderly) {
     const std::string who = c.greeted ? "client \"" + c.name + "\"" : "the client";
-    arrival_line(tag(c) + who + " closed: " + why);
-    orderly ? c.link.close() : c.link.reset();
-    c.departed = true;
+    let_go(c, who + " closed: " + why, orderly);
 }
 
-void Clients::handshake_failed(Client& c, const std::string& why) {
-    arrival_line(tag(c) + why);
-    c.link.close();
+void Clients::let_go(Client& c, const std::string& line, bool orderly) {
+    arrival_line(tag(c) + line);
+    orderly ? c.link.close() : c.link.reset();
     c.departed = true;
 }
 

@@ -56,9 +56,10 @@ class Clients {
     void on_packet(Client& c, const insim::Bytes& p);
     bool send(Client& c, const insim::Bytes& packet);
     void flush(Client& c);
-    // Ends a client's connection with one line saying why.
+    // Ends a client's connection with one line saying why: "<who> closed: <why>".
     void drop(Client& c, const std::string& why, bool orderly = true);
-    void handshake_failed(Client& c, const std::string& why);
+    // Ends it with `line` as the line, after the client's tag.
+    void let_go(Client& c, const std::string& line, bool orderly = true);
     void drop_departed();
 
     std::string tag(const Client& c) const;
