@@ -319,7 +319,9 @@ TEST(SimScript, ACommandThatFailsEndsTheRunNamingItsLine) {
     ASSERT_TRUE(client.send_isi(""));
     const ProcessResult r = sim.process->wait(kLimit);
     EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
-    EXPECT_TRUE(contains(r.err, "sim.script line 2: client 3 is not connected")) << r.err;
+    // Named as a mistake found before listening would be.
+    EXPECT_EQ(r.err, "travo-sim: the script " + sim.dir.file("sim.script") +
+                         " line 2: client 3 is not connected\n");
     EXPECT_LT(r.ended_at - r.started_at, 4s);  // "wait 5" never ran
 }
 

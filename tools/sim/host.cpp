@@ -135,10 +135,7 @@ int VirtualHost::run() {
 
     std::optional<StdinLines> input;
     if (streamed_) input.emplace();
-    const std::string source =
-        streamed_ ? "input"
-                  : (opt_.script.empty() ? "standard input"
-                                         : toolkit::escaped(opt_.script, toolkit::Policy::name));
+    const std::string source = streamed_ ? "input" : script_name();
     std::size_t next = 0;  // of the script's lines
     int typed = 0;         // lines of standard input so far
     bool flowing = false;  // standard input gave a line the last time it was asked
