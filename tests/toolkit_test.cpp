@@ -61,6 +61,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
         {Policy::shell, "a\nb'\\", "$'a\\x0Ab\\'\\\\'"},
         {Policy::shell, "\xE9", "$'\\xE9'"},
         {Policy::windows1252, "P\xE1gina\x01\x81\x80", "P\xC3\xA1gina\\x01\\x81\xE2\x82\xAC"},
+        {Policy::windows1252, "\\x07\x07", "\\\\x07\\x07"},
         {Policy::xml, "<a & \"b\">", "&lt;a &amp; &quot;b&quot;&gt;"},
         {Policy::xml, "caf\xC3\xA9\x01", "caf\xC3\xA9\\x01"},
         {Policy::xml, "conf\xE9\x01\x81", "conf\xC3\xA9\\x01\\x81"},
