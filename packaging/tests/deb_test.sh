@@ -19,8 +19,8 @@ tgz="$out/travo-$version-Linux.tar.gz"
 [ "$(dpkg-deb -f "$deb" Package)" = travo ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] ||
     fail "version $(dpkg-deb -f "$deb" Version), want $version-1"
-dpkg-deb -f "$deb" Depends | grep -qw adduser || fail "does not depend on adduser"
-dpkg-deb -f "$deb" Depends | grep -qw libc6 || fail "no library dependencies"
+dpkg-deb -f "$deb" Depends | grep -w adduser > /dev/null || fail "does not depend on adduser"
+dpkg-deb -f "$deb" Depends | grep -w libc6 > /dev/null || fail "no library dependencies"
 if [ "$linked_in" = ON ]; then
     # The C++ runtime is linked in: the C library is all the programs need.
     dpkg-deb -f "$deb" Depends | grep -Eq 'libstdc|libgcc' &&
@@ -37,8 +37,10 @@ grep -v '^\./usr/' "$scratch/contents" && fail "the .deb installs outside /usr"
 for f in share/doc/travo/changelog.Debian.gz share/lintian/overrides/travo; do
     grep -qx "./usr/$f" "$scratch/contents" || fail "the .deb lacks /usr/$f"
 done
+# grep reads to the end (no -q): a reader that leaves early makes the writer die of SIGPIPE,
+# which pipefail takes for a failure.
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/travo/copyright |
-    grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+    grep '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' > /dev/null ||
     fail "the copyright file is not machine-readable"
 tar -tzf "$tgz" > "$scratch/tgz-contents"
 for f in "${installed_files[@]}"; do
@@ -47,7 +49,7 @@ done
 grep -E 'changelog.Debian|lintian' "$scratch/tgz-contents" && fail "the .tar.gz has Debian's files"
 # The archive is unpacked into /usr/local, so its units start the program there.
 tar -xzOf "$tgz" "travo-$version-Linux/lib/systemd/system/travo@.service" |
-    grep -qx 'ExecStart=/usr/local/bin/travo' || fail "the .tar.gz units do not start /usr/local/bin/travo"
+    grep -x 'ExecStart=/usr/local/bin/travo' > /dev/null || fail "the .tar.gz units do not start /usr/local/bin/travo"
 
 # --- dpkg into an empty root (unpack only: the maintainer scripts would run chrooted there) ---
 root="$scratch/root"
@@ -55,7 +57,7 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
 dpkg --root="$root" --force-depends --force-not-root --unpack "$deb" > "$scratch/dpkg.log" 2>&1 ||
     fail "dpkg --unpack failed: $(cat "$scratch/dpkg.log")"
-dpkg --root="$root" -s travo | grep -qx 'Status: install ok unpacked' ||
+dpkg --root="$root" -s travo | grep -x 'Status: install ok unpacked' > /dev/null ||
     fail "dpkg does not know the package: $(dpkg --root="$root" -s travo 2>&1)"
 for f in "${installed_files[@]}"; do
     [ -f "$root/usr/$f" ] || fail "dpkg did not install /usr/$f"

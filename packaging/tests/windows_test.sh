@@ -90,15 +90,15 @@ done
 kill "$forever_pid" 2> /dev/null || true
 err="$(cat "$host/forever.err")"
 
-tr -d '\r' < "$host/forever.out" | grep -q ' V3.0$' || fail "no banner: $(cat "$host/forever.out")"
+tr -d '\r' < "$host/forever.out" | grep ' V3.0$' > /dev/null || fail "no banner: $(cat "$host/forever.out")"
 # The window shows the check's findings first, once.
-tr -d '\r' < "$host/forever.out" | head -n 1 | grep -qx 'travo-check: quintaro.travo, 36 lines' ||
+tr -d '\r' < "$host/forever.out" | sed -n 1p | grep -x 'travo-check: quintaro.travo, 36 lines' > /dev/null ||
     fail "travo-forever.cmd did not check the file first: $(head -n 3 "$host/forever.out")"
 [ "$(grep -c '^travo-check: ' "$host/forever.out")" -eq 1 ] ||
     fail "the file was checked more than once: $(cat "$host/forever.out")"
 # Run 1 loses its host, run 2 finds none: the lines come in this order, each run followed by the
 # doctor's line on the file by its full path; the second finds nothing listening.
-tr -d '\r' < "$host/forever.err" | grep -v '^(HostConnection)' | head -n 6 |
+tr -d '\r' < "$host/forever.err" | grep -v '^(HostConnection)' | sed -n 1,6p |
     sed 's/^\(travo-check: "[^"]*quintaro.travo": \).*/\1.../' > "$scratch/lines"
 printf '%s\n' '*Error al recibir los paquetes de Live For Speed' \
     'travo-forever: travo ended with status -1, starting it again in 5 seconds' \
