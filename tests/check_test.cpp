@@ -664,6 +664,12 @@ TEST(Check, HostLookupFindings) {
     };
     EXPECT_EQ(says("127.0.0.1"), "");
     EXPECT_NE(says("lfs.example").find("could not be resolved here"), std::string::npos);
+    // What other programs write for a host, named for what it is.
+    EXPECT_NE(says("127.0.0.1:29999").find("holds a port after \":\"; travo looks up the whole"),
+              std::string::npos);
+    EXPECT_NE(says("::1").find("looks like an IPv6 address; travo connects over IPv4 only"),
+              std::string::npos);
+    EXPECT_NE(says("lfs:example").find("could not be resolved here"), std::string::npos);
     EXPECT_NE(says(" 127.0.0.1").find("that lookup fails here"), std::string::npos);
     EXPECT_EQ(says("silent.example"),
               "no answer from the name server within 5 s for the host name \"silent.example\"; "

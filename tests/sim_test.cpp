@@ -201,6 +201,9 @@ TEST(ClientFaults, SizesThatDoNotMatchTheirTypeAreReported) {
         {"Size 0", Bytes{0}, "Size 0"},
         {"shorter than a header", Bytes{2, 1}, "shorter than a header"},
         {"a host's record", hostside::ncn_packet("R"), "that a client does not send"},
+        {"the last ClickID", button(239, 0, 1, 1, 9, 9, "x"), nullptr},
+        {"a ClickID past the last", button(240, 0, 1, 1, 9, 9, "x"),
+         "IS_BTN with ClickID 240: the host takes 0 to 239 only"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

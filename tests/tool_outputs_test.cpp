@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -417,6 +418,49 @@ TEST(ToolOutputs, StandardOutputThatCannotBeWritten) {
     }
     // The picture was still written with its report lost.
     EXPECT_TRUE(read(dir.file("p.svg")).starts_with("<?xml"));
+}
+
+// A watch whose output nobody reads (a pager left waiting) still ends on time and at Ctrl+C:
+// what it cannot print is given up, with status 3, instead of holding it for ever.
+TEST(ToolOutputs, WatchEndsWhileNobodyReadsItsOutput) {
+    const struct {
+        const char* name;
+        const char* timeout;
+        bool interrupt;
+    } cases[] = {
+        {"its time is up", " --timeout 2", false},
+        {"Ctrl+C", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hostside::FakeHost host;
+        ASSERT_TRUE(host.listen());
+        testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", std::to_string(host.port())}});
+        ASSERT_TRUE(dir.ok());
+        // The watch itself holds the pipe's reading end and never reads it; exec keeps the pid
+        // its own.
+        Process watch({"/bin/sh",
+                       {"-c", "mkfifo out; exec 3<> out; exec " + std::string(TRAVO_CHECK_BINARY) +
+                                  " --watch" + c.timeout + " > out"},
+                       dir.path()});
+        ASSERT_TRUE(host.accept(kLimit));
+        ASSERT_TRUE(host.handshake());
+        // Far more than a pipe holds: the watch blocks on its output before the lines run out.
+        hostside::Bytes lines;
+        for (int i = 0; i < 3000; ++i) {
+            const hostside::Bytes line = hostside::say_packet("Racer", "!fb " + std::to_string(i));
+            lines.insert(lines.end(), line.begin(), line.end());
+        }
+        ASSERT_TRUE(host.send_raw(lines));
+        if (c.interrupt) {
+            std::this_thread::sleep_for(1s);
+            ::kill(watch.pid(), SIGINT);
+        }
+        const ProcessResult r = watch.wait(kLimit);
+        ASSERT_FALSE(r.timed_out) << testsupport::describe(r);
+        EXPECT_TRUE(r.exited_with(3)) << testsupport::describe(r);
+        EXPECT_TRUE(contains(r.err, "standard output takes nothing")) << r.err;
+    }
 }
 
 }  // namespace

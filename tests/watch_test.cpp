@@ -67,17 +67,25 @@ app::ConfigValues local_host() {
 // Over a scripted host: the doctor's handshake, the chat, then each way a watch ends, always
 // with the goodbye and nothing sent to players.
 TEST(Watch, EndsWhenStoppedAtItsTimeOrWhenTheHostCloses) {
+    enum class End { stays, closes, resets, sends_size_0 };
     const struct {
         const char* name;
-        bool host_closes;
+        End host_end;
         bool stop_after_chat;
         int exit_code;
         const char* last;
     } cases[] = {
-        {"stopped", false, true, 0, "travo-check: stopped after 2 chat lines, 1 answered by travo"},
-        {"time is up", false, false, 0, "travo-check: time is up after 2 chat lines, 1 answered"},
-        {"host closes", true, false, 1,
+        {"stopped", End::stays, true, 0,
+         "travo-check: stopped after 2 chat lines, 1 answered by travo"},
+        {"time is up", End::stays, false, 0,
+         "travo-check: time is up after 2 chat lines, 1 answered"},
+        {"host closes", End::closes, false, 1,
          "travo-check: the host closed the connection after 2 chat lines, 1 answered"},
+        {"host resets", End::resets, false, 1,
+         "travo-check: the connection was reset or failed after 2 chat lines, 1 answered"},
+        {"a record of Size 0", End::sends_size_0, false, 1,
+         "travo-check: the host sent a record of Size 0 (its stream cannot be cut into records "
+         "from there) after 2 chat lines, 1 answered"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -85,10 +93,20 @@ TEST(Watch, EndsWhenStoppedAtItsTimeOrWhenTheHostCloses) {
         host.add_bytes(hostside::version_packet("0.7F", 9));
         host.add_bytes(hostside::say_packet("Racer", "!web"));
         host.add_bytes(hostside::say_packet("Racer", "hola"));
-        if (c.host_closes) {
-            host.add_event(hostside::ScriptedPlatform::Event::close);
-        } else {
-            host.add_event(hostside::ScriptedPlatform::Event::timeout, 1000);
+        using Event = hostside::ScriptedPlatform::Event;
+        switch (c.host_end) {
+            case End::stays:
+                host.add_event(Event::timeout, 1000);
+                break;
+            case End::closes:
+                host.add_event(Event::close);
+                break;
+            case End::resets:
+                host.add_event(Event::reset);
+                break;
+            case End::sends_size_0:
+                host.add_bytes({0, insim::ISP_MSO, 0, 0});
+                break;
         }
         std::ostringstream out;
         std::size_t checks = 0;
@@ -106,11 +124,14 @@ TEST(Watch, EndsWhenStoppedAtItsTimeOrWhenTheHostCloses) {
         EXPECT_NE(out.str().find("\nchat \"Racer ^8!web\" (TextStart 6): travo answers !web"),
                   std::string::npos)
             << out.str();
-        // The handshake, and the goodbye; never a chat line or a button.
+        // The handshake, and the goodbye where the link still takes it; never a chat line or a
+        // button.
         const auto sent = host.sends_since(0);
-        ASSERT_GE(sent.size(), 2u);
+        ASSERT_GE(sent.size(), c.host_end == End::resets ? 1u : 2u);
         EXPECT_EQ(sent.front()[1], insim::ISP_ISI);
-        EXPECT_EQ(sent.back(), (hostside::Bytes{4, insim::ISP_TINY, 0, insim::TINY_CLOSE}));
+        if (c.host_end != End::resets) {
+            EXPECT_EQ(sent.back(), (hostside::Bytes{4, insim::ISP_TINY, 0, insim::TINY_CLOSE}));
+        }
         for (const auto& s : sent) EXPECT_TRUE(s[1] == insim::ISP_ISI || s[1] == insim::ISP_TINY);
     }
 }

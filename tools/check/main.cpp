@@ -134,13 +134,17 @@ extern "C" void on_stop_signal(int) {
 }
 
 // The doctor's handshake, then the chat as travo sees it until Ctrl+C or the time limit.
-int watch(const Arguments& a, const app::ConfigValues& values) {
+int watch(const Arguments& a, const app::ConfigValues& values, toolkit::StandardOutput& output) {
     if (std::signal(SIGINT, on_stop_signal) == SIG_ERR ||
         std::signal(SIGTERM, on_stop_signal) == SIG_ERR) {
         kTool.complain("cannot catch SIGINT and SIGTERM for --watch");
     }
     using std::chrono::milliseconds;
     const auto started = std::chrono::steady_clock::now();
+    // Ctrl+C and the time limit hold also while nobody reads what the watch prints.
+    output.give_up_when([limited = a.timeout_given, limit = a.timeout, started] {
+        return g_stop != 0 || (limited && std::chrono::steady_clock::now() - started >= limit);
+    });
     const auto watched = [&](const travo_check::Connected& connected) {
         milliseconds left{0};  // no limit
         if (a.timeout_given) {
@@ -157,7 +161,8 @@ int watch(const Arguments& a, const app::ConfigValues& values) {
     return report.exit_code;
 }
 
-int check(const Arguments& a, const travo_check::Options& options) {
+int check(const Arguments& a, const travo_check::Options& options,
+          toolkit::StandardOutput& output) {
     if (a.brief && !a.connect) {
         const travo_check::Report report = travo_check::check_file(a.path, options);
         std::cout << travo_check::brief_text(report, full_path(a.path)) << std::flush;
@@ -172,7 +177,7 @@ int check(const Arguments& a, const travo_check::Options& options) {
                       << std::flush;
             return unreadable->exit_code;
         }
-        if (a.watch) return watch(a, values);
+        if (a.watch) return watch(a, values, output);
         const travo_check::ConnectReport report = travo_check::connect_check(values, a.timeout);
         std::cout << (a.brief ? travo_check::brief_connect_text(report, full_path(a.path))
                               : report.line + "\n")
@@ -221,5 +226,6 @@ int main(int argc, char** argv) {
         std::cout << kTool.name() << " " TRAVO_VERSION "\n";
         return output.status(0);
     }
-    return output.status(check(a, travo_check::default_options(argc > 0 ? argv[0] : nullptr)));
+    return output.status(
+        check(a, travo_check::default_options(argc > 0 ? argv[0] : nullptr), output));
 }

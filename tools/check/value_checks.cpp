@@ -108,9 +108,26 @@ void check_host(const app::ConfigValues& values, const Options& options,
             f.message += ", and the name server gave no answer here";
         f.fix = "remove the blanks from the host";
     } else if (found == platform::LookupResult::kNotFound) {
-        f.message = "the host name " + toolkit::escaped(host, toolkit::Policy::text) +
-                    " could not be resolved here, so travo would fail to connect from this machine";
-        f.fix = "check the spelling, or write the host's IPv4 address";
+        const std::string shown = toolkit::escaped(host, toolkit::Policy::text);
+        const std::size_t colon = host.find(':');
+        const std::string_view after =
+            colon == std::string_view::npos ? "" : host.substr(colon + 1);
+        if (!after.empty() && after.find_first_not_of("0123456789") == std::string_view::npos) {
+            // The host:port of other programs' settings.
+            f.message = "the host " + shown +
+                        " holds a port after \":\"; travo looks up the whole line as a name, "
+                        "which fails here, and takes the port from line 5 alone";
+            f.fix = "write the host alone on line 2, and its port on line 5";
+        } else if (after.find(':') != std::string_view::npos) {
+            f.message =
+                "the host " + shown + " looks like an IPv6 address; travo connects over IPv4 only";
+            f.fix = "write the host's IPv4 address, e.g. 127.0.0.1 when it runs on this machine";
+        } else {
+            f.message = "the host name " + shown +
+                        " could not be resolved here, so travo would fail to connect from this "
+                        "machine";
+            f.fix = "check the spelling, or write the host's IPv4 address";
+        }
     } else if (found == platform::LookupResult::kNoAnswer) {
         f.message = "no answer from the name server within " +
                     std::to_string(kLookupLimitMs / 1000) + " s for the host name " +

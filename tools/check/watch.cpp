@@ -129,8 +129,15 @@ ConnectReport watch_chat(const Connected& connected, std::chrono::milliseconds d
             return doctor_report(ConnectReport::Outcome::closed,
                                  "the host closed the connection after " + counted(), 1);
         }
+        if (got == insim::HostConnection::kNotRecords) {
+            return doctor_report(ConnectReport::Outcome::not_insim,
+                                 "the host sent a record of Size 0 (its stream cannot be "
+                                 "cut into records from there) after " +
+                                     counted(),
+                                 1);
+        }
         return doctor_report(ConnectReport::Outcome::reset,
-                             "the connection failed after " + counted(), 1);
+                             "the connection was reset or failed after " + counted(), 1);
     }
 }
 

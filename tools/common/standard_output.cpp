@@ -18,6 +18,7 @@
 #include <iostream>
 #include <streambuf>
 #include <string>
+#include <utility>
 
 namespace toolkit {
 
@@ -26,6 +27,7 @@ class StandardOutput::Buffer : public std::streambuf {
     explicit Buffer(const Tool& tool) : tool_(tool) { setp(data_, data_ + sizeof data_); }
 
     bool failed() const { return error_ != 0 && error_ != EPIPE; }
+    void give_up_when(std::function<bool()> over) { over_ = std::move(over); }
 
     void drain() {
         const char* p = pbase();
@@ -35,11 +37,17 @@ class StandardOutput::Buffer : public std::streambuf {
 #ifdef _WIN32
             const int n = ::_write(1, p, static_cast<unsigned>(left));
 #else
+            if (over_ && !room()) {
+                error_ = ETIMEDOUT;
+                tool_.complain(
+                    "standard output takes nothing (a pager or a terminal left "
+                    "waiting); the rest of the output is given up");
+                break;
+            }
             const ssize_t n = ::write(1, p, left);
             if (n < 0 && errno == EAGAIN) {
                 // Standard output left non-blocking by whoever shares it: wait for room.
-                pollfd ready{1, POLLOUT, 0};
-                (void)::poll(&ready, 1, -1);
+                (void)room();
                 continue;
             }
 #endif
@@ -69,6 +77,19 @@ class StandardOutput::Buffer : public std::streambuf {
     }
 
   private:
+#ifndef _WIN32
+    // Waits until standard output takes bytes, or says what went wrong when written to; false
+    // once over_ says so first. The slice bounds how late a stop is noticed.
+    bool room() {
+        for (;;) {
+            pollfd ready{1, POLLOUT, 0};
+            const int n = ::poll(&ready, 1, over_ ? 200 : -1);
+            if (n > 0 || (n < 0 && errno != EINTR)) return true;
+            if (over_ && over_()) return false;
+        }
+    }
+#endif
+
     void fail(int error) {
         error_ = error;
         if (error == EPIPE) return;
@@ -78,6 +99,7 @@ class StandardOutput::Buffer : public std::streambuf {
     }
 
     const Tool& tool_;
+    std::function<bool()> over_;
     int error_ = 0;
     char data_[4096];
 };
@@ -125,6 +147,10 @@ StandardOutput::StandardOutput(const Tool& tool) : buffer_(std::make_unique<Buff
 StandardOutput::~StandardOutput() {
     buffer_->drain();
     std::cout.rdbuf(previous_);
+}
+
+void StandardOutput::give_up_when(std::function<bool()> over) {
+    buffer_->give_up_when(std::move(over));
 }
 
 int StandardOutput::status(int status) {

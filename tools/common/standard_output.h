@@ -4,6 +4,7 @@
 #include "tools/common/escape.h"
 #include "tools/common/messages.h"
 
+#include <functional>
 #include <memory>
 
 namespace toolkit {
@@ -23,6 +24,11 @@ class StandardOutput {
 
     // Flushes; `status`, or kOutputLostStatus when standard output failed.
     int status(int status);
+
+    // For a tool that must end when asked or on time whatever reads its output (a pager left
+    // waiting, a stopped terminal): once `over` says so, output that standard output does not
+    // take is given up as failed instead of waited for. POSIX only.
+    void give_up_when(std::function<bool()> over);
 
   private:
     class Buffer;

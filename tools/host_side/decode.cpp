@@ -1,6 +1,7 @@
 #include "tools/host_side/decode.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <sstream>
 #include <string_view>
@@ -14,6 +15,9 @@
 namespace hostside {
 
 namespace {
+
+// A host shows buttons 0 to 239 and ignores the others.
+constexpr int kLastClickId = 239;
 
 using insim::field_text;
 
@@ -160,6 +164,13 @@ std::vector<std::string> client_packet_faults(const Bytes& p) {
         faults.push_back("IS_MST whose Msg does not end with a zero byte");
     if (type == insim::ISP_BTN && head.ReqI == 0)
         faults.push_back("IS_BTN with ReqI 0: the host ignores such buttons");
+    if (type == insim::ISP_BTN && p.size() > offsetof(insim::IS_BTN, ClickID)) {
+        const int id = insim::record_from<insim::IS_BTN>(p).ClickID;
+        if (id > kLastClickId) {
+            faults.push_back("IS_BTN with ClickID " + std::to_string(id) +
+                             ": the host takes 0 to " + std::to_string(kLastClickId) + " only");
+        }
+    }
     return faults;
 }
 
