@@ -141,6 +141,8 @@ TEST(Check, FindingsForEachKindOfFile) {
         // Leads without continuation, overlong forms and surrogates are not UTF-8.
         {{{23, "\xC3 \xE1\x80 \xC0\xAF \xED\xA0\x80 \xF5\x80\x80\x80 \xC3"}}, {}},
         {{{23, "\xC1\xA1 \xC2\x80"}}, {"utf8@23:1"}},  // Windows-1252 "\u00C1\u00A1": not UTF-8
+        // Found by a later check on an earlier line: still told in the order of the lines.
+        {{{2, ""}, {33, std::string("a\0b", 3)}}, {"host@2:0", "zero_byte@33:2"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
@@ -148,6 +150,8 @@ TEST(Check, FindingsForEachKindOfFile) {
         const Report report =
             travo_check::check_contents(config_text(k.changes, k.lines, k.eol), "quintaro.travo");
         EXPECT_EQ(summary(report), k.findings);
+        EXPECT_TRUE(std::is_sorted(report.findings.begin(), report.findings.end(),
+                                   [](const auto& a, const auto& b) { return a.line < b.line; }));
         EXPECT_EQ(report.exit_code, k.findings.empty() ? 0 : 1);
         EXPECT_EQ(report.text.find("warning") == std::string::npos, k.findings.empty());
     }

@@ -49,6 +49,35 @@ TEST(ConnectDoctorSends, ASendWithNoRoomEndsTheCheckByItsLimit) {
     }
 }
 
+// A connect that fails each way is told apart: in time, refused, or unreachable.
+TEST(ConnectDoctorConnects, TellsTimeOutRefusalAndUnreachableApart) {
+    const struct {
+        Call call;
+        Outcome outcome;
+        const char* says;
+        unsigned long long elapsed_ms;
+    } cases[] = {
+        {Call::connect_late, Outcome::no_answer, "no answer from 127.0.0.1:29999 within 2.5 s",
+         2500},
+        {Call::connect_refused, Outcome::refused, "127.0.0.1:29999 refused the connection", 0},
+        {Call::connect, Outcome::failed, "the network or the host is unreachable", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        net.reset();
+        net.fail(c.call, 1);
+        const auto report = travo_check::connect_check(values(), 2500ms, net);
+        EXPECT_EQ(report.outcome, c.outcome) << report.line;
+        EXPECT_NE(report.line.find(c.says), std::string::npos) << report.line;
+        EXPECT_EQ(report.exit_code, 1);
+        EXPECT_EQ(net.log().connect_limit_ms, 2500);
+        EXPECT_EQ(host.elapsed_ms(), c.elapsed_ms);
+        EXPECT_TRUE(host.sends_since(0).empty());
+        EXPECT_EQ(net.log().sockets_closed, 1);
+        EXPECT_EQ(net.log().layer_stops, 1);
+    }
+}
+
 // Each kind of peer, scripted, and the one line that names it.
 TEST(ConnectDoctorReceives, TellsEachScriptedPeerApart) {
     const hostside::Bytes keep_alive = hostside::tiny_packet(insim::TINY_NONE);

@@ -211,6 +211,34 @@ TEST_F(ScriptedConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) 
     }
 }
 
+// The part of a deadline below the five-second wait is waited for in one go, to the microsecond:
+// counted in the wrong unit, the last second would spin in short waits.
+TEST_F(ScriptedConnection, TheWaitBeforeADeadlineEndsOnIt) {
+    const struct {
+        unsigned long long limit_ms;
+        std::vector<testsupport::Wait> waits;
+    } cases[] = {
+        {7250, {{5, 0}, {2, 250000}}},
+        {800, {{0, 800000}}},
+        {10000, {{5, 0}, {5, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit_ms);
+        net.reset();
+        insim::HostConnection fresh{net};
+        ASSERT_EQ(fresh.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 0, 0, 0), 0);
+        host.add_event(Event::timeout, static_cast<int>(c.waits.size()));
+        EXPECT_EQ(fresh.receive_packet_until(host.elapsed_ms() + c.limit_ms),
+                  insim::HostConnection::kTimeUp);
+        EXPECT_EQ(host.elapsed_ms(), c.limit_ms);
+        ASSERT_EQ(net.log().waits.size(), c.waits.size());
+        for (std::size_t i = 0; i < c.waits.size(); ++i) {
+            EXPECT_EQ(net.log().waits[i].seconds, c.waits[i].seconds) << i;
+            EXPECT_EQ(net.log().waits[i].microseconds, c.waits[i].microseconds) << i;
+        }
+    }
+}
+
 // After the handshake the limit is gone: a quiet host is waited for as long as it takes.
 TEST_F(ScriptedConnection, TheLimitEndsWithTheHandshake) {
     host.add_bytes(hostside::version_packet("0.7F", 9));

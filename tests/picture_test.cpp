@@ -192,6 +192,16 @@ TEST(Picture, TitleOfAnyBytesOpens) {
     EXPECT_TRUE(contains(read_all(dir.file("p.svg")), "conf\xC3\xA9\\x01</text>"));
 }
 
+// The title, a configuration's path, is text in the SVG like any other: & and < are escaped.
+TEST(Picture, TitleIsEscapedForSvg) {
+    const std::string svg =
+        travo_check::picture_svg({}, app::ConfigValues{}, "travo-check --picture: R&D/<1>.travo");
+    EXPECT_NE(svg.find(">travo-check --picture: R&amp;D/&lt;1&gt;.travo</text>"), std::string::npos)
+        << svg;
+    EXPECT_EQ(svg.find("R&D"), std::string::npos);
+    EXPECT_EQ(svg.find("<1>"), std::string::npos);
+}
+
 // Buttons that end at the grid's edge are inside it; one unit more is past it.
 TEST(Picture, PastTheGridNamesOnlyTheButtonsBeyondIt) {
     std::vector<hostside::Bytes> records;
