@@ -272,6 +272,23 @@ TEST_F(ScriptedConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
     EXPECT_EQ(host.elapsed_ms(), 15000u);
 }
 
+// A packet whose first bytes came before a deadline is finished by the next call, as the watch's
+// short slices read the chat: the part already read is kept.
+TEST_F(ScriptedConnection, APacketCutByADeadlineIsFinishedByTheNextCall) {
+    connect();
+    const Bytes first = hostside::ncn_packet("Alex");
+    const Bytes chat = hostside::mso_packet(6, "Alex: !fb");
+    host.add_bytes(first);
+    host.add_bytes(Bytes(chat.begin(), chat.begin() + 10));
+    host.add_event(Event::timeout, 2);
+    host.add_bytes(Bytes(chat.begin() + 10, chat.end()));
+    ASSERT_EQ(conn.receive_packet_until(host.elapsed_ms() + 1000), 0);
+    EXPECT_EQ(current(), first);
+    EXPECT_EQ(conn.receive_packet_until(host.elapsed_ms() + 1000), insim::HostConnection::kTimeUp);
+    ASSERT_EQ(conn.receive_packet_until(host.elapsed_ms() + 1000), 0);
+    EXPECT_EQ(current(), chat);
+}
+
 TEST_F(ScriptedConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {
     connect();
     const Bytes first = hostside::mso_packet(6, "Alex: !fb");
