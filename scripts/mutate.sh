@@ -37,7 +37,7 @@ case "$only_area" in "" | core | check | sim | windows) ;; *) usage ;; esac
 field="field_tests:-SilentHost.*:DeadLink.*"
 declare -A tests=(
     [core]="app_tests scripted_tests fresh_run_tests insim_tests process_tests:-ProcessStartLight.*"
-    [check]="toolkit_tests check_tests tool_outputs_tests picture_tests:-Picture.DrawsTheRecordsTravoSendsByteForByte $field"
+    [check]="toolkit_tests picture_tests:-Picture.DrawsTheRecordsTravoSendsByteForByte check_tests tool_outputs_tests $field"
     [sim]="scripted_tests sim_tests sim_process_tests app_tests $field"
     [windows]="app_tests scripted_tests toolkit_tests check_tests insim_tests:-HostConnectionTest.ResetGivesMinusOne sim_tests fresh_run_tests"
 )

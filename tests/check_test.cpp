@@ -300,6 +300,13 @@ TEST(Check, Utf16IsNamedAsSuch) {
             EXPECT_NE(report.text.find("\"ANSI\""), std::string::npos);
         }
     }
+    // Half its characters beyond the Latin range (Cyrillic here) still make it UTF-16.
+    std::string cyrillic;
+    for (int i = 0; i < 40; ++i) cyrillic += i % 2 == 0 ? std::string("a\0", 2) : "\x10\x04";
+    const Report half = travo_check::check_contents(cyrillic, "f");
+    ASSERT_EQ(half.findings.size(), 1u) << half.text;
+    EXPECT_EQ(half.findings[0].issue, Issue::utf16);
+    EXPECT_NE(half.text.find("little-endian"), std::string::npos);
     // A few zero bytes do not make a file UTF-16.
     EXPECT_EQ(
         summary(travo_check::check_contents(config_text({{14, std::string("a\0b", 3)}}), "f")),
@@ -645,6 +652,15 @@ TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
             << report.text;
         if (final_cr) text.pop_back();
     }
+}
+
+// With no LF behind it, a CR at the end of the file is a character of the last line, as travo
+// reads it: 99 characters and that CR are one too many.
+TEST(Check, ALoneCrAtTheEndIsPartOfTheLastLine) {
+    std::string text = config_text({{36, c(99)}});
+    text.back() = '\r';
+    EXPECT_EQ(summary(travo_check::check_contents(text, "f")),
+              std::vector<std::string>{"long_line@36:1"});
 }
 
 }  // namespace

@@ -291,6 +291,14 @@ TEST(AfterARun, TheDoctorNamesTheCauseOfTravosFailure) {
     EXPECT_EQ(after_stop.out + after_stop.err, "");
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(count_of(sim->out_so_far(), "client \"TravoDEV\""), before);
+    // After a run that failed, systemd says how, and the doctor answers as ever.
+    const ProcessResult after_failure = testsupport::run_process(
+        {"/usr/bin/env",
+         {"SERVICE_RESULT=exit-code", TRAVO_CHECK_BINARY, "--brief", "--connect"},
+         stopped.path()},
+        30s);
+    EXPECT_TRUE(after_failure.exited_with(1)) << after_failure.out << after_failure.err;
+    EXPECT_TRUE(contains(after_failure.out, "closed it during the handshake")) << after_failure.out;
     // The brief check before a start names the file by its full path too.
     const ProcessResult brief = run_check({"--brief"}, stopped.path());
     EXPECT_TRUE(

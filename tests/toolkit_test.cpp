@@ -60,6 +60,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
         {Policy::shell, "a\nb'\\", "$'a\\x0Ab\\'\\\\'"},
         {Policy::shell, "\xE9", "$'\\xE9'"},
         {Policy::windows1252, "P\xE1gina\x01\x81\x80", "P\xC3\xA1gina\\x01\\x81\xE2\x82\xAC"},
+        {Policy::windows1252, "\x9D\x9F\xA0", "\\x9D\xC5\xB8\xC2\xA0"},  // the table's last rows
         {Policy::xml, "<a & \"b\">", "&lt;a &amp; &quot;b&quot;&gt;"},
         {Policy::xml, "caf\xC3\xA9\x01", "caf\xC3\xA9\\x01"},
         {Policy::xml, "conf\xE9\x01\x81", "conf\xC3\xA9\\x01\\x81"},
@@ -82,6 +83,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
     EXPECT_EQ(toolkit::escaped("dem\xE1s", Policy::text), "\"dem\\xE1s\"");
     EXPECT_EQ(toolkit::escaped_start("abcdef", Policy::terminal, 3), "abc...");
     EXPECT_EQ(toolkit::escaped_start("abc", Policy::terminal, 3), "abc");
+    EXPECT_EQ(toolkit::escaped_start("abcd", Policy::terminal, 3), "abc...");
 }
 
 // A small table of options, as a tool has them.
