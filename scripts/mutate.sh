@@ -191,9 +191,19 @@ run_area() {
         prepare_linux
         build="$scratch/build/dev" bin="$build/bin" suffix="" runner=""
     fi
-    # shellcheck disable=SC2086
-    run_tests "$bin" "$suffix" "$runner" ${tests[$area]} ||
-        { echo "mutate: the $area tests fail without a mutant (see $log)" >&2; exit 1; }
+    # Every test these mutants run, the tests: of a mutant too, passes on the unmutated tree.
+    local -A seen=()
+    local baseline=() entry
+    # shellcheck disable=SC2046,SC2086
+    for entry in ${tests[$area]} $(for name in "$@"; do echo "${m_tests[$name]}"; done); do
+        [ -n "${seen[$entry]+x}" ] || { seen[$entry]=1; baseline+=("$entry"); }
+    done
+    # shellcheck disable=SC2046
+    if ! cmake --build "$build" $(targets "${baseline[@]}") >> "$log" 2>&1 ||
+        ! run_tests "$bin" "$suffix" "$runner" "${baseline[@]}"; then
+        echo "mutate: the $area tests fail without a mutant (see $log)" >&2
+        exit 1
+    fi
     for name in "$@"; do
         local file="$scratch/${m_file[$name]}"
         status=0
@@ -209,7 +219,6 @@ run_area() {
         # shellcheck disable=SC2046,SC2086
         if ! cmake --build "$build" $(targets $programs) >> "$log" 2>&1; then
             result[$name]="did not build"
-        # shellcheck disable=SC2086
         elif run_tests "$bin" "$suffix" "$runner" $programs; then
             result[$name]="SURVIVED"
         else
