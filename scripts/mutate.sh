@@ -145,27 +145,21 @@ run_tests() {
 }
 
 declare -A result
-linux_ready=0 windows_ready=0
 # ccache makes putting a file back cost nothing: its object is in the cache from the first build.
 export CCACHE_DIR="$scratch/build/ccache"
 launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-prepare_linux() {
-    [ "$linux_ready" -eq 0 ] || return 0
-    bash "$root/scripts/setup.sh" ccache
-    echo "mutate: building in $scratch/build/dev"
-    (cd "$scratch" && cmake --preset dev "${launcher[@]}" > /dev/null &&
-        cmake --build --preset dev > /dev/null) ||
-        { echo "mutate: the unmutated tree does not build in $scratch" >&2; exit 1; }
-    linux_ready=1
-}
-prepare_windows() {
-    [ "$windows_ready" -eq 0 ] || return 0
-    bash "$root/scripts/setup.sh" ccache googletest g++-mingw-w64-x86-64-posix wine wine64
-    echo "mutate: building in $scratch/build/windows"
-    (cd "$scratch" && cmake --preset windows "${launcher[@]}" > /dev/null &&
-        cmake --build --preset windows > /dev/null) ||
-        { echo "mutate: the unmutated tree does not cross-build in $scratch" >&2; exit 1; }
-    windows_ready=1
+# Builds the unmutated tree once a preset, with the packages its build needs.
+declare -A ready=()
+prepare() {
+    local preset="$1"
+    shift
+    [ -z "${ready[$preset]+x}" ] || return 0
+    bash "$root/scripts/setup.sh" ccache "$@"
+    echo "mutate: building in $scratch/build/$preset"
+    (cd "$scratch" && cmake --preset "$preset" "${launcher[@]}" > /dev/null &&
+        cmake --build --preset "$preset" > /dev/null) ||
+        { echo "mutate: the unmutated tree does not build ($preset) in $scratch" >&2; exit 1; }
+    ready[$preset]=1
 }
 
 # What to build for these tests: only their programs (and what they run), or everything for a
@@ -184,11 +178,11 @@ run_area() {
     local area="$1" build bin suffix runner name status programs
     shift
     if [ "$area" = windows ]; then
-        prepare_windows
+        prepare windows googletest g++-mingw-w64-x86-64-posix wine wine64
         build="$scratch/build/windows" bin="$build/bin" suffix=".exe"
         runner="$scratch/cmake/wine-run.sh $build/wine"
     else
-        prepare_linux
+        prepare dev
         build="$scratch/build/dev" bin="$build/bin" suffix="" runner=""
     fi
     # Every test these mutants run, the tests: of a mutant too, passes on the unmutated tree.
@@ -232,7 +226,9 @@ run_area() {
 started=$SECONDS
 sync_tree
 echo "mutate: ${#chosen[@]} mutants; the build and test output goes to $log"
+declare -A took
 for area in "${areas[@]}"; do
+    area_started=$SECONDS
     these=()
     for name in "${chosen[@]}"; do [ "${m_area[$name]}" = "$area" ] && these+=("$name"); done
     [ ${#these[@]} -gt 0 ] || continue
@@ -247,6 +243,7 @@ for area in "${areas[@]}"; do
     else
         run_area "$area" "${these[@]}"
     fi
+    took[$area]=$((SECONDS - area_started))
 done
 
 echo
@@ -271,7 +268,7 @@ for area in "${areas[@]}"; do
     printf '%-8s %d of %d killed (%d %%)' "$area" "$killed" "$counted" "$score"
     [ "$unbuilt" -eq 0 ] || printf ', %d did not build' "$unbuilt"
     [ "$stale" -eq 0 ] || printf ', %d stale' "$stale"
-    echo
+    printf ', %d s\n' "${took[$area]:-0}"
     [ "$score" -ge 90 ] && [ "$stale" -eq 0 ] || status=1
 done
 echo "mutate: $((SECONDS - started)) s"
