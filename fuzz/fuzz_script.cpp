@@ -115,6 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((command.verb == Verb::kJoin || command.verb == Verb::kSnapshot) &&
             command.name.empty() && command.text.empty())
             fail("empty argument taken", number);
+        // What is taken fits its record: a player's name, a chat line.
+        if ((command.verb == Verb::kSay || command.verb == Verb::kChat) && command.text.empty())
+            fail("chat line without a text taken", number);
+        if (command.name.size() > 23) fail("name longer than a player's name taken", number);
+        if ((command.verb == Verb::kSay && command.name.size() + 3 + command.text.size() > 127) ||
+            (command.verb == Verb::kChat && command.text.size() > 127))
+            fail("chat line longer than a chat packet taken", number);
 
         const auto v = toolkit::parse_number(line, 0, 65535, true);
         if (v && (!std::isfinite(*v) || *v < 0 || *v > 65535 || *v != std::floor(*v)))

@@ -19,6 +19,9 @@ inline constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(-1);
 
 enum class WaitResult { kTimeout, kReadable, kException, kFailed };
 
+// What a name lookup with a time limit came to.
+enum class LookupResult { kFound, kNotFound, kNoAnswer };
+
 // What receive_waiting returns when nothing is waiting.
 inline constexpr long kWouldBlock = -3;
 
@@ -42,6 +45,14 @@ class Platform {
 
     // IPv4 address in network byte order: host name lookup first, dotted address as fall-back.
     virtual bool lookup_ipv4(const char* host, std::uint32_t* address_be) = 0;
+    // lookup_ipv4 that gives up after `milliseconds` (kNoAnswer): a name server that never
+    // answers holds the operating system's lookup for many seconds. A platform whose lookup
+    // cannot block answers at once.
+    virtual LookupResult lookup_ipv4_within(const char* host, std::uint32_t* address_be,
+                                            long milliseconds) {
+        (void)milliseconds;
+        return lookup_ipv4(host, address_be) ? LookupResult::kFound : LookupResult::kNotFound;
+    }
 
     virtual int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) = 0;
     // connect() that gives up after `milliseconds`: 0 connected, -1 failed, -2 timed out,
@@ -77,6 +88,12 @@ class Platform {
 // The operating system's platform: one object for the whole process.
 Platform& os() noexcept;
 
+// `blocking`'s lookup_ipv4 on a thread of its own, awaited for at most `milliseconds`. A lookup
+// cannot be cancelled: one that outlives its wait finishes unseen. `blocking` must live as long
+// as the process (os() does).
+LookupResult lookup_on_own_thread(Platform& blocking, const char* host, std::uint32_t* address_be,
+                                  long milliseconds);
+
 // Forwards every call to another platform: the base of one that changes only a few calls.
 class PlatformWrapper : public Platform {
   public:
@@ -90,6 +107,10 @@ class PlatformWrapper : public Platform {
     void close_socket(SocketHandle s) override { target_.close_socket(s); }
     bool lookup_ipv4(const char* host, std::uint32_t* address_be) override {
         return target_.lookup_ipv4(host, address_be);
+    }
+    LookupResult lookup_ipv4_within(const char* host, std::uint32_t* address_be,
+                                    long milliseconds) override {
+        return target_.lookup_ipv4_within(host, address_be, milliseconds);
     }
     int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) override {
         return target_.connect_ipv4(s, address_be, port);

@@ -98,6 +98,11 @@ class WindowsPlatform final : public Platform {
         return true;
     }
 
+    LookupResult lookup_ipv4_within(const char* host, std::uint32_t* address_be,
+                                    long milliseconds) override {
+        return lookup_on_own_thread(*this, host, address_be, milliseconds);
+    }
+
     int connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) override {
         const sockaddr_in sa = ipv4(address_be, port);
         const int r = ::connect(native(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);

@@ -85,29 +85,69 @@ TEST(Brief, OneLineForAGoodFileAndOneMorePerWarningNeverThePassword) {
     }
 }
 
-TEST(Brief, AWarningShowsOnlyItsFirstSentenceAndAnUnreadableFileIsAWarningOfTheFile) {
+TEST(Brief, AWarningShowsItsShortFormOrItsWholeFirstSentenceAndAnUnreadableFileOnlyWhy) {
     travo_check::Report report{};
     report.values = {};
-    report.findings.push_back({travo_check::Issue::port, 5, 0, {}, "first. second. third", "fix"});
-    report.findings.push_back({travo_check::Issue::host, 2, 0, {}, "one; two", "fix"});
     report.findings.push_back(
-        {travo_check::Issue::short_file, 6, 0, {}, "many words " + std::string(200, 'w'), "fix"});
-    report.findings.push_back({travo_check::Issue::unreadable, 0, 0, {}, "cannot read it", "fix"});
+        {travo_check::Issue::port, 5, 0, {}, "first. second. third", "fix", {}});
+    report.findings.push_back({travo_check::Issue::host, 2, 0, {}, "one; two", "fix", {}});
+    report.findings.push_back({travo_check::Issue::short_file,
+                               6,
+                               0,
+                               {},
+                               "many words " + std::string(200, 'w'),
+                               "fix",
+                               {}});
+    report.findings.push_back(
+        {travo_check::Issue::unreadable, 0, 0, {}, "cannot read it", "fix", {}});
+    report.findings.push_back(
+        {travo_check::Issue::overflow, 14, 0, {}, "a long story; more", "fix", "short form"});
     EXPECT_EQ(travo_check::brief_text(report, "a\tb"),
-              "travo-check: \"a\\x09b\": host \"\", port 0, no admin password, 4 warnings\n"
+              "travo-check: \"a\\x09b\": host \"\", port 0, no admin password, 5 warnings\n"
               "  line 5: first.\n"
               "  line 2: one.\n"
-              "  line 6: many words ...\n"
-              "  file: cannot read it.\n");
+              "  line 6: many words " +
+                  std::string(200, 'w') +
+                  ".\n"
+                  "  file: cannot read it.\n"
+                  "  line 14: short form.\n");
 
     const travo_check::Report missing =
         travo_check::check_file("/nonexistent/quintaro.travo", travo_check::Options{});
     const std::string text = travo_check::brief_text(missing, "/nonexistent/quintaro.travo");
     EXPECT_EQ(missing.exit_code, 2);
-    EXPECT_TRUE(
-        text.starts_with("travo-check: \"/nonexistent/quintaro.travo\": host \"\", port 0, "
-                         "no admin password, 1 warning\n  file: "))
-        << text;
+    EXPECT_EQ(text,
+              "travo-check: \"/nonexistent/quintaro.travo\": cannot read "
+              "/nonexistent/quintaro.travo: the file does not exist.\n");
+}
+
+// Each warning's line is a whole sentence that fits a journal's line, whatever the finding.
+TEST(Brief, EveryWarningLineIsAWholeShortSentence) {
+    const std::string long_text(95, 'x');
+    const std::map<int, std::string> files[] = {
+        {{2, "127.0.0.1"}, {5, "29999"}, {14, long_text}, {17, long_text}, {20, long_text}},
+        {{2, "127.0.0.1"}, {5, "29999"}, {14, "P\xC3\xA1gina \xC3\xB1 \xC3\xA9 \xC3\xBA"}},
+        {{2, " 127.0.0.1"}, {5, " +29999x"}, {8, " " + std::string(20, 'p')}},
+        {{2, "127.0.0.1"}, {5, "29999"}, {23, "a\tb\x1B"}, {11, std::string(120, 'y')}},
+    };
+    for (const auto& values : files) {
+        const travo_check::Report report = travo_check::check_contents(file_with(values), "q", {});
+        const std::string text = travo_check::brief_text(report, "q");
+        ASSERT_FALSE(report.findings.empty());
+        std::size_t start = text.find('\n') + 1;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            const std::string line = text.substr(start, end - start);
+            EXPECT_LE(line.size(), 100u) << line;
+            EXPECT_TRUE(line.ends_with(".")) << line;
+            EXPECT_FALSE(line.ends_with("...")) << line;
+        }
+    }
+    // The short file: what is missing, whole, though its message goes on to list every value.
+    const travo_check::Report short_file = travo_check::check_contents("127.0.0.1\n", "q", {});
+    EXPECT_NE(travo_check::brief_text(short_file, "q")
+                  .find("  line 2: the file ends after line 1, but travo reads 36 lines.\n"),
+              std::string::npos);
 }
 
 TEST(RemoteHost, LoopbackAndThePrivateRangesAreLocalEverythingElseIsNot) {
@@ -152,9 +192,9 @@ TEST(RemoteHost, NoteOnlyForAPasswordThatWouldCrossTheInternet) {
     };
     const travo_check::Lookup lookup = [&](const char* host, std::uint32_t* out) {
         const auto it = names.find(host);
-        if (it == names.end()) return false;
+        if (it == names.end()) return platform::LookupResult::kNotFound;
         *out = address(it->second.c_str());
-        return true;
+        return platform::LookupResult::kFound;
     };
     const struct {
         const char* host;

@@ -55,9 +55,10 @@ std::string config_text(const std::map<int, std::string>& changes, int line_coun
         line_count, lines, [](int n) { return "# caption " + std::to_string(n); }, eol);
 }
 
-const char* const kIssueNames[] = {
-    "unreadable", "short_file", "long_line", "port",  "long_password", "overflow",    "utf8",
-    "host",       "password",   "line_ends", "utf16", "zero_byte",     "service_user"};
+const char* const kIssueNames[] = {"unreadable",    "short_file",  "long_line", "port",
+                                   "long_password", "overflow",    "utf8",      "host",
+                                   "password",      "line_ends",   "utf16",     "zero_byte",
+                                   "service_user",  "control_byte"};
 
 // "issue@line:count", plus " empties N from L" when the finding empties values.
 std::vector<std::string> summary(const Report& report) {
@@ -161,7 +162,8 @@ TEST(Check, ReportShowsValuesWithLinesAndNeverThePassword) {
     const std::string secret = "s3cr\xC3\xA9t-password-20b";
     const Report report =
         travo_check::check_contents(config_text({{8, secret}, {17, "P\xE1gina\x7F"}}), "f.travo");
-    EXPECT_EQ(summary(report), (std::vector<std::string>{"long_password@8:4", "utf8@8:1"}));
+    EXPECT_EQ(summary(report),
+              (std::vector<std::string>{"control_byte@17:7", "long_password@8:4", "utf8@8:1"}));
     EXPECT_NE(report.text.find("line  8  InSim admin password of the host: (set, 20 bytes)"),
               std::string::npos);
     EXPECT_NE(report.text.find("line 17  web page (greeting, \"!web\"): \"P\\xE1gina\\x7F\""),
@@ -280,24 +282,42 @@ TEST(CheckFile, PipesAndDevicesAreNamedAndHugeFilesReadInPart) {
 }
 #endif
 
-// Notepad's "Unicode" in either byte order, with or without its mark, is named as UTF-16 alone.
-TEST(Check, Utf16IsNamedAsSuch) {
+// UTF-16 (Notepad's "Unicode") and UTF-32, in either byte order, with or without the mark, are
+// named as what they are.
+TEST(Check, Utf16AndUtf32AreNamedAsSuch) {
     const std::string text = config_text({});
-    const auto utf16 = [&](bool big_endian, bool mark) {
-        std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
-        for (const char ch : text) {
-            out += big_endian ? std::string{'\0', ch} : std::string{ch, '\0'};
+    const auto wide = [&](std::size_t width, bool big_endian, bool mark) {
+        std::string out;
+        const auto unit = [&](char ch) {
+            std::string u(width, '\0');
+            u[big_endian ? width - 1 : 0] = ch;
+            return u;
+        };
+        if (mark) {
+            std::string m = unit('\0');
+            m[big_endian ? width - 1 : 0] = '\xFF';
+            m[big_endian ? width - 2 : 1] = '\xFE';
+            out += m;
         }
+        for (const char ch : text) out += unit(ch);
         return out;
     };
-    for (const bool big_endian : {false, true}) {
-        for (const bool mark : {false, true}) {
-            const Report report = travo_check::check_contents(utf16(big_endian, mark), "f");
-            ASSERT_EQ(report.findings.size(), 1u) << report.text;
-            EXPECT_EQ(report.findings[0].issue, Issue::utf16);
-            EXPECT_NE(report.text.find(big_endian ? "big-endian" : "little-endian"),
-                      std::string::npos);
-            EXPECT_NE(report.text.find("\"ANSI\""), std::string::npos);
+    for (const std::size_t width : {2, 4}) {
+        for (const bool big_endian : {false, true}) {
+            for (const bool mark : {false, true}) {
+                SCOPED_TRACE(std::to_string(width) + (big_endian ? " big" : " little") +
+                             (mark ? " marked" : ""));
+                const Report report =
+                    travo_check::check_contents(wide(width, big_endian, mark), "f");
+                ASSERT_EQ(report.findings.size(), 1u) << report.text;
+                EXPECT_EQ(report.findings[0].issue, Issue::utf16);
+                const std::string named = std::string(width == 2 ? "UTF-16" : "UTF-32") +
+                                          " text (" + (big_endian ? "big" : "little") + "-endian" +
+                                          (mark ? ", with its mark)" : ")");
+                EXPECT_NE(report.text.find(named), std::string::npos) << report.text;
+                EXPECT_EQ(report.text.find("\"Unicode\"") != std::string::npos, width == 2);
+                EXPECT_NE(report.text.find("\"ANSI\""), std::string::npos);
+            }
         }
     }
     // Half its characters beyond the Latin range (Cyrillic here) still make it UTF-16.
@@ -311,6 +331,37 @@ TEST(Check, Utf16IsNamedAsSuch) {
     EXPECT_EQ(
         summary(travo_check::check_contents(config_text({{14, std::string("a\0b", 3)}}), "f")),
         std::vector<std::string>{"zero_byte@14:2"});
+}
+
+// A control byte in a text that players see is named with its line, column and byte; the lines
+// that never reach a player are left to their own checks.
+TEST(Check, ControlBytesInPlayersTextsAreNamed) {
+    const struct {
+        int line;
+        std::string value;
+        const char* says;  // empty: no control-byte warning
+    } cases[] = {
+        {14, "Tra\x1Bvo\x07", "holds the control byte \\x1B at column 4 (and 1 more)"},
+        {17, "a\tb", "holds the control byte \\x09 at column 2;"},
+        {20, "x\ry", "holds the control byte \\x0D at column 2;"},
+        {23, "rule\x7F", "holds the control byte \\x7F at column 5;"},
+        {14, "Trav\xF3 \x95", ""},  // Windows-1252 letters are no control bytes
+        {8, "pw\tpw", ""},          // the password never reaches a player
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const Report report = travo_check::check_contents(config_text({{c.line, c.value}}), "f");
+        std::string said;
+        for (const auto& f : report.findings) {
+            if (f.issue == Issue::control_byte) said = std::to_string(f.line) + ": " + f.message;
+        }
+        if (*c.says == '\0') {
+            EXPECT_EQ(said, "");
+        } else {
+            EXPECT_NE(said.find(std::to_string(c.line) + ": "), std::string::npos) << said;
+            EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        }
+    }
 }
 
 TEST(Check, AZeroByteEndsTheValueWithAWarning) {
@@ -507,7 +558,7 @@ TEST(ConnectCheck, TellsEachKindOfPeerApart) {
              h.next_packet(5s);
              h.send_raw(hostside::version_packet("0.7F", 9).data(), 10), h.close();
          },
-         Outcome::closed, "closed it after 10 of the 20 bytes of its version during the handshake"},
+         Outcome::closed, "closed it after 10 of the 20 bytes of its version, in the middle"},
         {"version text with control bytes",
          [](hostside::FakeHost& h) { h.handshake("\x1B[2J\r", 9), h.client_closed(5s); },
          Outcome::connected, "host version \\x1B[2J\\x0D, InSim version 9"},
@@ -612,7 +663,12 @@ TEST(ConnectCheck, RefusedPortAndUnknownNameAndAnAddressThatNeverAnswers) {
 // Lookups are the caller's: a name that does not resolve here, blanks that break the lookup.
 TEST(Check, HostLookupFindings) {
     travo_check::Options options;
-    options.resolves = [](const char* host) { return std::string_view(host) == "127.0.0.1"; };
+    options.lookup = [](const char* host, std::uint32_t*) {
+        const std::string_view h = host;
+        return h == "127.0.0.1"        ? platform::LookupResult::kFound
+               : h == "silent.example" ? platform::LookupResult::kNoAnswer
+                                       : platform::LookupResult::kNotFound;
+    };
     const auto says = [&](const std::string& host) {
         const Report r = travo_check::check_contents(config_text({{2, host}}), "f", options);
         return r.findings.empty() ? std::string() : r.findings.front().message;
@@ -620,6 +676,9 @@ TEST(Check, HostLookupFindings) {
     EXPECT_EQ(says("127.0.0.1"), "");
     EXPECT_NE(says("lfs.example").find("could not be resolved here"), std::string::npos);
     EXPECT_NE(says(" 127.0.0.1").find("that lookup fails here"), std::string::npos);
+    EXPECT_EQ(says("silent.example"),
+              "no answer from the name server within 5 s for the host name \"silent.example\"; "
+              "travo would wait for it as long as the system lets it, then connect or fail");
 }
 
 // Where the blanks are, said as they are: at either end, at both, or nothing else.

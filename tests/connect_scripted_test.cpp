@@ -86,6 +86,8 @@ TEST(ConnectDoctorReceives, TellsEachScriptedPeerApart) {
     const hostside::Bytes keep_alive = hostside::tiny_packet(insim::TINY_NONE);
     const hostside::Bytes version = hostside::version_packet("0.7F", 9);
     const hostside::Bytes half(version.begin(), version.begin() + 6);
+    const std::string ssh = "SSH-2.0-OpenSSH_9.2\r\n";
+    const hostside::Bytes banner(ssh.begin(), ssh.end());
     hostside::Bytes flood;
     for (int i = 0; i < 100; ++i) flood.insert(flood.end(), keep_alive.begin(), keep_alive.end());
     const struct {
@@ -127,7 +129,31 @@ TEST(ConnectDoctorReceives, TellsEachScriptedPeerApart) {
          Event::timeout,
          Outcome::keep_alives_only,
          "sent only keep-alives (1)"},
-        {"resets", {}, 0, Event::reset, Outcome::reset, "reset it"},
+        {"resets", {}, 0, Event::reset, Outcome::reset, "reset it during the handshake"},
+        {"closes without a word",
+         {},
+         0,
+         Event::close,
+         Outcome::closed,
+         "closed it during the handshake (a wrong admin password is a possible cause)"},
+        {"sends a keep-alive and closes",
+         {keep_alive},
+         0,
+         Event::close,
+         Outcome::closed,
+         "sent only keep-alives (1) and closed it"},
+        {"sends half its version and resets",
+         {half},
+         0,
+         Event::reset,
+         Outcome::reset,
+         "reset it after 6 of the 20 bytes of its version"},
+        {"sends an SSH banner and resets",
+         {banner},
+         0,
+         Event::reset,
+         Outcome::not_insim,
+         "(\"SSH-2.0-OpenSSH_9.2\\x0D\\x0A\") and reset it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.peer);
@@ -138,9 +164,30 @@ TEST(ConnectDoctorReceives, TellsEachScriptedPeerApart) {
         const auto report = travo_check::connect_check(values(), 10s, net);
         EXPECT_EQ(report.outcome, c.outcome) << report.line;
         EXPECT_NE(report.line.find(c.says), std::string::npos) << report.line;
+        // A host that refuses the password has read the handshake and ends without a word.
+        EXPECT_EQ(report.line.find("password") != std::string::npos,
+                  c.bytes.empty() && c.then == Event::close)
+            << report.line;
         EXPECT_EQ(net.log().sockets_closed, 1);
         EXPECT_EQ(net.log().layer_stops, 1);
     }
+}
+
+// A name server that never answers: the lookup ends by the same limit and is named as such.
+TEST(ConnectDoctorLooksUp, ANameServerThatNeverAnswersEndsByTheLimit) {
+    net.reset();
+    net.fail(Call::lookup_unanswered);
+    app::ConfigValues v = values();
+    std::snprintf(v.host, sizeof v.host, "%s", "quintaro.example");
+    const unsigned long long start = host.monotonic_ms();
+    const auto report = travo_check::connect_check(v, 1500ms, net);
+    EXPECT_EQ(report.outcome, Outcome::no_name_answer) << report.line;
+    EXPECT_EQ(report.line,
+              "travo-check: no answer from the name server within 1.5 s for the host name "
+              "\"quintaro.example\": the name server is down or out of reach from here");
+    EXPECT_EQ(host.monotonic_ms() - start, 1500u);
+    EXPECT_EQ(net.log().sockets_opened, 0);
+    EXPECT_EQ(report.exit_code, 1);
 }
 
 }  // namespace

@@ -49,8 +49,11 @@ std::size_t lines_of(const std::string& text) {
 // An InSim program's end of a connection to the virtual host.
 class Client {
   public:
-    explicit Client(std::uint16_t port) {
+    // A `receive_buffer` of a few bytes makes a client that falls behind at once.
+    explicit Client(std::uint16_t port, int receive_buffer = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ >= 0 && receive_buffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
@@ -67,6 +70,14 @@ class Client {
     Client& operator=(const Client&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+
+    // Ends the connection with a reset instead of a close.
+    void reset() {
+        const linger hard{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(fd_);
+        fd_ = -1;
+    }
 
     bool send(const Bytes& b) {
         return ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
@@ -90,8 +101,10 @@ class Client {
     std::optional<Bytes> next(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         const auto deadline = Clock::now() + timeout;
         for (;;) {
-            if (!pending_.empty() && pending_.size() >= std::max<std::size_t>(1, pending_[0])) {
-                const std::size_t n = std::max<std::size_t>(1, pending_[0]);
+            const std::size_t size =
+                std::max<std::size_t>(1, pending_.empty() ? 0 : pending_[0] * unit_);
+            if (!pending_.empty() && pending_.size() >= size) {
+                const std::size_t n = size;
                 Bytes p(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
                 pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
                 return p;
@@ -135,6 +148,9 @@ class Client {
         return closed_;
     }
 
+    // Cuts what comes at Size times `unit` bytes, as a client of a host that counts in units.
+    void count_size_in(std::size_t unit) { unit_ = unit; }
+
     std::size_t received_bytes() const { return received_bytes_; }
     int seen(std::uint8_t type) const { return seen_[type]; }
 
@@ -143,6 +159,7 @@ class Client {
     Bytes pending_;
     bool closed_ = false;
     std::size_t received_bytes_ = 0;
+    std::size_t unit_ = 1;
     int seen_[256] = {};
 };
 
@@ -260,32 +277,52 @@ TEST(SimUsage, APortInUseIsSaidWithItsReason) {
         << r.err;
 }
 
-TEST(SimScript, ABadLineEndsTheRunNamingItsLine) {
+// A mistake anywhere in a script ends the run before it listens, naming its line.
+TEST(SimScript, ABadLineEndsTheRunBeforeListening) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
     struct Case {
         std::string line;
         const char* says;
     } cases[] = {
         {"wait 0.2abc", "line 2: wait needs a number of seconds from 0 to 86400"},
-        {"wait inf", "line 2: wait needs"},
         {"wait nan", "line 2: wait needs"},
-        {"wait 1e10", "line 2: wait needs"},
         {"chat 300 x", "line 2: chat needs a TextStart from 0 to 127"},
-        {"close 3", "line 2: client 3 is not connected"},
+        {"screen now please", "line 2: screen takes nothing after it, not \"now please\""},
+        {"say Racer", "line 2: say needs a name and a text"},
+        {"join", "line 2: join needs a name"},
+        {"wait 86401", "line 2: wait needs a number of seconds from 0 to 86400"},
+        {"join " + std::string(24, 'n'), "line 2: the name is 24 bytes, more than the 23"},
         {"j\x1b[2J", "line 2: unknown command \"j\\x1B[2J\""},
         {std::string(5000, 'x'), "line 2: the line is longer than 4096 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line.substr(0, 20));
-        Sim sim({"--keepalive", "0"}, "# a comment\n" + c.line + "\nwait 5\n");
-        ASSERT_NE(sim.port, 0);
-        Client client(sim.port);
-        ASSERT_TRUE(client.send_isi(""));
-        const ProcessResult r = sim.process->wait(kLimit);
-        EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
-        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+        ASSERT_TRUE(dir.write_file("sim.script", "# a comment\n" + c.line + "\nwait 5\n"));
+        const ProcessResult r = testsupport::run_process(
+            {TRAVO_SIM_BINARY, {"--script", dir.file("sim.script"), "--port", "0"}, dir.path()},
+            kLimit);
+        EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.err, "the script " + dir.file("sim.script") + " " + c.says))
+            << r.err;
+        EXPECT_EQ(lines_of(r.err), 1u) << r.err;
         EXPECT_FALSE(contains(r.err, "\x1b")) << r.err;
-        EXPECT_LT(r.ended_at - r.started_at, 4s);  // "wait 5" never ran
+        EXPECT_FALSE(contains(r.out, "listening")) << r.out;
     }
+}
+
+// What only the run can tell still ends it, with the line that failed.
+TEST(SimScript, ACommandThatFailsEndsTheRunNamingItsLine) {
+    Sim sim({"--keepalive", "0"}, "# a comment\nclose 3\nwait 5\n");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+    // Named as a mistake found before listening would be.
+    EXPECT_EQ(r.err, "travo-sim: the script " + sim.dir.file("sim.script") +
+                         " line 2: client 3 is not connected\n");
+    EXPECT_LT(r.ended_at - r.started_at, 4s);  // "wait 5" never ran
 }
 
 // Three programs at once: each its own handshake, keep-alives and multi-car packets, every
@@ -505,6 +542,312 @@ TEST(SimInput, AFloodOfCommandsWaitsInsteadOfFillingMemory) {
     const long rss = child_rss_kb(sim.process->pid());
     EXPECT_GT(rss, 0);
     EXPECT_LT(rss, 100 * 1024) << rss << " kB";
+}
+
+TEST(SimInput, ATypedMistakeIsRefusedAndTheRunGoesOn) {
+    Sim sim({"--keepalive", "0"}, "",
+            "printf 'screen now please\\nsay\\tRacer\\n\\nsay Racer hola\\nquit\\n' |");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    EXPECT_TRUE(client.next_of_type(insim::ISP_MSO));
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_EQ(r.err,
+              "travo-sim: input line 1: screen takes nothing after it, not \"now please\" "
+              "(refused)\ntravo-sim: input line 2: say needs a name and a text (refused)\n");
+}
+
+// Commands that cannot be read are no end of them: one line with the reason, and status 2.
+TEST(SimInput, CommandsThatCannotBeReadEndTheRunWithTheReason) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    ASSERT_TRUE(dir.write_file("bad.script", "join Racer\nbogus\n"));
+    const std::string folder = "reading the file failed (Is a directory)";
+    const struct {
+        std::string redirect;
+        std::string says;
+    } cases[] = {
+        {"< '" + dir.path() + "'", "cannot read the commands on standard input: " + folder},
+        {"--script - < '" + dir.path() + "'",
+         "cannot read the commands on standard input: " + folder},
+        {"0> '" + dir.file("written") + "'",
+         "cannot read the commands on standard input: reading the file failed (Bad file "
+         "descriptor)"},
+        // A file on standard input is known whole, as a script is.
+        {"< '" + dir.file("bad.script") + "'", "standard input line 2: unknown command \"bogus\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.redirect);
+        const ProcessResult r = testsupport::run_process(
+            {"/bin/sh",
+             {"-c", std::string(TRAVO_SIM_BINARY) + " --port 0 --wait-client 5 " + c.redirect},
+             dir.path()},
+            kLimit);
+        EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+        EXPECT_EQ(r.err, "travo-sim: " + c.says + "\n");
+        EXPECT_FALSE(contains(r.out, "listening")) << r.out;
+    }
+    // A stream is known to fail only once the commands start: standard input open for writing.
+    Sim sim({"--keepalive", "0"}, "", "exec 0>&1;");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(2)) << r.out << r.err;
+    EXPECT_EQ(r.err,
+              "travo-sim: cannot read the commands on standard input: Bad file descriptor\n");
+}
+
+// Standard output that nobody reads holds up no client: what does not fit is counted, and said
+// once the reader catches up, before the last line.
+TEST(SimOutput, StandardOutputNobodyReadsHoldsUpNoClient) {
+    TempDir out_dir;
+    ASSERT_TRUE(out_dir.ok());
+    const std::string fifo = out_dir.file("out");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The shell holds the FIFO open for reading, and never reads it.
+    Sim sim({"--keepalive", "0", "--cars", "8"}, "",
+            "exec 3<>'" + fifo + "' >'" + fifo +
+                "'; (sleep 0.5; yes 'say Racer hola' | head -n 20000; echo 'wait 0.5') |");
+    ASSERT_NE(sim.port, 0);
+    Client reader(sim.port);
+    ASSERT_TRUE(reader.send_isi("", 1, insim::ISF_MCI, 10));
+    int said = 0;
+    while (said < 20000 && reader.next_of_type(insim::ISP_MSO, 5s)) ++said;
+    EXPECT_EQ(said, 20000);
+    EXPECT_TRUE(reader.next_of_type(insim::ISP_MCI, 2s));
+
+    std::string shown;
+    std::thread drain([&] {
+        std::ifstream in(fifo);
+        shown.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    });
+    const ProcessResult r = sim.process->wait(kLimit);
+    drain.join();
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    EXPECT_TRUE(contains(shown, " lines were not shown: standard output was not read in time\n"))
+        << shown.substr(shown.size() - std::min<std::size_t>(shown.size(), 500));
+    EXPECT_TRUE(shown.ends_with("travo-sim: done\n"))
+        << shown.substr(shown.size() - std::min<std::size_t>(shown.size(), 500));
+}
+
+// A client that never reads, beside one that does: the reader gets every player's line and its
+// multi-car packets at its own pace from standard input's commands, and the other is closed
+// once 256 KiB wait for it. Memory stays that of a small program.
+TEST(SimStall, AClientThatNeverReadsIsClosedWhileTheOthersGoOn) {
+    Sim sim({"--cars", "8", "--keepalive", "0"}, "",
+            "(sleep 1; yes 'say Racer hola' | head -n 10000; echo 'wait 2') |");
+    ASSERT_NE(sim.port, 0);
+    Client stuck(sim.port, 1024);
+    ASSERT_TRUE(stuck.send_isi("", 1, insim::ISF_MCI, 1));
+    Client reader(sim.port);
+    ASSERT_TRUE(reader.send_isi("", 1, insim::ISF_MCI, 10));
+
+    int said = 0;
+    while (said < 10000 && reader.next_of_type(insim::ISP_MSO, 10s)) ++said;
+    EXPECT_EQ(said, 10000);
+    const long rss = child_rss_kb(sim.process->pid());
+    const int cars = reader.seen(insim::ISP_MCI);
+    EXPECT_GT(cars, 0);
+    EXPECT_TRUE(reader.next_of_type(insim::ISP_MCI, 2s));
+    EXPECT_TRUE(stuck.closed_within(5s));
+
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    EXPECT_TRUE(contains(r.out,
+                         "[client 1] client \"tester\" closed: more than 256 KiB waited "
+                         "for it: it reads more slowly than the host sends"))
+        << r.out.substr(0, 2000);
+    EXPECT_FALSE(contains(r.out, "[client 2] client \"tester\" closed")) << r.err;
+    EXPECT_GT(rss, 0);
+    EXPECT_LT(rss, 50 * 1024) << rss << " kB";
+}
+
+// A port probe, or a program that is no InSim client, is said in one line, and the run goes on
+// waiting for the client it is for; none coming within --wait-client ends it.
+TEST(SimClients, APortProbeOrAStrangerIsNotTheClientTheRunWaitsFor) {
+    {
+        Sim sim({"--keepalive", "0", "--wait-client", "10"}, "say Racer hola\n");
+        ASSERT_NE(sim.port, 0);
+        { Client probe(sim.port); }
+        // Each one that is not the client is closed, with a line saying what it did.
+        Bytes short_isi(40, 0);
+        short_isi[0] = 40;
+        short_isi[1] = insim::ISP_ISI;
+        const struct {
+            Bytes first;
+            const char* says;
+        } strangers[] = {
+            {{8, 99, 0, 0, 0, 0, 0, 0},
+             "[client 2] the client's first packet is not an IS_ISI: type 99"},
+            {{0, 1, 2, 3}, "[client 3] the client's first record has Size 0: its stream cannot"},
+            {short_isi, "[client 4] the client's first record is an IS_ISI of 40 bytes, not 44"},
+        };
+        for (const auto& stranger : strangers) {
+            Client c(sim.port);
+            ASSERT_TRUE(c.send(stranger.first));
+            EXPECT_TRUE(c.closed_within(5s));
+        }
+        {
+            Client resetting(sim.port);
+            resetting.reset();
+        }
+        std::this_thread::sleep_for(200ms);
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        EXPECT_TRUE(client.next_of_type(insim::ISP_MSO));
+        const ProcessResult r = sim.process->wait(kLimit);
+        EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "the client closed the connection before its IS_ISI\n"))
+            << r.out;
+        for (const auto& stranger : strangers) EXPECT_TRUE(contains(r.out, stranger.says)) << r.out;
+        EXPECT_TRUE(contains(r.out, "[client 5] the client reset the connection before its IS_ISI"))
+            << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+    Sim sim({"--keepalive", "0", "--wait-client", "1"}, "quit\n");
+    ASSERT_NE(sim.port, 0);
+    { Client probe(sim.port); }
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+    EXPECT_EQ(r.err, "travo-sim: no client made its handshake within 1 s\n");
+}
+
+// Whatever a client sends, it costs a bounded number of lines a second; a stream that cannot be
+// cut any further ends its connection.
+TEST(SimClients, NothingAClientSendsFloodsTheOutput) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool closed;
+        const char* says;
+    } cases[] = {
+        {"200,000 zero bytes", Bytes(200000, 0), true,
+         "client \"tester\" closed: it sent a record with Size 0"},
+        {"records of a type no client sends",
+         {},
+         false,
+         "protocol fault: a record of type 99 that a client does not send"},
+        {"chat lines", {}, false, "[typed] flood"},
+        {"8-byte records of a type no client sends",
+         {},
+         false,
+         "protocol fault: a record of type 99 that a client does not send"},
+    };
+    for (int i = 0; i < 20000; ++i) cases[1].bytes.insert(cases[1].bytes.end(), {4, 99, 0, 0});
+    for (int i = 0; i < 20000; ++i)
+        cases[3].bytes.insert(cases[3].bytes.end(), {8, 99, 0, 0, 1, 2, 3, 4});
+    for (int i = 0; i < 5000; ++i) {
+        const Bytes line = chat("flood");
+        cases[2].bytes.insert(cases[2].bytes.end(), line.begin(), line.end());
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sim sim({"--forever", "--keepalive", "0"}, "wait 0\n");
+        ASSERT_NE(sim.port, 0);
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        ASSERT_TRUE(client.next_of_type(insim::ISP_VER));
+        client.send(c.bytes);
+        EXPECT_EQ(client.closed_within(1500ms), c.closed);
+        ASSERT_EQ(::kill(sim.process->pid(), SIGTERM), 0);
+        const ProcessResult r = sim.process->wait(kLimit);
+        EXPECT_TRUE(r.exited_with(0)) << r.err;
+        EXPECT_TRUE(contains(r.out, c.says)) << r.out.substr(0, 2000);
+        // At most 100 lines a second about one client, and one line for the rest.
+        EXPECT_LT(lines_of(r.out), 400u) << r.out.substr(0, 2000);
+        if (!c.closed) {
+            EXPECT_TRUE(contains(r.out, "more lines about this client were not shown")) << r.out;
+        }
+    }
+}
+
+// A client that comes back comes back to the budget it left: 30 connections of faults in about a
+// second cost the lines of a few.
+TEST(SimClients, ComingBackDoesNotRenewTheBudget) {
+    Sim sim({"--forever", "--keepalive", "0"}, "wait 0\n");
+    ASSERT_NE(sim.port, 0);
+    Bytes faults;
+    for (int i = 0; i < 150; ++i) faults.insert(faults.end(), {8, 99, 0, 0, 1, 2, 3, 4});
+    for (int i = 0; i < 30; ++i) {
+        Client client(sim.port);
+        ASSERT_TRUE(client.send_isi(""));
+        ASSERT_TRUE(client.send(faults));
+        ASSERT_TRUE(client.next_of_type(insim::ISP_VER));
+    }
+    ASSERT_EQ(::kill(sim.process->pid(), SIGTERM), 0);
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    const auto seconds = std::chrono::duration<double>(r.ended_at - r.started_at).count();
+    EXPECT_LT(static_cast<double>(lines_of(r.out)), 300 * (seconds + 1)) << seconds << " s";
+}
+
+// A host that counts Size in 4-byte units, as hosts of InSim version 9 and later do for a client
+// that asks for it: every record it sends says so in its first byte.
+TEST(SimFraming, SizeInFourByteUnits) {
+    Sim sim({"--size-unit", "4", "--keepalive", "0.2"}, "join Racer\nwait 0.5\n");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi(""));
+    client.count_size_in(4);
+    const struct {
+        std::uint8_t type;
+        std::uint8_t size;
+        std::size_t bytes;
+    } records[] = {{insim::ISP_VER, 5, 20}, {insim::ISP_NCN, 14, 56}, {insim::ISP_TINY, 1, 4}};
+    for (const auto& want : records) {
+        SCOPED_TRACE(int{want.type});
+        const auto got = client.next_of_type(want.type);
+        ASSERT_TRUE(got);
+        EXPECT_EQ((*got)[0], want.size);
+        EXPECT_EQ(got->size(), want.bytes);
+    }
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "(Size in 4-byte units)")) << r.out;
+}
+
+// What the connection doctor says to such a host: its own line for it, not "connected".
+TEST(SimFraming, TheDoctorNamesAHostThatCountsInUnits) {
+    Sim sim({"--size-unit", "4", "--keepalive", "0"}, "wait 1\n");
+    ASSERT_NE(sim.port, 0);
+    ASSERT_TRUE(sim.dir.write_file(
+        "quintaro.travo",
+        testsupport::config_text({{"host", "127.0.0.1"}, {"port", std::to_string(sim.port)}})));
+    const ProcessResult check =
+        testsupport::run_process({TRAVO_CHECK_BINARY, {"--connect"}, sim.dir.path()}, kLimit);
+    EXPECT_TRUE(check.exited_with(1)) << check.out << check.err;
+    EXPECT_TRUE(contains(check.out, "version record whose Size byte is 5")) << check.out;
+    EXPECT_TRUE(contains(check.out, "counts Size in 4-byte units")) << check.out;
+}
+
+// Lines typed while packets flow and are traced: every line of the output is whole (the thread
+// that reads standard input once flushed standard output under the other's writes), and a
+// client that answers no keep-alive is said to, however often they come.
+TEST(SimOutput, EveryLineIsWholeWhileLinesAreTypedAndPacketsFlow) {
+    Sim sim({"--cars", "8", "--trace", "--keepalive", "0.05"}, "",
+            "(sleep 0.5; for i in $(seq 300); do echo \"say Racer line $i\"; sleep 0.002; done; "
+            "echo 'wait 2.5') |");
+    ASSERT_NE(sim.port, 0);
+    Client client(sim.port);
+    ASSERT_TRUE(client.send_isi("", 1, insim::ISF_MCI, 1));
+    const auto deadline = Clock::now() + kLimit;
+    while (client.seen(insim::ISP_MSO) < 300 && Clock::now() < deadline)
+        client.next_of_type(insim::ISP_MSO, 1s);
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    std::istringstream lines(r.out);
+    int said = 0;
+    for (std::string line; std::getline(lines, line);) {
+        said += line.rfind("[player] Racer types line ", 0) == 0;
+        const bool whole = line.rfind("travo-sim: ", 0) == 0 || line.rfind("-> IS_", 0) == 0 ||
+                           line.rfind("<- IS_", 0) == 0 ||
+                           line.rfind("[player] Racer types line ", 0) == 0;
+        EXPECT_TRUE(whole) << line;
+    }
+    EXPECT_EQ(said, 300);
+    EXPECT_TRUE(contains(r.out, "the client did not answer the keep-alive within 2 s")) << r.out;
 }
 
 }  // namespace

@@ -12,9 +12,12 @@
 #include "tools/common/numbers.h"
 #include "tools/host_side/decode.h"
 #include "tools/host_side/fake_host.h"
+#include "tools/host_side/handshake.h"
 #include "tools/host_side/screen.h"
 #include "tools/host_side/text.h"
 #include "tools/sim/commands.h"
+#include "tools/sim/line_budget.h"
+#include "tools/sim/outbox.h"
 
 namespace {
 
@@ -278,10 +281,10 @@ using simscript::Verb;
 
 TEST(ScriptLines, CommandsAndTheirArguments) {
     struct Case {
-        const char* line;
+        std::string line;
         Verb verb;
-        const char* name;
-        const char* text;
+        std::string name;
+        std::string text;
         double seconds;
         int client;
     } cases[] = {
@@ -292,8 +295,19 @@ TEST(ScriptLines, CommandsAndTheirArguments) {
         {"join ^7Racer", Verb::kJoin, "^7Racer", "", 0, 0},
         {"join Two Words\r", Verb::kJoin, "Two Words", "", 0, 0},
         {"say Racer !fb", Verb::kSay, "Racer", "!fb", 0, 0},
-        {"say Racer", Verb::kSay, "Racer", "", 0, 0},
         {"\tsay Racer hola  que tal ", Verb::kSay, "Racer", "hola  que tal ", 0, 0},
+        // Tabs separate words as blanks do, and a run of them is one separator.
+        {"say\tRacer \t!fb", Verb::kSay, "Racer", "!fb", 0, 0},
+        {"join\tRacer", Verb::kJoin, "Racer", "", 0, 0},
+        {"screen \t", Verb::kScreen, "", "", 0, 0},
+        {"quit\r", Verb::kQuit, "", "", 0, 0},
+        {"close\t2 ", Verb::kClose, "", "", 0, 2},
+        // The longest a player's name and a chat line hold, with their zeros.
+        {"join 23456789012345678901234", Verb::kJoin, "23456789012345678901234", "", 0, 0},
+        {"say 23456789012345678901234 " + std::string(101, 't'), Verb::kSay,
+         "23456789012345678901234", std::string(101, 't'), 0, 0},
+        {"chat 0 " + std::string(127, 'c'), Verb::kChat, "", std::string(127, 'c'), 0, 0},
+        {"chat 0\t  blanks first", Verb::kChat, "", "  blanks first", 0, 0},
         {"chat 6 Racer ^8!fb", Verb::kChat, "", "Racer ^8!fb", 0, 0},
         {"wait 0.2", Verb::kWait, "", "", 0.2, 0},
         {"wait 13.2 ", Verb::kWait, "", "", 13.2, 0},
@@ -306,7 +320,7 @@ TEST(ScriptLines, CommandsAndTheirArguments) {
         {"quit", Verb::kQuit, "", "", 0, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
+        SCOPED_TRACE(c.line.substr(0, 40));
         Command command;
         std::string reason;
         ASSERT_TRUE(simscript::parse_command(c.line, &command, &reason)) << reason;
@@ -327,8 +341,23 @@ TEST(ScriptLines, BadLinesSayWhatIsWrong) {
         std::string line;
         const char* says;
     } cases[] = {
-        {"join", "join needs an argument"},
-        {"say", "say needs an argument"},
+        {"join", "join needs a name"},
+        {"join \t ", "join needs a name"},
+        {"say", "say needs a name and a text"},
+        {"say Racer", "say needs a name and a text"},
+        {"say Racer \t", "say needs a name and a text"},
+        {"chat 6", "chat needs a text after its TextStart"},
+        {"chat", "chat needs a TextStart from 0 to 127"},
+        {"screen now please", "screen takes nothing after it, not \"now please\""},
+        {"quit immediately", "quit takes nothing after it"},
+        {"quit\tnow", "quit takes nothing after it"},
+        {"join 234567890123456789012345",
+         "the name is 24 bytes, more than the 23 a player's name holds"},
+        {"say 234567890123456789012345 hi", "the name is 24 bytes"},
+        {"say Racer " + std::string(120, 't'),
+         "the chat line with the name is 128 bytes, more than the 127 a chat packet holds"},
+        {"chat 0 " + std::string(128, 'c'), "the chat line is 128 bytes"},
+        {"close 2 3", "close takes one client number from 1"},
         {"chat 128 x", "TextStart from 0 to 127"},
         {"chat -1 x", "TextStart from 0 to 127"},
         {"chat 1.5 x", "TextStart from 0 to 127"},
@@ -365,11 +394,15 @@ TEST(ScriptLines, NumbersAreFiniteWholeWhereAskedAndInRange) {
         bool whole;
         std::optional<double> value;
     } cases[] = {
-        {"29999", true, 29999}, {"0", true, 0},    {"65535", true, 65535}, {"65536", true, {}},
-        {"70000", true, {}},    {"-1", true, {}},  {"2.5", true, {}},      {"2.5", false, 2.5},
-        {"nan", false, {}},     {"NAN", true, {}}, {"inf", false, {}},     {"-infinity", false, {}},
-        {"1e400", false, {}},   {"", false, {}},   {"12abc", false, {}},   {"0x10", true, 16},
-        {"1e3", true, 1000},
+        {"29999", true, 29999}, {"0", true, 0},       {"65535", true, 65535},
+        {"65536", true, {}},    {"70000", true, {}},  {"-1", true, {}},
+        {"2.5", true, {}},      {"2.5", false, 2.5},  {"nan", false, {}},
+        {"NAN", true, {}},      {"inf", false, {}},   {"-infinity", false, {}},
+        {"1e400", false, {}},   {"", false, {}},      {"12abc", false, {}},
+        {"0x10", true, {}},     {"1e3", true, {}},    {"0x10", false, {}},
+        {"+5", true, {}},       {"80.0", true, {}},   {".5", false, 0.5},
+        {"5.", false, 5},       {"1.2.3", false, {}}, {".", false, {}},
+        {"0010", true, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -426,6 +459,129 @@ TEST(ScreenModel, EveryClientHasClickIdsOfItsOwn) {
     EXPECT_FALSE(screen.forget(1));
     EXPECT_EQ(screen.count(), 1u);
     EXPECT_TRUE(screen.buttons(1).empty());
+}
+
+}  // namespace
+
+namespace {
+
+using namespace std::chrono_literals;
+using sim::Clock;
+using sim::Outbox;
+
+Bytes isi_bytes(std::uint8_t reqi, const char* admin) {
+    const insim::IS_ISI isi = insim::make_isi("tester", admin, reqi != 0, '!', 0, 0, 0);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&isi);
+    Bytes b(p, p + sizeof isi);
+    b[offsetof(insim::IS_ISI, ReqI)] = reqi;
+    return b;
+}
+
+TEST(Handshake, TheHostAnswersAnIsiAndNothingElse) {
+    using Outcome = hostside::Handshake::Outcome;
+    Bytes cut = isi_bytes(1, "");
+    cut.pop_back();
+    Bytes retyped = isi_bytes(1, "");
+    retyped[1] = insim::ISP_TINY;
+    const struct {
+        const char* what;
+        Bytes first;
+        const char* password;
+        Outcome outcome;
+        int answer_reqi;  // 0: no answer
+    } cases[] = {
+        {"asks for the version", isi_bytes(7, ""), "", Outcome::accepted, 7},
+        {"asks for nothing", isi_bytes(0, ""), "", Outcome::accepted, 0},
+        {"any password where none is set", isi_bytes(1, "pw"), "", Outcome::accepted, 1},
+        {"the right password", isi_bytes(1, "s3cret"), "s3cret", Outcome::accepted, 1},
+        {"a wrong password", isi_bytes(1, "s3cre"), "s3cret", Outcome::wrong_password, 0},
+        {"no password", isi_bytes(1, ""), "s3cret", Outcome::wrong_password, 0},
+        {"a record cut short", cut, "", Outcome::not_isi, 0},
+        {"another type", retyped, "", Outcome::not_isi, 0},
+        {"Size 0", Bytes{0}, "", Outcome::not_isi, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto h = hostside::answer_handshake(c.first, {"0.7E", 8, c.password});
+        EXPECT_EQ(h.outcome, c.outcome);
+        if (c.answer_reqi == 0) {
+            EXPECT_TRUE(h.answer.empty());
+            continue;
+        }
+        const auto ver = insim::record_from<insim::IS_VER>(h.answer);
+        EXPECT_EQ(ver.Type, insim::ISP_VER);
+        EXPECT_EQ(ver.ReqI, c.answer_reqi);
+        EXPECT_EQ(insim::field_text(ver.Version), "0.7E");
+        EXPECT_EQ(ver.InSimVer.get(), 8);
+    }
+}
+
+TEST(Outbox, HoldsNoMoreThanItsLimit) {
+    Outbox box;
+    const auto t = Clock::now();
+    EXPECT_TRUE(box.add(Bytes(Outbox::kLimit - 4, 1), t));
+    EXPECT_TRUE(box.add(Bytes(4, 2), t));
+    EXPECT_FALSE(box.add(Bytes(1, 3), t));
+    EXPECT_EQ(box.size(), Outbox::kLimit);
+    // A send that takes nothing leaves it as it is; one that fails says so.
+    EXPECT_TRUE(
+        box.drain([](const std::uint8_t*, std::size_t) { return platform::kWouldBlock; }, t));
+    EXPECT_EQ(box.size(), Outbox::kLimit);
+    EXPECT_FALSE(box.drain([](const std::uint8_t*, std::size_t) { return -1L; }, t));
+}
+
+// Whatever the system takes at each send, the bytes go out once each and in order.
+TEST(Outbox, BytesGoOutInOrderWhateverEachSendTakes) {
+    Outbox box;
+    Bytes sent;
+    Bytes expected;
+    std::size_t turn = 0;
+    const auto sink = [&](const std::uint8_t* data, std::size_t length) -> long {
+        const std::size_t take = std::min(length, std::size_t{1} + (turn++ * 7919) % 3001);
+        if (turn % 5 == 0) return platform::kWouldBlock;
+        sent.insert(sent.end(), data, data + take);
+        return static_cast<long>(take);
+    };
+    auto t = Clock::now();
+    for (int i = 0; i < 20000; ++i) {
+        const Bytes packet(1 + i % 255, static_cast<std::uint8_t>(i));
+        ASSERT_TRUE(box.add(packet, t));
+        expected.insert(expected.end(), packet.begin(), packet.end());
+        if (i % 3 == 0) {
+            ASSERT_TRUE(box.drain(sink, t));
+        }
+    }
+    while (!box.empty()) ASSERT_TRUE(box.drain(sink, t));
+    EXPECT_EQ(sent, expected);
+}
+
+TEST(Outbox, StalledCountsFromTheLastBytesTaken) {
+    Outbox box;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(box.stalled(t0 + 1h), Clock::duration::zero());  // nothing waits
+    box.add(Bytes(10, 1), t0);
+    box.add(Bytes(10, 2), t0 + 5s);  // more waiting is no progress
+    EXPECT_EQ(box.stalled(t0 + 10s), 10s);
+    box.drain([](const std::uint8_t*,
+                 std::size_t n) { return static_cast<long>(std::min<std::size_t>(n, 3)); },
+              t0 + 12s);
+    EXPECT_EQ(box.stalled(t0 + 15s), Clock::duration::zero());
+    box.add(Bytes(10, 3), t0 + 20s);
+    EXPECT_EQ(box.stalled(t0 + 21s), 1s);  // a queue that emptied starts afresh
+}
+
+TEST(LineBudget, AFewLinesEachSecondAndTheRestCountedOnce) {
+    sim::LineBudget budget(3);
+    const auto t0 = Clock::now();
+    int shown = 0;
+    for (int i = 0; i < 10; ++i) shown += budget.take(t0 + i * 10ms);
+    EXPECT_EQ(shown, 3);
+    EXPECT_EQ(budget.refused(t0 + 500ms), 0);  // said once its second is over
+    EXPECT_EQ(budget.refused(t0 + 1s), 7);
+    EXPECT_EQ(budget.refused(t0 + 2s), 0);
+    EXPECT_TRUE(budget.take(t0 + 1s));
+    EXPECT_FALSE(budget.take(t0 + 1s) && budget.take(t0 + 1s) && budget.take(t0 + 1s));
+    EXPECT_EQ(budget.refused_now(), 1);
 }
 
 }  // namespace

@@ -82,6 +82,7 @@ struct Output {
     bool sim;
     std::function<std::vector<std::string>(const std::string& target)> arguments;
     std::function<std::string(const std::string& target)> script;
+    bool removed_at_exit = false;
 };
 
 const Output kOutputs[] = {
@@ -99,7 +100,7 @@ const Output kOutputs[] = {
      [](const std::string& target) {
          return std::vector<std::string>{"--script", "run.script", "--ready-file=" + target};
      },
-     [](const std::string&) { return std::string("quit\n"); }},
+     [](const std::string&) { return std::string("quit\n"); }, true},
     {"travo-sim snapshot command", true,
      [](const std::string&) {
          return std::vector<std::string>{"--script", "run.script"};
@@ -219,7 +220,12 @@ TEST(ToolOutputs, EveryOutputAgainstEveryKindOfTarget) {
                     ? run_sim(dir, output.arguments(target))
                     : testsupport::run_process(
                           {TRAVO_CHECK_BINARY, output.arguments(target), dir.path()}, kLimit);
-            if (t.written) {
+            const bool link = fs::is_symlink(dir.file(target));
+            if (t.written && output.removed_at_exit && !link) {
+                // Written once listening, and gone with the port it named.
+                EXPECT_TRUE(r.exited_with(0)) << testsupport::describe(r);
+                EXPECT_FALSE(fs::exists(dir.file(target)));
+            } else if (t.written) {
                 EXPECT_TRUE(r.exited_with(0)) << testsupport::describe(r);
                 const std::string written = read(dir.file(target));
                 EXPECT_TRUE(written.starts_with("<?xml") ||
@@ -309,6 +315,72 @@ TEST(ToolOutputs, AFileOnStandardInputIsNeverAnOutput) {
     }
     EXPECT_EQ(read(dir.file("in.svg")), config);
     EXPECT_EQ(read(dir.file("in.script")), "snapshot in.script\nquit\n");
+}
+
+// The files behind the run's own standard input, output and error, by any name, are never an
+// output: the report, the log or the input the shell gave would be lost. Closed standard input is
+// no empty file. A terminal, a pipe or /dev/null as standard output is no conflict.
+TEST(ToolOutputs, StandardStreamsAreNeverOutputsAndClosedInputIsNoFile) {
+    const std::string check = TRAVO_CHECK_BINARY;
+    const std::string sim = std::string(TRAVO_SIM_BINARY) + " --port 0 --wait-client 1";
+    const struct {
+        std::string command;
+        int status;
+        const char* says;  // on standard error, or in log.txt
+    } cases[] = {
+        {check + " --picture /dev/stdout >> log.txt", 2, "is the file standard output goes to"},
+        {check + " --picture log.txt >> log.txt", 2, "is the file standard output goes to"},
+        {check + " --picture hard.svg >> log.txt", 2, "is the file standard output goes to"},
+        {check + " --picture to-stdout.svg >> log.txt", 2, "is the file standard output goes to"},
+        {check + " --picture /proc/self/fd/1 >> log.txt", 2, "is the file standard output"},
+        {check + " --picture log.txt > log.txt 2>&1", 2, "is the file standard output"},
+        {check + " --picture /dev/stdin < log.txt", 2, "is the file standard input comes from"},
+        {check + " --picture /dev/stderr 2>> log.txt", 2, "is the file standard error goes to"},
+        {sim + " --ready-file /dev/stdout < /dev/null >> log.txt 2>&1", 2,
+         "the ready file /dev/stdout is the file standard output goes to"},
+        {sim + " --script run.script >> log.txt 2>&1", 2,
+         "line 1: the snapshot log.txt is the file standard output goes to"},
+        {sim + " --snapshot hard.svg < log.txt", 2, "is the script, read from standard input"},
+        // A file deleted while open has no name: the link to it was replaced by the picture.
+        {"exec 5< gone.txt; rm gone.txt; " + check + " --picture to-fd5.svg", 2,
+         "leads to a file that has no name any more"},
+        {"exec < gone.txt; rm gone.txt; " + check + " --picture to-fd0.svg", 2,
+         "is the file standard input comes from"},
+        {check + " --picture p.svg > /dev/null", 0, ""},
+        {check + " --picture p.svg | cat > /dev/null", 0, ""},
+        {"mkfifo out; cat out >/dev/null & " + check + " --picture p.svg >out; s=$?; wait; exit $s",
+         0, ""},
+        {check + " - <&-", 2, "travo-check: cannot read standard input: it is closed."},
+        {check + " /dev/stdin <&-", 2, "cannot read /dev/stdin: it is closed."},
+        {sim + " --script /dev/stdin <&-", 2, "cannot read the script /dev/stdin: it is closed"},
+        {"true | " + check + " -", 1, "standard input, 0 lines"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        testsupport::ConfigDir dir({{"host", "127.0.0.1"}, {"port", "29999"}});
+        ASSERT_TRUE(dir.ok());
+        dir.write_file("log.txt", "earlier\n");
+        dir.write_file("run.script", "snapshot log.txt\nquit\n");
+        ASSERT_EQ(::link(dir.file("log.txt").c_str(), dir.file("hard.svg").c_str()), 0);
+        ASSERT_EQ(::symlink("/dev/stdout", dir.file("to-stdout.svg").c_str()), 0);
+        // Links to what a descriptor is, made here: a fault must cost no file outside the test.
+        ASSERT_EQ(::symlink("/proc/self/fd/0", dir.file("to-fd0.svg").c_str()), 0);
+        ASSERT_EQ(::symlink("/proc/self/fd/5", dir.file("to-fd5.svg").c_str()), 0);
+        dir.write_file("gone.txt", "deleted while open\n");
+        const ProcessResult r =
+            testsupport::run_process({"/bin/sh", {"-c", c.command}, dir.path()}, kLimit);
+        const std::string log = read(dir.file("log.txt"));
+        EXPECT_TRUE(r.exited_with(c.status)) << testsupport::describe(r) << log;
+        EXPECT_TRUE(contains(r.out + r.err + log, c.says)) << r.err << log;
+        EXPECT_TRUE(log.starts_with("earlier\n") || c.command.ends_with("> log.txt 2>&1")) << log;
+        EXPECT_FALSE(contains(log, "<svg")) << log;
+        EXPECT_EQ(read(dir.file("run.script")), "snapshot log.txt\nquit\n");
+        EXPECT_TRUE(fs::is_symlink(dir.file("to-fd0.svg")));
+        EXPECT_TRUE(fs::is_symlink(dir.file("to-fd5.svg")));
+        if (c.status == 0) {
+            EXPECT_TRUE(read(dir.file("p.svg")).starts_with("<?xml"));
+        }
+    }
 }
 
 // Standard output that cannot be written: a full disk or a closed stream gives status 3 and a

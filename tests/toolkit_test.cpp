@@ -8,8 +8,13 @@
 #else
 #include <unistd.h>
 #endif
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,6 +66,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
         {Policy::shell, "\xE9", "$'\\xE9'"},
         {Policy::windows1252, "P\xE1gina\x01\x81\x80", "P\xC3\xA1gina\\x01\\x81\xE2\x82\xAC"},
         {Policy::windows1252, "\x9D\x9F\xA0", "\\x9D\xC5\xB8\xC2\xA0"},  // the table's last rows
+        {Policy::windows1252, "\\x07\x07", "\\\\x07\\x07"},
         {Policy::xml, "<a & \"b\">", "&lt;a &amp; &quot;b&quot;&gt;"},
         {Policy::xml, "caf\xC3\xA9\x01", "caf\xC3\xA9\\x01"},
         {Policy::xml, "conf\xE9\x01\x81", "conf\xC3\xA9\\x01\\x81"},
@@ -149,6 +155,10 @@ TEST(Options, BothFormsAndEveryCarelessValue) {
         {{"--number", "9"}, "", {}, "--number needs a whole number from 0 to 8, not \"9\""},
         {{"--number", " 5"}, "", {}, "--number needs a whole number from 0 to 8, not \" 5\""},
         {{"--secret", "hunter2"}, "", {}, "--secret needs 1 to 4 bytes"},
+        // The last of two values would win unseen; a flag twice is still one flag.
+        {{"--value", "a", "--value=b"}, "", {}, "--value is given twice; give it once"},
+        {{"--number=1", "--number", "1"}, "", {}, "--number is given twice; give it once"},
+        {{"--flag", "--value", "x", "--flag"}, "x", {}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.words));
@@ -269,6 +279,27 @@ TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
     ::close(pipe_ends[1]);
 #endif
 }
+
+#ifdef __linux__
+// A file mounted over a name cannot be renamed over; the refusal names it before any work.
+TEST(RunFiles, NamesAMountPoint) {
+    Folder dir;
+    write(dir / "mounted.svg", "old");
+    write(dir / "over.svg", "over");
+    if (::mount((dir / "over.svg").c_str(), (dir / "mounted.svg").c_str(), nullptr, MS_BIND,
+                nullptr) != 0)
+        GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+    toolkit::RunFiles files;
+    const std::string claimed = files.claim(dir / "mounted.svg", "the picture");
+    const std::string written = files.write(dir / "mounted.svg", "new", "the picture");
+    ::umount((dir / "mounted.svg").c_str());
+    EXPECT_EQ(claimed, "cannot write the picture " + dir / "mounted.svg" +
+                           ": it is a mount point, which no other file can replace");
+    EXPECT_EQ(written, claimed);
+    EXPECT_EQ(read(dir / "over.svg"), "over");
+    EXPECT_EQ(read(dir / "mounted.svg"), "old");
+}
+#endif
 
 // A new file, a file replaced whole with its permissions, a link written through, a name as long
 // as a folder takes; and never a temporary file left.

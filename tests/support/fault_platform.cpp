@@ -74,6 +74,19 @@ bool FaultPlatform::lookup_ipv4(const char* host, std::uint32_t* address_be) {
     return !fails(Call::lookup) && host_.lookup_ipv4(host, address_be);
 }
 
+platform::LookupResult FaultPlatform::lookup_ipv4_within(const char* host,
+                                                         std::uint32_t* address_be,
+                                                         long milliseconds) {
+    if (fails(Call::lookup_unanswered)) {
+        log_.lookups.emplace_back(host);
+        host_.sleep_ms(static_cast<unsigned long>(std::max(milliseconds, 0L)));
+        return platform::LookupResult::kNoAnswer;
+    }
+    // Through this platform's own lookup_ipv4, so that its failures and its log hold.
+    return lookup_ipv4(host, address_be) ? platform::LookupResult::kFound
+                                         : platform::LookupResult::kNotFound;
+}
+
 int FaultPlatform::connect_ipv4(SocketHandle s, std::uint32_t address_be, std::uint16_t port) {
     if (!host_.is_open(s) || fails(Call::connect)) return -1;
     const int r = host_.connect_ipv4(s, address_be, port);

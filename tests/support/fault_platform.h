@@ -21,6 +21,7 @@ enum class Call {
     open_tcp_socket,     // returns kNoSocket
     open_udp_socket,     // returns kNoSocket
     lookup,              // lookup_ipv4 returns false
+    lookup_unanswered,   // lookup_ipv4_within: no answer; the clock moves on by its limit
     connect,             // connect_ipv4 and connect_ipv4_within return -1
     bind,                // returns -1
     wait,                // wait_readable returns kFailed
@@ -90,6 +91,8 @@ class FaultPlatform final : public platform::PlatformWrapper {
     platform::SocketHandle open_udp_socket() override;
     void close_socket(platform::SocketHandle s) override;
     bool lookup_ipv4(const char* host, std::uint32_t* address_be) override;
+    platform::LookupResult lookup_ipv4_within(const char* host, std::uint32_t* address_be,
+                                              long milliseconds) override;
     int connect_ipv4(platform::SocketHandle s, std::uint32_t address_be,
                      std::uint16_t port) override;
     int connect_ipv4_within(platform::SocketHandle s, std::uint32_t address_be, std::uint16_t port,

@@ -1,6 +1,5 @@
 #include "tools/check/brief.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -9,52 +8,45 @@
 namespace travo_check {
 namespace {
 
-constexpr std::size_t kShortLine = 110;
-
-// Up to the first full stop or semicolon outside a quoted text, and no longer than a journal
-// line should be, but never without the first quoted text: it names what the warning is about.
-std::string first_sentence(std::string_view message) {
+// The finding's short form, else its message up to the first full stop or semicolon outside a
+// quoted text: always a whole sentence, never cut.
+std::string short_form(const Finding& f) {
+    if (!f.brief.empty()) return f.brief;
+    const std::string_view message = f.message;
     bool quoted = false;
-    std::size_t end = message.size();
-    std::size_t first_quote_end = 0;
-    for (std::size_t i = 0; i < message.size() && end == message.size(); ++i) {
+    for (std::size_t i = 0; i < message.size(); ++i) {
         if (message[i] == '\\') {
             ++i;
         } else if (message[i] == '"') {
             quoted = !quoted;
-            if (!quoted && first_quote_end == 0) first_quote_end = i + 1;
         } else if (!quoted && i + 1 < message.size() && message[i + 1] == ' ' &&
                    (message[i] == '.' || message[i] == ';')) {
-            end = i;
+            return std::string(message.substr(0, i));
         }
     }
-    message = message.substr(0, end);
-    if (message.size() <= kShortLine) return std::string(message);
-    std::size_t cut = message.rfind(' ', kShortLine);
-    if (cut == std::string_view::npos) cut = kShortLine;
-    cut = std::max(cut, first_quote_end);
-    if (cut >= message.size()) return std::string(message);
-    return std::string(message.substr(0, cut)) + " ...";
+    return f.message;
 }
 
 }  // namespace
 
 std::string brief_text(const Report& report, std::string_view name) {
+    const std::string shown_name = toolkit::escaped(name, toolkit::Policy::quoted_name);
+    // A file that cannot be read has no values to tell: the reason alone, as its status says.
+    if (report.exit_code == toolkit::kUsageStatus && !report.findings.empty())
+        return kTool.line(shown_name + ": " + short_form(report.findings.front())) + ".\n";
     const app::ConfigValues& v = report.values;
     const std::size_t n = report.findings.size();
-    std::string out = kTool.line(toolkit::escaped(name, toolkit::Policy::quoted_name)) + ": host " +
-                      toolkit::escaped(v.host, toolkit::Policy::text) + ", port " +
-                      std::to_string(app::port_from_text(v.port)) + ", " +
-                      (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") +
-                      ", " +
-                      (n == 0 ? std::string("no warnings")
-                              : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
-                      "\n";
+    std::string out =
+        kTool.line(shown_name) + ": host " + toolkit::escaped(v.host, toolkit::Policy::text) +
+        ", port " + std::to_string(app::port_from_text(v.port)) + ", " +
+        (v.admin_password[0] != '\0' ? "admin password set" : "no admin password") + ", " +
+        (n == 0 ? std::string("no warnings")
+                : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
+        "\n";
     for (const Finding& f : report.findings) {
         out += f.line > 0 ? "  line " + std::to_string(f.line) : std::string("  file");
         out += ": ";
-        const std::string sentence = first_sentence(f.message);
-        out += sentence + (sentence.ends_with("...") ? "\n" : ".\n");
+        out += short_form(f) + ".\n";
     }
     return out;
 }
@@ -76,7 +68,9 @@ std::string remote_host_note(const app::ConfigValues& values, const Lookup& look
     if (values.admin_password[0] == '\0' || values.host[0] == '\0') return {};
     if (std::strcmp(values.host, "localhost") == 0) return {};
     std::uint32_t address = 0;
-    if (!lookup || !lookup(values.host, &address) || is_loopback_or_private(address)) return {};
+    if (!lookup || lookup(values.host, &address) != platform::LookupResult::kFound ||
+        is_loopback_or_private(address))
+        return {};
     return "Note: the host " + toolkit::escaped(values.host, toolkit::Policy::text) +
            " is neither this machine nor in a private network, and InSim is not encrypted: the "
            "admin password and every packet cross the network as they stand. Run travo on the "

@@ -21,9 +21,6 @@ std::string brief_text(const Report& report, std::string_view name);
 // The connection doctor's answer in one line for a journal: the file, then the answer.
 std::string brief_connect_text(const ConnectReport& report, std::string_view name);
 
-// A host name or dotted address to an IPv4 address in network byte order; false: not found.
-using Lookup = std::function<bool(const char* host, std::uint32_t* address_be)>;
-
 // 0/8 and 127/8 (this machine), 10/8, 172.16/12, 192.168/16 and the link-local 169.254/16; the
 // address in network byte order.
 bool is_loopback_or_private(std::uint32_t address_be);

@@ -37,13 +37,14 @@ std::string warnings_text(const std::vector<Finding>& findings) {
 void check_service_user(const ReadFile& file, std::string_view name,
                         std::vector<Finding>& findings) {
     if (file.service_user_reads.value_or(true)) return;
-    Finding f{Issue::service_user, 0, 0, {}, {}, {}};
+    Finding f{Issue::service_user, 0, 0, {}, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     const std::string user = kServiceUser;
     const std::string path = toolkit::escaped(name, toolkit::Policy::shell);
     f.message = "the user " + user +
                 ", which the service runs as, cannot read this file, so travo started by the "
                 "service would run with every value empty and fail to connect";
+    f.brief = "the user " + user + ", which the service runs as, cannot read this file";
     f.fix = "let the user " + user +
             " read the file and enter its folders, e.g. owner root, group travo, mode 0640 "
             "(chown root:travo " +
@@ -115,6 +116,7 @@ Report check_read(const ReadFile& file, std::string_view name, const Options& op
         check_password(values, report.findings);
         check_overflow(values, report.findings);
         check_encoding(values, report.findings);
+        check_control_bytes(values, report.findings);
     }
     std::stable_sort(report.findings.begin(), report.findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });

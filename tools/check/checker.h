@@ -1,6 +1,7 @@
 // travo-check: reads a configuration file the way travo does and says what travo will make of it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "insim/platform.h"
 #include "tools/common/messages.h"
 
 namespace travo_check {
@@ -29,9 +31,10 @@ enum class Issue {
     host,           // empty, blanks around it, or a name that does not resolve
     password,       // blanks before or after the admin password
     line_ends,      // lines ended by CR alone: travo sees one long line
-    utf16,          // the file is UTF-16 text
+    utf16,          // the file is UTF-16 or UTF-32 text
     zero_byte,      // a zero byte inside a value, which ends it
     service_user,   // the user the service runs as cannot read the file
+    control_byte,   // a control byte inside a text that players see
 };
 
 struct Finding {
@@ -39,11 +42,14 @@ struct Finding {
     int line;  // 1-based; 0 for the file as a whole
     // unreadable: 0; short_file: lines present; long_line: characters beyond 99; port: the port
     // travo would use; long_password: bytes cut; overflow: characters cut; utf8: sequences found;
-    // zero_byte: its column.
+    // zero_byte, control_byte: the column of the first.
     int count;
     std::vector<int> emptied;  // value lines that come out empty because of this finding
     std::string message;
     std::string fix;
+    // For --brief, where the message's first clause is long: a short form of the finding, a whole
+    // sentence without its full stop.
+    std::string brief;
 };
 
 struct Report {
@@ -53,9 +59,15 @@ struct Report {
     app::ConfigValues values;  // as travo reads them; all empty when unreadable
 };
 
+// A host name or dotted address to an IPv4 address in network byte order, as travo looks it up.
+using Lookup = std::function<platform::LookupResult(const char* host, std::uint32_t* address_be)>;
+
+// How long the check waits for the name server; the doctor has its own limit.
+inline constexpr long kLookupLimitMs = 5000;
+
 struct Options {
-    // Whether a host name resolves on this machine; empty: no lookup is made.
-    std::function<bool(const char* host)> resolves;
+    // The lookup of the host name on this machine; empty: no lookup is made.
+    Lookup lookup;
     // The example configuration of the installed package, where one is found (else empty).
     std::string installed_example;
     // Whether the user the service runs as can read a file; empty, or nothing returned: that

@@ -38,5 +38,6 @@ void check_port(const app::ConfigValues& values, std::vector<Finding>& findings)
 void check_password(const app::ConfigValues& values, std::vector<Finding>& findings);
 void check_overflow(const app::ConfigValues& values, std::vector<Finding>& findings);
 void check_encoding(const app::ConfigValues& values, std::vector<Finding>& findings);
+void check_control_bytes(const app::ConfigValues& values, std::vector<Finding>& findings);
 
 }  // namespace travo_check

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -20,6 +21,11 @@
 
 namespace travo_check {
 namespace {
+
+struct Answer {
+    platform::LookupResult result = platform::LookupResult::kNotFound;
+    std::uint32_t address = 0;
+};
 
 using toolkit::FileBytes;
 
@@ -178,6 +184,9 @@ std::string fix(const FileBytes& file, const std::string& path, const Options& o
                    std::string(app::kConfigFileName) + "\" in travo's directory";
         case FileBytes::Kind::loop:
             return "point the link at the configuration file, or put the file in its place";
+        case FileBytes::Kind::closed:
+            return "name the configuration file, or give it on standard input (" +
+                   std::string(kTool.name()) + " - < " + app::kConfigFileName + ")";
         case FileBytes::Kind::read:
         case FileBytes::Kind::failed:
             break;
@@ -196,13 +205,15 @@ std::string shown_name(const std::string& path) {
 std::optional<Report> unreadable_report(const std::string& path, const FileBytes& file,
                                         const Options& options) {
     if (file.kind == FileBytes::Kind::read) return std::nullopt;
-    Finding f{Issue::unreadable, 0, 0, {}, {}, {}};
+    Finding f{Issue::unreadable, 0, 0, {}, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     const std::vector<NearName> near =
         file.kind == FileBytes::Kind::missing ? near_names(path) : std::vector<NearName>{};
     f.message = "cannot read " + shown(shown_name(path)) + ": " + reason(file) + near_text(near);
-    // A pipe or a device holds travo at its start; anything else gives it empty values.
-    if (file.kind != FileBytes::Kind::fifo && file.kind != FileBytes::Kind::device)
+    // A pipe or a device holds travo at its start; anything else gives it empty values. Closed
+    // standard input tells nothing of the file travo reads.
+    if (file.kind != FileBytes::Kind::fifo && file.kind != FileBytes::Kind::device &&
+        file.kind != FileBytes::Kind::closed)
         f.message += "; travo would run with every value empty and fail to connect";
     f.fix = near.empty() ? fix(file, path, options) : rename_fix(path, near.front());
     Report report{{}, {}, toolkit::kUsageStatus, {}};
@@ -220,9 +231,16 @@ FileBytes read_config_file(const std::string& path) {
 Options default_options(const char* argv0) {
     Options options;
     options.service_user_reads = [](const std::string& path) { return user_can_read(path); };
-    options.resolves = [](const char* host) {
-        std::uint32_t address = 0;
-        return platform::os().lookup_ipv4(host, &address);
+    // The check and the remote-host note ask for the same name: one wait for the name server.
+    options.lookup = [last = std::make_shared<std::pair<std::string, Answer>>()](
+                         const char* host, std::uint32_t* address_be) {
+        if (last->first != host) {
+            last->first = host;
+            last->second.result =
+                platform::os().lookup_ipv4_within(host, &last->second.address, kLookupLimitMs);
+        }
+        *address_be = last->second.address;
+        return last->second.result;
     };
     // Installed layouts: PREFIX/bin beside PREFIX/share/travo/examples; the Windows folder holds
     // the example beside the programs.

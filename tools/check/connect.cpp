@@ -71,7 +71,8 @@ class Session {
     }
     std::optional<ConnectReport> open(const app::ConfigValues& values);
     ConnectReport stopped_reading() const;
-    ConnectReport cut_or_foreign(bool closed) const;
+    enum class Ending { time_up, closed, reset };
+    ConnectReport cut_or_foreign(Ending ending) const;
     ConnectReport no_version(int received) const;
     ConnectReport not_a_version() const;
     ConnectReport answer(const std::uint8_t* record);
@@ -86,8 +87,6 @@ class Session {
     std::string during_;  // the start of every line about what came after the connect
     // After a watch, its own deadline has long passed: the goodbye gets a moment of its own.
     static constexpr unsigned long long kGoodbyeMs = 1000;
-    static constexpr const char* kPasswordHint =
-        " during the handshake (a wrong admin password is a possible cause)";
 };
 
 std::optional<ConnectReport> Session::open(const app::ConfigValues& values) {
@@ -101,10 +100,18 @@ std::optional<ConnectReport> Session::open(const app::ConfigValues& values) {
                 "port that the host opened there");
     }
     std::uint32_t address = 0;
-    if (!platform_.lookup_ipv4(values.host, &address)) {
-        return report(Outcome::not_found,
-                      "the host name " + quoted(values.host) +
-                          " was not found: it does not resolve here and is no IPv4 address");
+    switch (platform_.lookup_ipv4_within(values.host, &address, left_ms())) {
+        case platform::LookupResult::kFound:
+            break;
+        case platform::LookupResult::kNoAnswer:
+            return report(Outcome::no_name_answer,
+                          "no answer from the name server within " + seconds_text(limit_) +
+                              " for the host name " + quoted(values.host) +
+                              ": the name server is down or out of reach from here");
+        case platform::LookupResult::kNotFound:
+            return report(Outcome::not_found,
+                          "the host name " + quoted(values.host) +
+                              " was not found: it does not resolve here and is no IPv4 address");
     }
     where_ = toolkit::escaped(values.host, toolkit::Policy::terminal) + ":" + std::to_string(port_);
     // A name may stand for several addresses; travo, and this check, try the first.
@@ -142,7 +149,7 @@ ConnectReport Session::stopped_reading() const {
 
 // Bytes that never made a whole record: the start of the version or a keep-alive that the host
 // sent too slowly or stopped sending, or else another service's words, shown as they came.
-ConnectReport Session::cut_or_foreign(bool closed) const {
+ConnectReport Session::cut_or_foreign(Ending ending) const {
     const std::uint8_t* p = connection_.unframed_data();
     const std::size_t n = connection_.unframed_size();
     const auto head = insim::record_from<insim::Header>(p, n);
@@ -153,18 +160,25 @@ ConnectReport Session::cut_or_foreign(bool closed) const {
     if ((version || keep_alive) && (n <= offsetof(insim::Header, Type) || head.Type == type)) {
         const std::string part = std::to_string(n) + " of the " + std::to_string(size) +
                                  " bytes of " + (version ? "its version" : "a keep-alive");
-        if (closed)
-            return report(Outcome::closed, during_ + "closed it after " + part + kPasswordHint);
+        if (ending == Ending::closed)
+            return report(Outcome::closed,
+                          during_ + "closed it after " + part + ", in the middle of the record");
+        if (ending == Ending::reset)
+            return report(Outcome::reset,
+                          during_ + "reset it after " + part + ", in the middle of the record");
         return report(Outcome::cut_short, during_ + "sent " + part + " and no more within " +
                                               seconds_text(limit_) +
                                               ": the host or the link is very slow, or the host "
                                               "stopped in the middle of a record");
     }
     const std::string shown(reinterpret_cast<const char*>(p), std::min<std::size_t>(n, 24));
+    const char* then = ending == Ending::closed  ? ") and closed it"
+                       : ending == Ending::reset ? ") and reset it"
+                                                 : ")";
     return report(Outcome::not_insim, during_ + "sent " + std::to_string(n) +
                                           " bytes that are not InSim (" +
-                                          toolkit::escaped(shown, toolkit::Policy::quoted) +
-                                          "): another service may listen on that port");
+                                          toolkit::escaped(shown, toolkit::Policy::quoted) + then +
+                                          ": another service may listen on that port");
 }
 
 // Why the receive brought no packet.
@@ -172,7 +186,7 @@ ConnectReport Session::no_version(int received) const {
     const bool unframed = connection_.unframed_size() > 0;
     switch (received) {
         case insim::HostConnection::kTimeUp:
-            if (unframed) return cut_or_foreign(false);
+            if (unframed) return cut_or_foreign(Ending::time_up);
             if (const unsigned long n = connection_.keep_alives_answered(); n > 0) {
                 return report(Outcome::keep_alives_only,
                               during_ + "sent only keep-alives (" + std::to_string(n) +
@@ -186,8 +200,17 @@ ConnectReport Session::no_version(int received) const {
                               ": the port may belong to another service, or the host is not "
                               "an InSim host");
         case insim::HostConnection::kClosed:
-            if (unframed) return cut_or_foreign(true);
-            return report(Outcome::closed, during_ + "closed it" + kPasswordHint);
+            if (unframed) return cut_or_foreign(Ending::closed);
+            if (const unsigned long n = connection_.keep_alives_answered(); n > 0) {
+                return report(Outcome::closed, during_ + "sent only keep-alives (" +
+                                                   std::to_string(n) +
+                                                   ") and closed it during the handshake");
+            }
+            // Only a host that took travo's handshake and ended without a word may have
+            // refused the password.
+            return report(Outcome::closed, during_ +
+                                               "closed it during the handshake (a wrong "
+                                               "admin password is a possible cause)");
         case insim::HostConnection::kLate:
             return stopped_reading();
         case insim::HostConnection::kNotRecords:
@@ -196,7 +219,8 @@ ConnectReport Session::no_version(int received) const {
                               "sent bytes that are not InSim: another service may listen on "
                               "that port");
         default:
-            return report(Outcome::reset, during_ + "reset it" + kPasswordHint);
+            if (unframed) return cut_or_foreign(Ending::reset);
+            return report(Outcome::reset, during_ + "reset it during the handshake");
     }
 }
 

@@ -15,6 +15,7 @@ struct ConnectReport {
     enum class Outcome {
         connected,
         not_found,
+        no_name_answer,  // the name server gave no answer within the limit
         refused,
         no_answer,
         closed,

@@ -25,6 +25,27 @@ std::string value_line_numbers() {
     return join(parts);
 }
 
+// "UTF-32 text (big-endian)": text of 4-byte units, else empty. Its mark starts with UTF-16's.
+std::string utf32_kind(std::string_view raw) {
+    const std::string_view le_mark("\xFF\xFE\0\0", 4);
+    const std::string_view be_mark("\0\0\xFE\xFF", 4);
+    if (raw.starts_with(le_mark)) return "UTF-32 text (little-endian, with its mark)";
+    if (raw.starts_with(be_mark)) return "UTF-32 text (big-endian, with its mark)";
+    // Without the mark: text from the Latin range has three zero bytes in every four.
+    const std::size_t units = std::min<std::size_t>(raw.size(), 512) / 4;
+    if (units < 2) return "";
+    std::size_t little = 0;
+    std::size_t big = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+        const std::string_view u = raw.substr(4 * i, 4);
+        little += u[0] != '\0' && u.substr(1) == std::string_view("\0\0\0", 3) ? 1 : 0;
+        big += u[3] != '\0' && u.substr(0, 3) == std::string_view("\0\0\0", 3) ? 1 : 0;
+    }
+    if (little * 2 >= units && big == 0) return "UTF-32 text (little-endian)";
+    if (big * 2 >= units && little == 0) return "UTF-32 text (big-endian)";
+    return "";
+}
+
 // The byte order when the bytes are UTF-16 text (Notepad's "Unicode"), else empty.
 std::string utf16_order(std::string_view raw) {
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(raw[i]); };
@@ -56,8 +77,13 @@ void check_lines(const std::vector<std::string_view>& texts, bool more,
         const std::size_t length = texts[static_cast<std::size_t>(line - 1)].size();
         if (length <= static_cast<std::size_t>(app::kMaxValueLength)) continue;
         const app::ConfigLine* own = app::config_line_at(line);
-        Finding f{
-            Issue::long_line, line, static_cast<int>(length) - app::kMaxValueLength, {}, {}, {}};
+        Finding f{Issue::long_line,
+                  line,
+                  static_cast<int>(length) - app::kMaxValueLength,
+                  {},
+                  {},
+                  {},
+                  {}};
         f.message = "this line has " + std::string(more && line == lines ? "more than " : "") +
                     std::to_string(length) + " characters; travo reads at most " +
                     std::to_string(app::kMaxValueLength) + " from a line";
@@ -89,15 +115,15 @@ void check_lines(const std::vector<std::string_view>& texts, bool more,
     }
 
     if (lines < app::kConfigLines && !more) {
-        Finding f{Issue::short_file, lines + 1, lines, {}, {}, {}};
+        Finding f{Issue::short_file, lines + 1, lines, {}, {}, {}, {}};
         for (const app::ConfigLine& l : app::kValueLines) {
             if (l.line > lines) f.emptied.push_back(l.line);
         }
-        f.message = (lines == 0 ? std::string("the file is empty")
-                                : "the file ends after line " + std::to_string(lines)) +
-                    ", but travo reads " + std::to_string(app::kConfigLines) + " lines, so " +
-                    value_list(f.emptied) + (f.emptied.size() == 1 ? " comes" : " come") +
-                    " out empty";
+        f.brief = (lines == 0 ? std::string("the file is empty")
+                              : "the file ends after line " + std::to_string(lines)) +
+                  ", but travo reads " + std::to_string(app::kConfigLines) + " lines";
+        f.message = f.brief + ", so " + value_list(f.emptied) +
+                    (f.emptied.size() == 1 ? " comes" : " come") + " out empty";
         f.fix = "add the missing lines: values go on lines " + value_line_numbers() +
                 ", a caption or an empty line on every other line (see examples/quintaro.travo)";
         findings.push_back(std::move(f));
@@ -109,7 +135,7 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
     if (raw.find('\n') != std::string_view::npos || raw.find('\r') == std::string_view::npos)
         return false;
     const auto lines = std::count(raw.begin(), raw.end(), '\r') + (raw.back() != '\r' ? 1 : 0);
-    Finding f{Issue::line_ends, 1, static_cast<int>(lines), {}, {}, {}};
+    Finding f{Issue::line_ends, 1, static_cast<int>(lines), {}, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) f.emptied.push_back(l.line);
     f.message = "the " + plural(static_cast<std::size_t>(lines), "line", "lines") +
                 " of this file end in CR alone (old Mac line ends); travo ends a line only at LF "
@@ -123,15 +149,18 @@ bool check_line_ends(std::string_view raw, std::vector<Finding>& findings) {
 
 bool check_utf16(std::string_view raw, const app::ConfigValues& values,
                  std::vector<Finding>& findings) {
-    const std::string order = utf16_order(raw);
-    if (order.empty()) return false;
-    Finding f{Issue::utf16, 1, 0, {}, {}, {}};
+    const std::string utf32 = utf32_kind(raw);
+    const std::string order = utf32.empty() ? utf16_order(raw) : "";
+    if (utf32.empty() && order.empty()) return false;
+    Finding f{Issue::utf16, 1, 0, {}, {}, {}, {}};
     for (const app::ConfigLine& l : app::kValueLines) {
         if (app::config_field(values, l)[0] == '\0') f.emptied.push_back(l.line);
     }
-    f.message = "this file is UTF-16 text (" + order +
-                "), as Notepad saves \"Unicode\"; travo reads single bytes and ends a value at "
-                "its first zero byte, so every value comes out empty or cut to a character";
+    f.message =
+        "this file is " +
+        (utf32.empty() ? "UTF-16 text (" + order + "), as Notepad saves \"Unicode\"" : utf32) +
+        "; travo reads single bytes and ends a value at its first zero byte, so every "
+        "value comes out empty or cut to a character";
     f.fix = "save the file as Windows-1252 (in Notepad: Save As, encoding \"ANSI\")";
     findings.push_back(std::move(f));
     return true;
@@ -149,7 +178,7 @@ void check_zero_bytes(const std::vector<std::string_view>& texts, const app::Con
             ++next_value;
             const std::size_t zero = text.substr(0, app::kMaxValueLength).find('\0');
             if (zero != std::string_view::npos) {
-                Finding f{Issue::zero_byte, line, static_cast<int>(zero + 1), {}, {}, {}};
+                Finding f{Issue::zero_byte, line, static_cast<int>(zero + 1), {}, {}, {}, {}};
                 const bool secret = l.field == &app::ConfigValues::admin_password;
                 f.message = "the " + std::string(l.label) + " holds a zero byte at column " +
                             std::to_string(zero + 1) + "; travo ends the value there and sends " +

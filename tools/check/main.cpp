@@ -54,7 +54,7 @@ With --watch, makes travo's handshake with the host as one more InSim client and
 prints each chat line the host reports, with what travo makes of it: the command it
 answers, or why none; until Ctrl+C, or for SECONDS at most. It sends nothing to
 players. Exit status 0 when it ends so, 1 when the connection failed or ended.
-Options take their value as --option VALUE or --option=VALUE.
+Options take their value as --option VALUE or --option=VALUE, once.
 Exit status: 0 no problems (connected), 1 warnings (not connected),
 2 the file cannot be read, a usage error or a picture refused before any work,
 3 standard output could not be written.
@@ -187,10 +187,8 @@ int check(const Arguments& a, const travo_check::Options& options) {
             return kTool.refuse(why);
     }
     const travo_check::Report report = travo_check::check_file(a.path, options);
-    const auto lookup = [](const char* host, std::uint32_t* address) {
-        return platform::os().lookup_ipv4(host, address);
-    };
-    std::cout << report.text << travo_check::remote_host_note(report.values, lookup) << std::flush;
+    std::cout << report.text << travo_check::remote_host_note(report.values, options.lookup)
+              << std::flush;
     if (a.picture.empty() || report.exit_code == toolkit::kUsageStatus) return report.exit_code;
 
     const auto records = travo_check::play_scene(report.values);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -70,7 +71,8 @@ void check_port(const app::ConfigValues& values, std::vector<Finding>& findings)
     } else {
         return;
     }
-    Finding f{Issue::port, app::config_line_of(&app::ConfigValues::port).line, used, {}, {}, {}};
+    Finding f{Issue::port, app::config_line_of(&app::ConfigValues::port).line, used, {}, {}, {},
+              {}};
     f.message = problem +
                 (digits && after && number <= 65535 && number > 0
                      ? "; travo uses the digits and connects to port "
@@ -85,8 +87,11 @@ void check_port(const app::ConfigValues& values, std::vector<Finding>& findings)
 void check_host(const app::ConfigValues& values, const Options& options,
                 std::vector<Finding>& findings) {
     const std::string_view host = values.host;
-    Finding f{Issue::host, app::config_line_of(&app::ConfigValues::host).line, 0, {}, {}, {}};
+    Finding f{Issue::host, app::config_line_of(&app::ConfigValues::host).line, 0, {}, {}, {}, {}};
     const std::string blanks = blank_ends(host);
+    std::optional<platform::LookupResult> found;
+    std::uint32_t address = 0;
+    if (options.lookup && !host.empty()) found = options.lookup(values.host, &address);
     if (host.empty()) {
         f.message = "the host is empty; travo would fail to connect";
         f.fix =
@@ -95,16 +100,24 @@ void check_host(const app::ConfigValues& values, const Options& options,
     } else if (!blanks.empty()) {
         f.message = "the host " + toolkit::escaped(host, toolkit::Policy::text) + " has " + blanks +
                     " it; travo looks it up as it stands, blanks included";
-        if (options.resolves) {
-            f.message += options.resolves(values.host)
-                             ? ", which happens to work here for this address"
-                             : ", and that lookup fails here";
-        }
+        if (found == platform::LookupResult::kFound)
+            f.message += ", which happens to work here for this address";
+        else if (found == platform::LookupResult::kNotFound)
+            f.message += ", and that lookup fails here";
+        else if (found == platform::LookupResult::kNoAnswer)
+            f.message += ", and the name server gave no answer here";
         f.fix = "remove the blanks from the host";
-    } else if (options.resolves && !options.resolves(values.host)) {
+    } else if (found == platform::LookupResult::kNotFound) {
         f.message = "the host name " + toolkit::escaped(host, toolkit::Policy::text) +
                     " could not be resolved here, so travo would fail to connect from this machine";
         f.fix = "check the spelling, or write the host's IPv4 address";
+    } else if (found == platform::LookupResult::kNoAnswer) {
+        f.message = "no answer from the name server within " +
+                    std::to_string(kLookupLimitMs / 1000) + " s for the host name " +
+                    toolkit::escaped(host, toolkit::Policy::text) +
+                    "; travo would wait for it as long as the system lets it, then connect or fail";
+        f.fix =
+            "check the name server of this machine (resolv.conf), or write the host's IPv4 address";
     } else {
         return;
     }
@@ -119,6 +132,7 @@ void check_password(const app::ConfigValues& values, std::vector<Finding>& findi
                   0,
                   {},
                   {},
+                  {},
                   {}};
         f.message = "the admin password has " + blanks +
                     " it; travo sends the password as it stands, blanks included, and the host "
@@ -130,6 +144,7 @@ void check_password(const app::ConfigValues& values, std::vector<Finding>& findi
     Finding f{Issue::long_password,
               app::config_line_of(&app::ConfigValues::admin_password).line,
               static_cast<int>(length - kAdminRoom),
+              {},
               {},
               {},
               {}};
@@ -158,13 +173,16 @@ void check_overflow(const app::ConfigValues& values, std::vector<Finding>& findi
             std::vector<std::string> where;
             for (const app::ValueUse* t : targets) where.emplace_back(t->where);
             const bool chat = targets.front()->room == app::kChatRoom;
-            Finding f{Issue::overflow, l.line, static_cast<int>(lost), {}, {}, {}};
+            Finding f{Issue::overflow, l.line, static_cast<int>(lost), {}, {}, {}, {}};
             f.message = "the " + std::string(l.label) + " has " + std::to_string(length) +
                         " characters, too many for " + join(where) + ": " +
                         (targets.size() == 1 ? "it loses" : "each loses") + " its last " +
                         plural(lost, "character", "characters") + " (" +
                         (chat ? "a chat line" : "a button text") + " holds " +
                         std::to_string(targets.front()->room) + ")";
+            f.brief = "the " + std::string(l.label) + " loses its last " +
+                      plural(lost, "character", "characters") + " in " +
+                      plural(targets.size(), "text", "texts");
             f.fix = "shorten the " + std::string(l.label) + " to at most " +
                     std::to_string(app::longest_fit(l)) + " characters";
             findings.push_back(std::move(f));
@@ -192,10 +210,11 @@ void check_encoding(const app::ConfigValues& values, std::vector<Finding>& findi
         }
         if (sequences == 0) continue;
         const bool secret = l.field == &app::ConfigValues::admin_password;
-        Finding f{Issue::utf8, l.line, sequences, {}, {}, {}};
+        Finding f{Issue::utf8, l.line, sequences, {}, {}, {}, {}};
         f.message = "the " + std::string(l.label) + " holds " +
                     plural(static_cast<std::size_t>(sequences), "byte sequence", "byte sequences") +
                     (sequences == 1 ? " that looks like UTF-8" : " that look like UTF-8");
+        f.brief = f.message;
         if (!secret) {
             f.message += " (" + join(shown) +
                          (static_cast<std::size_t>(sequences) > shown.size() ? ", ..." : "") + ")";
@@ -215,6 +234,34 @@ void check_encoding(const app::ConfigValues& values, std::vector<Finding>& findi
                 "Windows-1252, so players see two or more wrong characters for each";
             f.fix = "save the file in Windows-1252 (\"ANSI\") rather than UTF-8";
         }
+        findings.push_back(std::move(f));
+    }
+}
+
+// Tabs, escapes, a stray CR: bytes a player's chat or button has no letter for. Zero bytes end the
+// value before this sees them.
+void check_control_bytes(const app::ConfigValues& values, std::vector<Finding>& findings) {
+    for (const app::ConfigLine& l : app::kValueLines) {
+        const bool shown = std::any_of(l.uses.begin(), l.uses.end(),
+                                       [](const app::ValueUse& u) { return u.where != nullptr; });
+        if (!shown) continue;
+        const std::string_view text = app::config_field(values, l);
+        std::size_t first = text.size();
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto b = static_cast<unsigned char>(text[i]);
+            if (b >= 0x20 && b != 0x7F) continue;
+            if (count++ == 0) first = i;
+        }
+        if (count == 0) continue;
+        Finding f{Issue::control_byte, l.line, static_cast<int>(first + 1), {}, {}, {}, {}};
+        f.message = "the " + std::string(l.label) + " holds the control byte " +
+                    toolkit::escaped(text.substr(first, 1), toolkit::Policy::terminal) +
+                    " at column " + std::to_string(first + 1) +
+                    (count > 1 ? " (and " + std::to_string(count - 1) + " more)" : "") +
+                    "; travo sends it as it stands, and players' chat and buttons have no letter "
+                    "for it";
+        f.fix = "remove it (a tab or a stray CR from another editor may be such a byte)";
         findings.push_back(std::move(f));
     }
 }

@@ -140,7 +140,10 @@ std::string decoded(std::string_view bytes) {
     out.reserve(bytes.size());
     for (const char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        if (const std::uint32_t cp = windows1252(b); cp != 0) {
+        if (ch == '\\') {
+            // Doubled, so that a typed "\x07" and a real BEL never show alike.
+            out += "\\\\";
+        } else if (const std::uint32_t cp = windows1252(b); cp != 0) {
             append_utf8(out, cp);
         } else {
             hex_byte(out, b);

@@ -24,8 +24,8 @@ enum class Policy {
     quoted_name,
     // A file name as one word of a POSIX shell command that can be pasted as it stands.
     shell,
-    // A text of the game (Windows-1252) for a UTF-8 terminal: decoded; bytes that show nothing
-    // (control bytes, the five unassigned ones) as \xNN.
+    // A text of the game (Windows-1252) for a UTF-8 terminal: decoded, '\' as "\\"; bytes that
+    // show nothing (control bytes, the five unassigned ones) as \xNN.
     windows1252,
     // A text of the game (Windows-1252) inside double quotes, for this tool's terminal or journal:
     // letters as it shows them (show_letters), '"' and '\' after a '\', every other byte as

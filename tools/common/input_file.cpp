@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/common/standard_output.h"
+
 namespace toolkit {
 namespace {
 
@@ -89,10 +91,14 @@ FileBytes read_fd(int fd, std::size_t limit) {
     return out;
 }
 
+FileBytes standard_input(std::size_t limit) {
+    return standard_input_closed() ? failed(FileBytes::Kind::closed) : read_fd(0, limit);
+}
+
 }  // namespace
 
 FileBytes read_bounded(const std::string& path, std::size_t limit) {
-    if (path == "-") return read_fd(0, limit);
+    if (path == "-") return standard_input(limit);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         const int error = errno;
@@ -100,7 +106,7 @@ FileBytes read_bounded(const std::string& path, std::size_t limit) {
     }
     FileBytes::Kind kind{};
     if (special(st, kind)) {
-        return is_standard_input(st) ? read_fd(0, limit) : failed(kind);
+        return is_standard_input(st) ? standard_input(limit) : failed(kind);
     }
     const int fd = ::open(path.c_str(), kOpenFlags);
     if (fd < 0) {
@@ -137,6 +143,8 @@ std::string why_unreadable(const FileBytes& file) {
             return "it is a device, not a file";
         case FileBytes::Kind::loop:
             return "it is a symbolic link that leads back to itself (a loop)";
+        case FileBytes::Kind::closed:
+            return "it is closed";
         case FileBytes::Kind::failed:
             break;
     }

@@ -8,7 +8,18 @@
 namespace toolkit {
 
 struct FileBytes {
-    enum class Kind { read, missing, directory, permission, fifo, socket, device, loop, failed };
+    enum class Kind {
+        read,
+        missing,
+        directory,
+        permission,
+        fifo,
+        socket,
+        device,
+        loop,
+        closed,  // standard input, closed when the tool started
+        failed
+    };
     Kind kind = Kind::failed;
     std::string bytes;  // at most the limit
     bool more = false;  // the file goes on after `bytes`
@@ -18,7 +29,7 @@ struct FileBytes {
 
 // Reads `path`, or standard input for "-" and for a path that names the pipe standard input
 // already is (/dev/stdin). Opens the file once; named pipes, sockets and devices are not opened
-// at all.
+// at all. Standard input that was closed is `closed`, not an empty file.
 FileBytes read_bounded(const std::string& path, std::size_t limit);
 
 // Why a file could not be read, in words: "the file does not exist", "it is a named pipe (FIFO),

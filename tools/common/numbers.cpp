@@ -1,26 +1,35 @@
 #include "tools/common/numbers.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <sstream>
 
 namespace toolkit {
+namespace {
+
+// Plain decimal: digits, and for a number that may have a fraction, one point among them. What
+// strtod takes besides (a sign, blanks, 0x10, 1e3, inf) is no way to write a port or seconds.
+bool plain_decimal(std::string_view text, bool whole) {
+    bool digit = false;
+    bool point = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (c == '.' && !whole && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digit;
+}
+
+}  // namespace
 
 std::optional<double> parse_number(std::string_view text, double min, double max, bool whole) {
-    // strtod would skip blanks before the number; a value with blanks is a mistake.
-    if (text.empty() || text.size() > 64 ||
-        std::string_view("0123456789+-.").find(text.front()) == std::string_view::npos)
-        return std::nullopt;
+    if (text.size() > 64 || !plain_decimal(text, whole)) return std::nullopt;
     const std::string copy(text);
-    char* end = nullptr;
-    const double v = std::strtod(copy.c_str(), &end);
-    if (end == copy.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+    const double v = std::strtod(copy.c_str(), nullptr);
     if (v < min || v > max) return std::nullopt;
-    // Every double past 2^53 is whole; below it a cast shows a fraction, without needing libm,
-    // which the shipped programs do not link.
-    const double magnitude = v < 0 ? -v : v;
-    if (whole && magnitude < 9.0e15 && v != static_cast<double>(static_cast<long long>(v)))
-        return std::nullopt;
     return v;
 }
 

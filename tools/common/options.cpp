@@ -1,5 +1,6 @@
 #include "tools/common/options.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "tools/common/escape.h"
@@ -44,6 +45,7 @@ Option number(std::string_view name, double min, double max, bool whole, std::st
 std::string read_options(int argc, const char* const* argv, const std::vector<Option>& options,
                          std::vector<std::string>& operands) {
     bool only_operands = false;
+    std::vector<const Option*> given;
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
         if (only_operands || word == "-" || word.empty() || word.front() != '-') {
@@ -58,6 +60,12 @@ std::string read_options(int argc, const char* const* argv, const std::vector<Op
         const std::string_view name = word.substr(0, equals);
         const Option* option = find(options, name);
         if (option == nullptr) return "unknown option " + escaped_start(word, Policy::terminal, 60);
+        // The last of two values silently winning hides the mistake; a flag twice is still one.
+        if (!option->needs.empty()) {
+            if (std::find(given.begin(), given.end(), option) != given.end())
+                return std::string(name) + " is given twice; give it once";
+            given.push_back(option);
+        }
         std::string value;
         if (option->needs.empty()) {
             if (equals != std::string_view::npos) return std::string(name) + " takes no value";

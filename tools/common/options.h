@@ -22,14 +22,14 @@ struct Option {
 Option flag(std::string_view name, bool& set);
 // An option whose value is any text, kept in `set`.
 Option text(std::string_view name, std::string needs, std::string& set);
-// A number option: finite, within its range, whole where it counts things; `set` takes it.
+// A number option: plain decimal, in its range, whole where it counts things; `set` takes it.
 Option number(std::string_view name, double min, double max, bool whole, std::string_view unit,
               std::function<void(double)> set);
 
 // Reads argv[1] onwards in order. An option's value may not be empty (an unset variable is a
-// mistake), nor, as a separate word, another option of the table (a forgotten value). Every word
-// that is no option goes to `operands`, all of them after "--". The reason for a usage error,
-// else empty.
+// mistake), nor, as a separate word, another option of the table (a forgotten value); an option
+// that takes a value is given once. Every word that is no option goes to `operands`, all of them
+// after "--". The reason for a usage error, else empty.
 std::string read_options(int argc, const char* const* argv, const std::vector<Option>& options,
                          std::vector<std::string>& operands);
 

@@ -19,6 +19,7 @@
 #include <optional>
 #include <random>
 #include <system_error>
+#include <utility>
 
 #include "tools/common/escape.h"
 
@@ -34,6 +35,7 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY;
 #endif
 // As many links as the system follows before it calls them a loop.
 constexpr int kMaxLinks = 40;
+constexpr const char* kMountPoint = "it is a mount point, which no other file can replace";
 
 // A name as a message shows it; a name may be as long as a command line.
 std::string shown(const std::string& path) {
@@ -111,6 +113,38 @@ std::string access_denied(const fs::path& path, int mode) {
     if (::access(path.c_str(), mode) == 0) return {};
     return std::strerror(errno);
 }
+
+// Where the run's own standard input, output or error is the file at `path`, by any name (a
+// link, /dev/stdout, a hard link): "output goes to" and the like, else nothing. Replacing it
+// would lose what the run prints, or what the shell gave it. A terminal, a pipe or /dev/null is
+// no file and no conflict.
+const char* standard_stream(const std::string& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return nullptr;
+    for (const auto& [fd, where] :
+         {std::pair{0, "input comes from"}, std::pair{1, "output goes to"},
+          std::pair{2, "error goes to"}}) {
+        struct stat stream {};
+        if (::fstat(fd, &stream) == 0 && stream.st_dev == file.st_dev &&
+            stream.st_ino == file.st_ino)
+            return where;
+    }
+    return nullptr;
+}
+
+// Whether a file is mounted over its name (a bind mount, as containers have for /etc/hosts),
+// which no rename can replace. A system too old to tell (Linux before 5.8) says so at the rename;
+// a device number differing from the folder's would also call files of some overlays mounts.
+bool mount_point(const fs::path& file) {
+#ifdef STATX_ATTR_MOUNT_ROOT
+    struct statx x {};
+    return ::statx(AT_FDCWD, file.c_str(), 0, STATX_BASIC_STATS, &x) == 0 &&
+           (x.stx_attributes_mask & x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#else
+    (void)file;
+    return false;
+#endif
+}
 #endif
 
 // What is at the end of the name: why it may not be written, else empty. `target` is where the
@@ -130,9 +164,14 @@ std::string kind_refusal(const std::string& path, const std::string& subject, fs
     if (error == std::errc::too_many_symbolic_link_levels) return loop;
     exists = fs::exists(status);
     if (exists) {
-        // A pipe or a socket has no path of its own to resolve (/proc/self/fd/1).
+        // A pipe or a socket has no path of its own to resolve (/proc/self/fd/1). A file without
+        // one would have the link that leads to it replaced instead (/dev/stdin itself).
         std::error_code unresolved;
         target = fs::canonical(path, unresolved);
+        if (unresolved && fs::is_regular_file(status)) {
+            return subject + " leads to a file that has no name any more (deleted while open, " +
+                   "or out of reach); give the name of a new or a regular file";
+        }
         if (unresolved) target = path;
     } else {
         const auto end = follow_links(path);
@@ -150,6 +189,7 @@ std::string kind_refusal(const std::string& path, const std::string& subject, fs
             break;
         case fs::file_type::regular:
 #ifndef _WIN32
+            if (mount_point(target)) return cannot + kMountPoint;
             if (const std::string why = access_denied(target, W_OK); !why.empty())
                 return cannot + why;
 #endif
@@ -270,7 +310,9 @@ std::string replace(const fs::path& target, bool exists, std::string_view bytes)
     if (error == 0 && !renamed) return {};
     std::error_code ignored;
     fs::remove(temporary, ignored);
-    return error != 0 ? std::strerror(error) : renamed.message();
+    if (error != 0) return std::strerror(error);
+    // A mount the claim could not tell (mounted since) meets the rename as "busy".
+    return renamed == std::errc::device_or_resource_busy ? kMountPoint : renamed.message();
 }
 
 }  // namespace
@@ -316,6 +358,10 @@ std::string RunFiles::check(const std::string& path, std::string_view what,
         return subject + " is " + (use.output ? "also " : "") + use.what + " " + shown(use.path) +
                (use.output ? "" : " itself") + "; give it a name of its own";
     }
+#ifndef _WIN32
+    if (const char* where = standard_stream(path))
+        return subject + " is the file standard " + where + "; give it a name of its own";
+#endif
     if (std::string why = kind_refusal(path, subject, target, exists); !why.empty()) return why;
     if (!known) uses_.push_back({path, std::string(what), true});
     return {};

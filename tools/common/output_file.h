@@ -19,8 +19,9 @@ class RunFiles {
     // Why `path` may not be written as `what` ("the picture"), or empty when it may; then it is
     // the run's `what`, and no other output may be it. Called before any other work starts, so
     // that a refusal costs nothing. Refused: an empty name, "-", a name ending in a slash, any
-    // *.travo, a folder, a named pipe, a socket, a device, a loop of symbolic links, a folder
-    // that is missing or shut, and any file the run reads or writes as something else.
+    // *.travo, a folder, a named pipe, a socket, a device, a loop of symbolic links, a mount
+    // point, a folder that is missing or shut, any file the run reads or writes as something
+    // else, and the file its standard input, output or error is.
     std::string claim(const std::string& path, std::string_view what);
 
     // Writes `bytes` as the whole of `path`, checked as claim() checks it: a new file, or an

@@ -82,14 +82,37 @@ class StandardOutput::Buffer : public std::streambuf {
     char data_[4096];
 };
 
+namespace {
+
+bool input_closed = false;
+
+#ifndef _WIN32
+// A descriptor that reads as empty: for standard input, a pipe nobody writes to, which no name
+// but the run's own standard input leads to (/dev/null may be named on purpose).
+int empty_reader(int fd) {
+    if (fd != 0) return ::open("/dev/null", O_RDONLY);
+    int ends[2];
+    if (::pipe(ends) != 0) return -1;
+    ::close(ends[1]);
+    return ends[0];
+}
+#endif
+
+}  // namespace
+
+bool standard_input_closed() {
+    return input_closed;
+}
+
 StandardOutput::StandardOutput(const Tool& tool) : buffer_(std::make_unique<Buffer>(tool)) {
 #ifndef _WIN32
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (null >= 0 && null != fd) {
-            ::dup2(null, fd);
-            ::close(null);
+        if (fd == 0) input_closed = true;
+        const int reader = empty_reader(fd);
+        if (reader >= 0 && reader != fd) {
+            ::dup2(reader, fd);
+            ::close(reader);
         }
     }
     // A reader that went away shows as EPIPE on the write instead of ending the tool.

@@ -12,8 +12,8 @@ namespace toolkit {
 // is said once on standard error, later output is dropped, and status() tells the exit status.
 // A reader that stops reading early (`| head`, a broken pipe) is no failure: the tool's work
 // was done. Standard input, output and error that were closed when the tool started are held
-// open on /dev/null for reading, so that no file or socket the tool opens takes their place and
-// a write there fails as it should.
+// open for reading (output and error on /dev/null, input on an empty pipe of its own), so that no
+// file or socket the tool opens takes their place and a write there fails as it should.
 class StandardOutput {
   public:
     explicit StandardOutput(const Tool& tool);
@@ -34,5 +34,8 @@ class StandardOutput {
 // UTF-8, the console's code page on Windows; none otherwise (the C locale), so that every byte
 // beyond ASCII shows as \xNN. For show_letters.
 Letters terminal_letters();
+// Whether standard input was closed when the StandardOutput started: it reads as empty since,
+// which a tool must not take for an empty file.
+bool standard_input_closed();
 
 }  // namespace toolkit

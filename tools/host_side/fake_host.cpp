@@ -1,5 +1,6 @@
 #include "tools/host_side/fake_host.h"
 
+#include "tools/host_side/handshake.h"
 #include "tools/host_side/listen.h"
 
 #include <algorithm>
@@ -30,6 +31,10 @@ bool ClientLink::send_raw(const void* data, std::size_t length) {
     return true;
 }
 
+long ClientLink::send_waiting(const std::uint8_t* data, std::size_t length) {
+    return hostside::send_waiting(socket_, data, length);
+}
+
 bool ClientLink::fill(Clock::time_point deadline) {
     if (gone_ || socket_ == platform::kNoSocket) return false;
     const auto now = Clock::now();
@@ -39,13 +44,14 @@ bool ClientLink::fill(Clock::time_point deadline) {
                                                 static_cast<long>(left.count() % 1000000));
     if (r != platform::WaitResult::kReadable) {
         if (r == platform::WaitResult::kException || r == platform::WaitResult::kFailed)
-            gone_ = true;
+            gone_ = failed_ = true;
         return false;
     }
     std::uint8_t chunk[4096];
     const long n = platform::os().receive_bytes(socket_, chunk, sizeof chunk);
     if (n <= 0) {
         gone_ = true;
+        failed_ = n < 0;
         return false;
     }
     pending_.insert(pending_.end(), chunk, chunk + n);
@@ -139,14 +145,12 @@ std::optional<ReceivedPacket> FakeHost::next_packet_of_type(std::uint8_t type,
 std::optional<insim::IS_ISI> FakeHost::handshake(std::string_view version,
                                                  std::uint16_t insim_version,
                                                  std::chrono::milliseconds timeout) {
-    auto p = next_packet(timeout);
-    if (!p || p->bytes.size() != sizeof(insim::IS_ISI) || p->type() != insim::ISP_ISI)
-        return std::nullopt;
-    insim::IS_ISI isi;
-    std::memcpy(&isi, p->bytes.data(), sizeof isi);
-    if (isi.ReqI != 0 && !send_raw(version_packet(version, insim_version, isi.ReqI)))
-        return std::nullopt;
-    return isi;
+    const auto p = next_packet(timeout);
+    if (!p) return std::nullopt;
+    const Handshake h = answer_handshake(p->bytes, {version, insim_version, {}});
+    if (h.outcome != Handshake::Outcome::accepted) return std::nullopt;
+    if (!h.answer.empty() && !send_raw(h.answer)) return std::nullopt;
+    return h.isi;
 }
 
 bool FakeHost::client_closed(std::chrono::milliseconds timeout) {

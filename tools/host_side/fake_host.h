@@ -39,9 +39,16 @@ class ClientLink {
     bool connected() const { return socket_ != platform::kNoSocket; }
     // The client closed its end or the connection failed.
     bool gone() const { return gone_; }
+    // It failed (a reset) rather than being closed.
+    bool failed() const { return failed_; }
 
+    platform::SocketHandle socket() const { return socket_; }
+
+    // Blocks until every byte is sent: for the tests' host, which waits for its client on purpose.
     bool send_raw(const void* data, std::size_t length);
     bool send_raw(const Bytes& bytes) { return send_raw(bytes.data(), bytes.size()); }
+    // Never blocks: as hostside::send_waiting (listen.h).
+    long send_waiting(const std::uint8_t* data, std::size_t length);
 
     // The next whole packet; nothing on time-out or when the client has gone. A Size of 0 comes
     // back as a one-byte packet: a fault of the client.
@@ -60,6 +67,7 @@ class ClientLink {
     platform::SocketHandle socket_ = platform::kNoSocket;
     Bytes pending_;
     bool gone_ = false;
+    bool failed_ = false;
 };
 
 class FakeHost {
@@ -88,7 +96,7 @@ class FakeHost {
     std::optional<ReceivedPacket> next_packet_of_type(std::uint8_t type,
                                                       std::chrono::milliseconds timeout);
 
-    // Reads the client's IS_ISI and, when it asks for one, answers with IS_VER.
+    // Reads the client's IS_ISI and, when it asks for one, answers with IS_VER (handshake.h).
     std::optional<insim::IS_ISI> handshake(
         std::string_view version = "0.7F", std::uint16_t insim_version = 9,
         std::chrono::milliseconds timeout = std::chrono::seconds(5));

@@ -34,4 +34,7 @@ enum class LineRead { kLine, kTooLong, kEnd };
 // memory stays bounded whatever comes in.
 LineRead read_line(std::istream& in, std::string* line);
 
+// A line as read_line() read it: parse_command(), or the reason a line too long is refused.
+bool parse_line(LineRead kind, std::string_view line, Command* out, std::string* reason);
+
 }  // namespace simscript
