@@ -41,6 +41,13 @@ Bytes deletion(std::uint8_t click_id) {
     return Bytes(p, p + sizeof d);
 }
 
+// Another program's clearing of all its buttons.
+Bytes clearing() {
+    Bytes b = deletion(0);
+    b[offsetof(insim::IS_BFN, SubT)] = 1;
+    return b;
+}
+
 std::size_t count(const std::string& s, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
@@ -167,6 +174,11 @@ Bytes with_size(Bytes b, std::size_t size) {
     return b;
 }
 
+Bytes no_reqi(Bytes b) {
+    b[offsetof(insim::Header, ReqI)] = 0;
+    return b;
+}
+
 Bytes mtc(std::size_t text_length, std::size_t size) {
     insim::IS_MTC m{};
     m.Type = insim::ISP_MTC;
@@ -201,6 +213,7 @@ TEST(ClientFaults, SizesThatDoNotMatchTheirTypeAreReported) {
         {"Size 0", Bytes{0}, "Size 0"},
         {"shorter than a header", Bytes{2, 1}, "shorter than a header"},
         {"a host's record", hostside::ncn_packet("R"), "that a client does not send"},
+        {"button with ReqI 0", no_reqi(button(3, 16, 178, 55, 10, 65, "")), "ReqI 0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -453,6 +466,12 @@ TEST(ScreenModel, EveryClientHasClickIdsOfItsOwn) {
 
     // Deleting and clearing touch only the sender's buttons; a client that leaves takes its own.
     EXPECT_TRUE(screen.apply(deletion(10), 2));
+    EXPECT_EQ(screen.buttons(1).count(10), 1u);
+    EXPECT_TRUE(screen.apply(button(11, 16, 0, 10, 50, 5, "two's"), 2));
+    EXPECT_TRUE(screen.apply(button(12, 16, 0, 15, 50, 5, "two's too"), 2));
+    EXPECT_TRUE(screen.apply(clearing(), 2));
+    EXPECT_FALSE(screen.apply(clearing(), 2));
+    EXPECT_TRUE(screen.buttons(2).empty());
     EXPECT_EQ(screen.buttons(1).count(10), 1u);
     EXPECT_TRUE(screen.apply(button(11, 16, 0, 10, 50, 5, "two's"), 2));
     EXPECT_TRUE(screen.forget(1));
