@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <iostream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -18,6 +21,7 @@
 #include "tools/sim/commands.h"
 #include "tools/sim/line_budget.h"
 #include "tools/sim/outbox.h"
+#include "tools/sim/printer.h"
 
 namespace {
 
@@ -427,7 +431,9 @@ TEST(ScriptLines, NumbersAreFiniteWholeWhereAskedAndInRange) {
 }
 
 TEST(ScriptLines, LinesAreBoundedAndTheirEndsKept) {
-    std::istringstream in("a\n\n" + std::string(5000, 'x') + "\nb\r\nlast");
+    const std::size_t most = simscript::kMaxLineBytes;
+    std::istringstream in("a\n\n" + std::string(5000, 'x') + "\n" + std::string(most, 'y') + "\n" +
+                          std::string(most + 1, 'z') + "\nb\r\nlast");
     std::string line;
     using simscript::LineRead;
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
@@ -436,6 +442,9 @@ TEST(ScriptLines, LinesAreBoundedAndTheirEndsKept) {
     EXPECT_EQ(line, "");
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kTooLong);
     EXPECT_TRUE(line.empty());
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
+    EXPECT_EQ(line.size(), most);
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kTooLong);
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
     EXPECT_EQ(line, "b\r");
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
@@ -601,6 +610,64 @@ TEST(LineBudget, AFewLinesEachSecondAndTheRestCountedOnce) {
     EXPECT_TRUE(budget.take(t0 + 1s));
     EXPECT_FALSE(budget.take(t0 + 1s) && budget.take(t0 + 1s) && budget.take(t0 + 1s));
     EXPECT_EQ(budget.refused_now(), 1);
+}
+
+// Standard output whose reader takes nothing until it is let go.
+class HeldOutput : public std::streambuf {
+  public:
+    void let_go() {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            held_ = false;
+        }
+        free_.notify_all();
+    }
+    std::string text() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return text_;
+    }
+
+  protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        std::unique_lock<std::mutex> hold(mutex_);
+        free_.wait(hold, [this] { return !held_; });
+        text_.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char one = traits_type::to_char_type(c);
+        xsputn(&one, 1);
+        return c;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable free_;
+    bool held_ = true;
+    std::string text_;
+};
+
+// What does not fit while the reader is away is counted by its lines, a screen's too, and said
+// once before the last line.
+TEST(Printer, LinesPastTheBoundAreCountedAndSaidBeforeTheLast) {
+    HeldOutput held;
+    std::streambuf* const was = std::cout.rdbuf(&held);
+    {
+        sim::Printer printer;
+        const std::string line(1023, 'x');
+        for (std::size_t i = 0; i < sim::Printer::kLimit / 1024; ++i) printer.put(line + "\n");
+        printer.put("[screen] 1 button\n+--+\n|  |\n");
+        printer.put("one more\n");
+        printer.last("done\n");
+        held.let_go();
+    }
+    std::cout.rdbuf(was);
+    const std::string text = held.text();
+    EXPECT_EQ(count(text, "x\n"), sim::Printer::kLimit / 1024);
+    EXPECT_TRUE(text.ends_with(
+        "travo-sim: 4 lines were not shown: standard output was not read in time\ndone\n"))
+        << text.substr(text.size() - std::min<std::size_t>(text.size(), 200));
 }
 
 }  // namespace
