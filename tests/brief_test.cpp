@@ -143,6 +143,14 @@ TEST(Brief, EveryWarningLineIsAWholeShortSentence) {
             EXPECT_FALSE(line.ends_with("...")) << line;
         }
     }
+    // A full stop or semicolon inside a quoted text, or escaped, ends no sentence.
+    travo_check::Report quoting = travo_check::check_contents(file_with({}), "q", {});
+    quoting.findings = {{travo_check::Issue::long_line, 3, 1, {}, {}, {}, {}}};
+    quoting.findings[0].message = "the text \"a. b; \\\" c. d\" is long. Shorten it";
+    EXPECT_NE(travo_check::brief_text(quoting, "q")
+                  .find("  line 3: the text \"a. b; \\\" c. d\" is long.\n"),
+              std::string::npos)
+        << travo_check::brief_text(quoting, "q");
     // The short file: what is missing, whole, though its message goes on to list every value.
     const travo_check::Report short_file = travo_check::check_contents("127.0.0.1\n", "q", {});
     EXPECT_NE(travo_check::brief_text(short_file, "q")

@@ -142,6 +142,8 @@ TEST(Check, FindingsForEachKindOfFile) {
         // Leads without continuation, overlong forms and surrogates are not UTF-8.
         {{{23, "\xC3 \xE1\x80 \xC0\xAF \xED\xA0\x80 \xF5\x80\x80\x80 \xC3"}}, {}},
         {{{23, "\xC1\xA1 \xC2\x80"}}, {"utf8@23:1"}},  // Windows-1252 "\u00C1\u00A1": not UTF-8
+        // Found by a later check on an earlier line: still told in the order of the lines.
+        {{{2, ""}, {33, std::string("a\0b", 3)}}, {"host@2:0", "zero_byte@33:2"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
@@ -149,6 +151,8 @@ TEST(Check, FindingsForEachKindOfFile) {
         const Report report =
             travo_check::check_contents(config_text(k.changes, k.lines, k.eol), "quintaro.travo");
         EXPECT_EQ(summary(report), k.findings);
+        EXPECT_TRUE(std::is_sorted(report.findings.begin(), report.findings.end(),
+                                   [](const auto& a, const auto& b) { return a.line < b.line; }));
         EXPECT_EQ(report.exit_code, k.findings.empty() ? 0 : 1);
         EXPECT_EQ(report.text.find("warning") == std::string::npos, k.findings.empty());
     }
@@ -316,6 +320,13 @@ TEST(Check, Utf16AndUtf32AreNamedAsSuch) {
             }
         }
     }
+    // Half its characters beyond the Latin range (Cyrillic here) still make it UTF-16.
+    std::string cyrillic;
+    for (int i = 0; i < 40; ++i) cyrillic += i % 2 == 0 ? std::string("a\0", 2) : "\x10\x04";
+    const Report half = travo_check::check_contents(cyrillic, "f");
+    ASSERT_EQ(half.findings.size(), 1u) << half.text;
+    EXPECT_EQ(half.findings[0].issue, Issue::utf16);
+    EXPECT_NE(half.text.find("little-endian"), std::string::npos);
     // A few zero bytes do not make a file UTF-16.
     EXPECT_EQ(
         summary(travo_check::check_contents(config_text({{14, std::string("a\0b", 3)}}), "f")),
@@ -706,6 +717,15 @@ TEST(Check, CrOnlyLineEndsAreNamedAsSuch) {
             << report.text;
         if (final_cr) text.pop_back();
     }
+}
+
+// With no LF behind it, a CR at the end of the file is a character of the last line, as travo
+// reads it: 99 characters and that CR are one too many.
+TEST(Check, ALoneCrAtTheEndIsPartOfTheLastLine) {
+    std::string text = config_text({{36, c(99)}});
+    text.back() = '\r';
+    EXPECT_EQ(summary(travo_check::check_contents(text, "f")),
+              std::vector<std::string>{"long_line@36:1"});
 }
 
 }  // namespace

@@ -49,6 +49,38 @@ TEST(ConnectDoctorSends, ASendWithNoRoomEndsTheCheckByItsLimit) {
     }
 }
 
+// A connect that fails each way is told apart: in time, refused, or unreachable.
+TEST(ConnectDoctorConnects, TellsTimeOutRefusalAndUnreachableApart) {
+    const struct {
+        Call call;
+        std::chrono::milliseconds limit;
+        Outcome outcome;
+        const char* says;
+        unsigned long long elapsed_ms;
+    } cases[] = {
+        {Call::connect_late, 2500ms, Outcome::no_answer,
+         "no answer from 127.0.0.1:29999 within 2.5 s", 2500},
+        {Call::connect_late, 2050ms, Outcome::no_answer, "within 2.05 s", 2050},
+        {Call::connect_refused, 2500ms, Outcome::refused, "127.0.0.1:29999 refused the connection",
+         0},
+        {Call::connect, 2500ms, Outcome::failed, "the network or the host is unreachable", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        net.reset();
+        net.fail(c.call, 1);
+        const auto report = travo_check::connect_check(values(), c.limit, net);
+        EXPECT_EQ(report.outcome, c.outcome) << report.line;
+        EXPECT_NE(report.line.find(c.says), std::string::npos) << report.line;
+        EXPECT_EQ(report.exit_code, 1);
+        EXPECT_EQ(net.log().connect_limit_ms, c.limit.count());
+        EXPECT_EQ(host.elapsed_ms(), c.elapsed_ms);
+        EXPECT_TRUE(host.sends_since(0).empty());
+        EXPECT_EQ(net.log().sockets_closed, 1);
+        EXPECT_EQ(net.log().layer_stops, 1);
+    }
+}
+
 // Each kind of peer, scripted, and the one line that names it.
 TEST(ConnectDoctorReceives, TellsEachScriptedPeerApart) {
     const hostside::Bytes keep_alive = hostside::tiny_packet(insim::TINY_NONE);
@@ -91,6 +123,12 @@ TEST(ConnectDoctorReceives, TellsEachScriptedPeerApart) {
          Event::close,
          Outcome::not_insim,
          "sent bytes that are not InSim"},
+        {"sends one keep-alive, then nothing",
+         {keep_alive},
+         0,
+         Event::timeout,
+         Outcome::keep_alives_only,
+         "sent only keep-alives (1)"},
         {"resets", {}, 0, Event::reset, Outcome::reset, "reset it during the handshake"},
         {"closes without a word",
          {},

@@ -4,6 +4,12 @@
 
 #include <sstream>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <chrono>
+#endif
+
 #include "app/console_pause.h"
 
 namespace {
@@ -41,6 +47,21 @@ TEST(ConsolePause, OnlyADoubleClickedProgramWaitsForAKey) {
 TEST(ConsolePause, NeverOnThisSystem) {
     EXPECT_FALSE(app::should_wait_for_key(app::read_console_facts()));
     EXPECT_FALSE(app::wait_for_key(10));
+}
+#else
+// Output to a file or a pipe, as under a task scheduler, is no console; and with no console to
+// read, the wait for a key gives up at once rather than spinning to its limit.
+TEST(ConsolePause, RedirectedStreamsAreNoConsoleAndNoKeyIsAwaited) {
+    const DWORD output = ::GetFileType(::GetStdHandle(STD_OUTPUT_HANDLE));
+    if (output == FILE_TYPE_DISK || output == FILE_TYPE_PIPE) {
+        EXPECT_FALSE(app::read_console_facts().output_is_console);
+    }
+    DWORD mode = 0;
+    if (::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode) == 0) {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_FALSE(app::wait_for_key(60000));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    }
 }
 #endif
 

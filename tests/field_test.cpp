@@ -291,6 +291,14 @@ TEST(AfterARun, TheDoctorNamesTheCauseOfTravosFailure) {
     EXPECT_EQ(after_stop.out + after_stop.err, "");
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(count_of(sim->out_so_far(), "client \"TravoDEV\""), before);
+    // After a run that failed, systemd says how, and the doctor answers as ever.
+    const ProcessResult after_failure = testsupport::run_process(
+        {"/usr/bin/env",
+         {"SERVICE_RESULT=exit-code", TRAVO_CHECK_BINARY, "--brief", "--connect"},
+         stopped.path()},
+        30s);
+    EXPECT_TRUE(after_failure.exited_with(1)) << after_failure.out << after_failure.err;
+    EXPECT_TRUE(contains(after_failure.out, "closed it during the handshake")) << after_failure.out;
     // The brief check before a start names the file by its full path too.
     const ProcessResult brief = run_check({"--brief"}, stopped.path());
     EXPECT_TRUE(
@@ -466,7 +474,11 @@ TEST(CheckUsage, MistakesAreUsageErrorsAndNeverCostTheConfiguration) {
          "is the configuration file"},
         {{"--picture", ""}, "--picture needs the name of the picture, not an empty value"},
         {{"--picture="}, "--picture needs the name of the picture, not an empty value"},
-        {{""}, "the configuration file's name is empty"},
+        {{""}, "travo-check: the configuration file's name is empty (see --help)\n"},
+        {{"a.travo", "b.travo"}, "one configuration file at most (see --help)"},
+        {{"--watch", "--brief"}, "--watch goes alone"},
+        {{"--connect", "--picture", "p.svg"}, "--picture and --connect go apart"},
+        {{"--brief", "--picture", "p.svg"}, "--brief and --picture go apart"},
         {{"--timeout", "3"}, "--timeout goes with --connect"},
         {{"--connect", "--timeout", "0.0999"}, "from 0.1 to 3600"},
         {{"--connect", "--timeout=3600.5"}, "from 0.1 to 3600"},

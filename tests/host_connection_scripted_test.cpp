@@ -211,6 +211,34 @@ TEST_F(ScriptedConnection, HandshakeWaitsThirtySecondsForTheVersionAndNoLonger) 
     }
 }
 
+// The part of a deadline below the five-second wait is waited for in one go, to the microsecond:
+// counted in the wrong unit, the last second would spin in short waits.
+TEST_F(ScriptedConnection, TheWaitBeforeADeadlineEndsOnIt) {
+    const struct {
+        unsigned long long limit_ms;
+        std::vector<testsupport::Wait> waits;
+    } cases[] = {
+        {7250, {{5, 0}, {2, 250000}}},
+        {800, {{0, 800000}}},
+        {10000, {{5, 0}, {5, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit_ms);
+        net.reset();
+        insim::HostConnection fresh{net};
+        ASSERT_EQ(fresh.connect_host("127.0.0.1", 29999, "t", "", nullptr, '!', 0, 0, 0), 0);
+        host.add_event(Event::timeout, static_cast<int>(c.waits.size()));
+        EXPECT_EQ(fresh.receive_packet_until(host.elapsed_ms() + c.limit_ms),
+                  insim::HostConnection::kTimeUp);
+        EXPECT_EQ(host.elapsed_ms(), c.limit_ms);
+        ASSERT_EQ(net.log().waits.size(), c.waits.size());
+        for (std::size_t i = 0; i < c.waits.size(); ++i) {
+            EXPECT_EQ(net.log().waits[i].seconds, c.waits[i].seconds) << i;
+            EXPECT_EQ(net.log().waits[i].microseconds, c.waits[i].microseconds) << i;
+        }
+    }
+}
+
 // After the handshake the limit is gone: a quiet host is waited for as long as it takes.
 TEST_F(ScriptedConnection, TheLimitEndsWithTheHandshake) {
     host.add_bytes(hostside::version_packet("0.7F", 9));
@@ -242,6 +270,23 @@ TEST_F(ScriptedConnection, EveryWaitIsAFullFiveSecondsAndATimeOutWaitsAgain) {
     EXPECT_EQ(r.empty_receives, 3);
     EXPECT_EQ(r.receives, 4);
     EXPECT_EQ(host.elapsed_ms(), 15000u);
+}
+
+// A packet whose first bytes came before a deadline is finished by the next call, as the watch's
+// short slices read the chat: the part already read is kept.
+TEST_F(ScriptedConnection, APacketCutByADeadlineIsFinishedByTheNextCall) {
+    connect();
+    const Bytes first = hostside::ncn_packet("Alex");
+    const Bytes chat = hostside::mso_packet(6, "Alex: !fb");
+    host.add_bytes(first);
+    host.add_bytes(Bytes(chat.begin(), chat.begin() + 10));
+    host.add_event(Event::timeout, 2);
+    host.add_bytes(Bytes(chat.begin() + 10, chat.end()));
+    ASSERT_EQ(conn.receive_packet_until(host.elapsed_ms() + 1000), 0);
+    EXPECT_EQ(current(), first);
+    EXPECT_EQ(conn.receive_packet_until(host.elapsed_ms() + 1000), insim::HostConnection::kTimeUp);
+    ASSERT_EQ(conn.receive_packet_until(host.elapsed_ms() + 1000), 0);
+    EXPECT_EQ(current(), chat);
 }
 
 TEST_F(ScriptedConnection, APacketAlreadyReadIsServedWithoutTouchingTheSocket) {

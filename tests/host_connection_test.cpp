@@ -259,6 +259,17 @@ TEST(HostConnectionRefused, ReportsCannotConnect) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(result, -1);
     EXPECT_EQ(err, "(HostConnection)Critical: Cannot connect\n");
+
+    // Below it, the platform tells the refusal apart, for the doctor to name it.
+    platform::Platform& os = platform::os();
+    ASSERT_EQ(os.socket_layer_start(), 0);
+    std::uint32_t address = 0;
+    ASSERT_TRUE(os.lookup_ipv4("127.0.0.1", &address));
+    const platform::SocketHandle s = os.open_tcp_socket();
+    ASSERT_NE(s, platform::kNoSocket);
+    EXPECT_EQ(os.connect_ipv4_within(s, address, port, 5000), -3);
+    os.close_socket(s);
+    os.socket_layer_stop();
 }
 
 // True once a send fails; the first sends after a peer's close may still be accepted locally.

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -190,6 +191,23 @@ TEST(Picture, TitleOfAnyBytesOpens) {
     EXPECT_TRUE(check.exited_with(0)) << check.out << check.err;
     EXPECT_TRUE(contains(check.out, "travo-check: conf\\xE9\\x01, 36 lines")) << check.out;
     EXPECT_TRUE(contains(read_all(dir.file("p.svg")), "conf\xC3\xA9\\x01</text>"));
+}
+
+// The title, a configuration's path, and the lost end of a cut chat line are text in the SVG
+// like any other: & and < are escaped.
+TEST(Picture, TitleAndLostTextAreEscapedForSvg) {
+    app::ConfigValues values{};
+    const std::string web = std::string(40, 'w') + "R&D/<1>";
+    std::snprintf(values.web_page, sizeof values.web_page, "%s", web.c_str());
+    const auto records = travo_check::play_scene(values);
+    ASSERT_TRUE(records.has_value());
+    const std::string svg =
+        travo_check::picture_svg(*records, values, "travo-check --picture: R&D/<1>.travo");
+    EXPECT_NE(svg.find(">travo-check --picture: R&amp;D/&lt;1&gt;.travo</text>"), std::string::npos)
+        << svg;
+    EXPECT_NE(svg.find("R&amp;D/&lt;1&gt;\u201D</text>"), std::string::npos) << svg;
+    EXPECT_EQ(svg.find("R&D"), std::string::npos);
+    EXPECT_EQ(svg.find("<1>"), std::string::npos);
 }
 
 // Buttons that end at the grid's edge are inside it; one unit more is past it.

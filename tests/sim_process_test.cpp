@@ -231,6 +231,7 @@ TEST(SimUsage, BadOptionsAndUnusableFilesEndItBeforeItListens) {
         {{"--port="}, "--port needs a whole number from 0 to 65535, not an empty value"},
         {{"--port=80", "stray"}, "unexpected argument \"stray\""},
         {{"--cars", "9"}, "--cars needs a whole number from 0 to 8"},
+        {{"--size-unit", "2"}, "--size-unit needs 1 or 4"},
         {{"--cars", "nan"}, "--cars needs a whole number from 0 to 8"},
         {{"--insim-version", "nan"}, "from 0 to 65535"},
         {{"--wait-client", "nan"}, "--wait-client needs a number of seconds from 0 to 86400"},
@@ -254,6 +255,26 @@ TEST(SimUsage, BadOptionsAndUnusableFilesEndItBeforeItListens) {
         EXPECT_FALSE(contains(r.out, "listening")) << r.out;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing.script")));
+}
+
+// The ready file can fail to be written after it was found writable (here files may not grow):
+// the run ends saying so, instead of waiting for a client that cannot learn the port.
+TEST(SimUsage, AReadyFileThatCannotBeWrittenEndsTheRun) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    dir.write_file("sim.script", "quit\n");
+    const ProcessResult r = testsupport::run_process(
+        {"/bin/sh",
+         {"-c",
+          "trap '' XFSZ; ulimit -f 0; exec \"$0\" --port 0 --plain --keepalive 0 --wait-client 1 "
+          "--script sim.script --ready-file ready",
+          TRAVO_SIM_BINARY},
+         dir.path()},
+        kLimit);
+    EXPECT_TRUE(r.exited_with(1)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "cannot write the ready file")) << r.err;
+    EXPECT_EQ(lines_of(r.err), 1u) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("ready")));
 }
 
 // A port that is taken is said with the system's reason, and the port.
@@ -378,6 +399,34 @@ TEST(SimClients, EveryClientIsServedAndShownOnItsOwn) {
     ASSERT_NE(screen, std::string::npos) << r.out;
     EXPECT_TRUE(contains(r.out.substr(screen), "from A")) << r.out;
     EXPECT_TRUE(contains(r.out.substr(screen), "from B")) << r.out;
+}
+
+// Keep-alives every 50 ms for longer than the 2 s a client has to answer one: the client that
+// answers each is never said to leave one unanswered, the one that answers none is.
+TEST(SimClients, OnlyTheClientThatAnswersNoKeepAliveIsSaidTo) {
+    Sim sim({"--keepalive", "0.05"}, "wait 3\n");
+    ASSERT_NE(sim.port, 0);
+    Client answers(sim.port);
+    ASSERT_TRUE(answers.send_isi("", 0));
+    ASSERT_TRUE(answers.next_of_type(insim::ISP_TINY));
+    Client silent(sim.port);
+    ASSERT_TRUE(silent.send_isi("", 0));
+    const Bytes keepalive{4, insim::ISP_TINY, 0, insim::TINY_NONE};
+    ASSERT_TRUE(answers.send(keepalive));
+    int answered = 1;
+    const auto deadline = Clock::now() + kLimit;
+    while (!answers.closed_within(0ms) && Clock::now() < deadline) {
+        const auto p = answers.next(50ms);
+        if (p && (*p)[1] == insim::ISP_TINY && (*p)[3] == insim::TINY_NONE) {
+            ASSERT_TRUE(answers.send(keepalive));
+            ++answered;
+        }
+    }
+    EXPECT_GT(answered, 20);
+    const ProcessResult r = sim.process->wait(kLimit);
+    EXPECT_TRUE(r.exited_with(0)) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "[client 2] the client did not answer the keep-alive")) << r.out;
+    EXPECT_FALSE(contains(r.out, "[client 1] the client did not answer the keep-alive")) << r.out;
 }
 
 // A client may make its handshake and leave before the commands begin: they run all the same.

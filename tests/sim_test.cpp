@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <iostream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -18,6 +21,7 @@
 #include "tools/sim/commands.h"
 #include "tools/sim/line_budget.h"
 #include "tools/sim/outbox.h"
+#include "tools/sim/printer.h"
 
 namespace {
 
@@ -39,6 +43,13 @@ Bytes deletion(std::uint8_t click_id) {
     d.ClickID = click_id;
     const auto* p = reinterpret_cast<const std::uint8_t*>(&d);
     return Bytes(p, p + sizeof d);
+}
+
+// Another program's clearing of all its buttons.
+Bytes clearing() {
+    Bytes b = deletion(0);
+    b[offsetof(insim::IS_BFN, SubT)] = 1;
+    return b;
 }
 
 std::size_t count(const std::string& s, const std::string& what) {
@@ -167,6 +178,11 @@ Bytes with_size(Bytes b, std::size_t size) {
     return b;
 }
 
+Bytes no_reqi(Bytes b) {
+    b[offsetof(insim::Header, ReqI)] = 0;
+    return b;
+}
+
 Bytes mtc(std::size_t text_length, std::size_t size) {
     insim::IS_MTC m{};
     m.Type = insim::ISP_MTC;
@@ -204,6 +220,7 @@ TEST(ClientFaults, SizesThatDoNotMatchTheirTypeAreReported) {
         {"the last ClickID", button(239, 0, 1, 1, 9, 9, "x"), nullptr},
         {"a ClickID past the last", button(240, 0, 1, 1, 9, 9, "x"),
          "IS_BTN with ClickID 240: the host takes 0 to 239 only"},
+        {"button with ReqI 0", no_reqi(button(3, 16, 178, 55, 10, 65, "")), "ReqI 0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -417,7 +434,9 @@ TEST(ScriptLines, NumbersAreFiniteWholeWhereAskedAndInRange) {
 }
 
 TEST(ScriptLines, LinesAreBoundedAndTheirEndsKept) {
-    std::istringstream in("a\n\n" + std::string(5000, 'x') + "\nb\r\nlast");
+    const std::size_t most = simscript::kMaxLineBytes;
+    std::istringstream in("a\n\n" + std::string(5000, 'x') + "\n" + std::string(most, 'y') + "\n" +
+                          std::string(most + 1, 'z') + "\nb\r\nlast");
     std::string line;
     using simscript::LineRead;
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
@@ -426,6 +445,9 @@ TEST(ScriptLines, LinesAreBoundedAndTheirEndsKept) {
     EXPECT_EQ(line, "");
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kTooLong);
     EXPECT_TRUE(line.empty());
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
+    EXPECT_EQ(line.size(), most);
+    EXPECT_EQ(simscript::read_line(in, &line), LineRead::kTooLong);
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
     EXPECT_EQ(line, "b\r");
     EXPECT_EQ(simscript::read_line(in, &line), LineRead::kLine);
@@ -456,6 +478,12 @@ TEST(ScreenModel, EveryClientHasClickIdsOfItsOwn) {
 
     // Deleting and clearing touch only the sender's buttons; a client that leaves takes its own.
     EXPECT_TRUE(screen.apply(deletion(10), 2));
+    EXPECT_EQ(screen.buttons(1).count(10), 1u);
+    EXPECT_TRUE(screen.apply(button(11, 16, 0, 10, 50, 5, "two's"), 2));
+    EXPECT_TRUE(screen.apply(button(12, 16, 0, 15, 50, 5, "two's too"), 2));
+    EXPECT_TRUE(screen.apply(clearing(), 2));
+    EXPECT_FALSE(screen.apply(clearing(), 2));
+    EXPECT_TRUE(screen.buttons(2).empty());
     EXPECT_EQ(screen.buttons(1).count(10), 1u);
     EXPECT_TRUE(screen.apply(button(11, 16, 0, 10, 50, 5, "two's"), 2));
     EXPECT_TRUE(screen.forget(1));
@@ -585,6 +613,64 @@ TEST(LineBudget, AFewLinesEachSecondAndTheRestCountedOnce) {
     EXPECT_TRUE(budget.take(t0 + 1s));
     EXPECT_FALSE(budget.take(t0 + 1s) && budget.take(t0 + 1s) && budget.take(t0 + 1s));
     EXPECT_EQ(budget.refused_now(), 1);
+}
+
+// Standard output whose reader takes nothing until it is let go.
+class HeldOutput : public std::streambuf {
+  public:
+    void let_go() {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            held_ = false;
+        }
+        free_.notify_all();
+    }
+    std::string text() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return text_;
+    }
+
+  protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        std::unique_lock<std::mutex> hold(mutex_);
+        free_.wait(hold, [this] { return !held_; });
+        text_.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char one = traits_type::to_char_type(c);
+        xsputn(&one, 1);
+        return c;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable free_;
+    bool held_ = true;
+    std::string text_;
+};
+
+// What does not fit while the reader is away is counted by its lines, a screen's too, and said
+// once before the last line.
+TEST(Printer, LinesPastTheBoundAreCountedAndSaidBeforeTheLast) {
+    HeldOutput held;
+    std::streambuf* const was = std::cout.rdbuf(&held);
+    {
+        sim::Printer printer;
+        const std::string line(1023, 'x');
+        for (std::size_t i = 0; i < sim::Printer::kLimit / 1024; ++i) printer.put(line + "\n");
+        printer.put("[screen] 1 button\n+--+\n|  |\n");
+        printer.put("one more\n");
+        printer.last("done\n");
+        held.let_go();
+    }
+    std::cout.rdbuf(was);
+    const std::string text = held.text();
+    EXPECT_EQ(count(text, "x\n"), sim::Printer::kLimit / 1024);
+    EXPECT_TRUE(text.ends_with(
+        "travo-sim: 4 lines were not shown: standard output was not read in time\ndone\n"))
+        << text.substr(text.size() - std::min<std::size_t>(text.size(), 200));
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // refuses and keeps.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 #ifdef __linux__
@@ -20,6 +23,7 @@
 
 #include "tests/support/folder.h"
 #include "tools/common/escape.h"
+#include "tools/common/input_file.h"
 #include "tools/common/numbers.h"
 #include "tools/common/options.h"
 #include "tools/common/output_file.h"
@@ -61,6 +65,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
         {Policy::shell, "a\nb'\\", "$'a\\x0Ab\\'\\\\'"},
         {Policy::shell, "\xE9", "$'\\xE9'"},
         {Policy::windows1252, "P\xE1gina\x01\x81\x80", "P\xC3\xA1gina\\x01\\x81\xE2\x82\xAC"},
+        {Policy::windows1252, "\x9D\x9F\xA0", "\\x9D\xC5\xB8\xC2\xA0"},  // the table's last rows
         {Policy::windows1252, "\\x07\x07", "\\\\x07\\x07"},
         {Policy::xml, "<a & \"b\">", "&lt;a &amp; &quot;b&quot;&gt;"},
         {Policy::xml, "caf\xC3\xA9\x01", "caf\xC3\xA9\\x01"},
@@ -84,6 +89,7 @@ TEST(Escape, EachPolicyShowsWhatItsPlaceTakes) {
     EXPECT_EQ(toolkit::escaped("dem\xE1s", Policy::text), "\"dem\\xE1s\"");
     EXPECT_EQ(toolkit::escaped_start("abcdef", Policy::terminal, 3), "abc...");
     EXPECT_EQ(toolkit::escaped_start("abc", Policy::terminal, 3), "abc");
+    EXPECT_EQ(toolkit::escaped_start("abcd", Policy::terminal, 3), "abc...");
 }
 
 // A small table of options, as a tool has them.
@@ -179,6 +185,35 @@ void write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// The bounded reader gives a file's bytes as they stand (CR LF, Ctrl+Z and a zero byte too, on
+// Windows as well), tells a file longer than its limit, and leaves no descriptor open behind it.
+TEST(InputFile, ReadsTheBytesAsTheyStandAndClosesTheFile) {
+    Folder dir;
+    const std::string bytes(
+        "a\r\nb\x1A"
+        "c\0d\n",
+        8);
+    write(dir / "f", bytes);
+    const struct {
+        std::size_t limit;
+        bool more;
+    } cases[] = {{64, false}, {8, false}, {7, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        // The lowest free descriptor, which the next open takes again once the reader closed its.
+        const int free_before = ::open((dir / "f").c_str(), O_RDONLY);
+        ASSERT_GE(free_before, 0);
+        ::close(free_before);
+        const toolkit::FileBytes file = toolkit::read_bounded(dir / "f", c.limit);
+        EXPECT_EQ(file.kind, toolkit::FileBytes::Kind::read);
+        EXPECT_EQ(file.bytes, bytes.substr(0, c.limit));
+        EXPECT_EQ(file.more, c.more);
+        const int free_after = ::open((dir / "f").c_str(), O_RDONLY);
+        EXPECT_EQ(free_after, free_before) << "the reader left a descriptor open";
+        ::close(free_after);
+    }
+}
+
 // What claim() refuses, each in words of its own; the file at the name is never touched.
 TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
     Folder dir;
@@ -202,7 +237,9 @@ TEST(RunFiles, RefusesEveryNameThatIsNotANewOrARegularFile) {
         {dir / "run.script/p.svg", "is not a folder"},
     };
 #ifdef _WIN32
-    cases.insert(cases.end(), {{"NUL", "is a device"}, {dir / "con.svg", "is a device"}});
+    cases.insert(cases.end(), {{"NUL", "is a device"},
+                               {dir / "con.svg", "is a device"},
+                               {dir / "sub\\", "ends in a slash"}});
 #endif
 #ifndef _WIN32
     // FIFOs, sockets, devices and loops: see the table of targets in tool_outputs_test.cpp.
@@ -274,6 +311,9 @@ TEST(RunFiles, WritesNewAndRegularFilesWholeAndLeavesNothingBehind) {
     // The same output may be written again; a second output of another kind may not be it.
     EXPECT_EQ(files.write(dir / "new.svg", "two", "the picture"), "");
     EXPECT_EQ(read(dir / "new.svg"), "two");
+    // Bytes as they are given: no LF turned into CR LF.
+    EXPECT_EQ(files.write(dir / "new.svg", "a\nb\r\n\x1A", "the picture"), "");
+    EXPECT_EQ(read(dir / "new.svg"), "a\nb\r\n\x1A");
     EXPECT_NE(files.claim(dir / "./new.svg", "the ready file"), "");
 
 #ifndef _WIN32

@@ -100,6 +100,11 @@ int FaultPlatform::connect_ipv4(SocketHandle s, std::uint32_t address_be, std::u
 int FaultPlatform::connect_ipv4_within(SocketHandle s, std::uint32_t address_be, std::uint16_t port,
                                        long milliseconds) {
     log_.connect_limit_ms = milliseconds;
+    if (host_.is_open(s) && fails(Call::connect_late)) {
+        host_.sleep_ms(static_cast<unsigned long>(std::max(milliseconds, 0L)));
+        return -2;
+    }
+    if (host_.is_open(s) && fails(Call::connect_refused)) return -3;
     return connect_ipv4(s, address_be, port);
 }
 

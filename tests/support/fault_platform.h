@@ -29,6 +29,8 @@ enum class Call {
     receive,             // receive_bytes and receive_waiting return -1
     send,                // returns -1, nothing is sent
     write_wait,          // wait_writable times out (returns 0): the peer does not read
+    connect_late,        // connect_ipv4_within returns -2 when its limit has passed on the clock
+    connect_refused,     // connect_ipv4_within returns -3: nothing listens there
     count_
 };
 
